@@ -1,0 +1,7 @@
+#pragma once
+
+// The timer monitor: reads the watchdog's timer value and prints it about
+// once a second until the process ends. Started on its own thread with a
+// null argument, which it does not use; it never returns and is never
+// stopped or joined.
+[[noreturn]] void MonitorTimerValue(void* unused);

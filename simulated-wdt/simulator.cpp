@@ -1,0 +1,116 @@
+#include "simulator.h"
+
+#include <utility>
+
+namespace sim {
+
+Simulator::Simulator(Settings settings, std::function<Clock::time_point()> now,
+                     std::function<void(std::string_view)> diagnostics)
+    : settings_(std::move(settings)), now_(std::move(now)), diagnostics_(std::move(diagnostics)) {
+  if (!settings_.faults.error.empty()) {
+    diagnostics_("wdtDLL (simulated): WDT_SIM_FAULTS " + settings_.faults.error +
+                 "; every operation returns 3 (bad parameter)\n");
+  }
+}
+
+template <typename Act>
+StatusCode Simulator::Call(Operation operation, const std::string& arguments, Act act) {
+  const std::lock_guard lock(mutex_);
+  const Clock::time_point now = now_();
+  const std::uint64_t call_number = ++calls_[static_cast<std::size_t>(operation)];
+  NoticeExpiry(now);
+  std::string result;
+  StatusCode status = kOk;
+  if (!settings_.faults.error.empty()) {
+    status = kBadParameter;
+  } else if (const auto injected = InjectedStatus(settings_.faults.faults, operation, call_number)) {
+    status = *injected;  // the call has no effect
+  } else if (!session_open_ && operation != Operation::InitializeSession) {
+    status = kNoHandle;
+  } else {
+    status = act(now, result);
+  }
+  if (settings_.trace) {
+    diagnostics_(std::string(OperationName(operation)) + "(" + arguments + ") -> " +
+                 std::to_string(status) + result + "\n");
+  }
+  return status;
+}
+
+void Simulator::NoticeExpiry(Clock::time_point now) {
+  if (!armed_ || now < deadline_) return;
+  // The simulation has no thread of its own: a run-out is noticed at the
+  // first call after it.
+  armed_ = false;
+  stopped_value_ = 0;
+  diagnostics_(kExpiredMessage);
+}
+
+std::uint32_t Simulator::UnitsLeft(Clock::time_point now) const {
+  // Whole units, rounded up: 30 right after arming for 30.
+  return static_cast<std::uint32_t>((deadline_ - now + unit_ - Clock::duration(1)) / unit_);
+}
+
+void Simulator::Arm(Clock::time_point now, std::uint32_t units) {
+  armed_ = true;
+  deadline_ = now + unit_ * units;
+}
+
+StatusCode Simulator::InitializeSession() {
+  return Call(Operation::InitializeSession, "", [&](Clock::time_point, std::string&) {
+    if (session_open_) return kNoHandle;  // one session at a time
+    session_open_ = true;
+    return kOk;
+  });
+}
+
+StatusCode Simulator::EnableTimer(std::uint32_t timeout, std::int32_t min_sec) {
+  return Call(Operation::EnableTimer, std::to_string(timeout) + ", " + std::to_string(min_sec),
+              [&](Clock::time_point now, std::string&) {
+                if ((min_sec != 0 && min_sec != 1) || timeout < 1 || timeout > kMaxTimeout) {
+                  return kBadParameter;
+                }
+                unit_ = min_sec == 0 ? Clock::duration(std::chrono::seconds(1))
+                                     : Clock::duration(std::chrono::minutes(1));
+                Arm(now, timeout);
+                return kOk;
+              });
+}
+
+StatusCode Simulator::DisableTimer() {
+  return Call(Operation::DisableTimer, "", [&](Clock::time_point now, std::string&) {
+    if (armed_) {
+      // A disarmed counter stops where it stood.
+      stopped_value_ = UnitsLeft(now);
+      armed_ = false;
+    }
+    return kOk;
+  });
+}
+
+StatusCode Simulator::WriteTimerValue(std::uint32_t value) {
+  return Call(Operation::WriteTimerValue, std::to_string(value),
+              [&](Clock::time_point now, std::string&) {
+                if (value < 1 || value > kMaxTimeout) return kBadParameter;
+                if (armed_) Arm(now, value);  // a disarmed watchdog stays disarmed
+                return kOk;
+              });
+}
+
+StatusCode Simulator::ReadTimerValue(std::uint32_t* value) {
+  return Call(Operation::ReadTimerValue, "", [&](Clock::time_point now, std::string& result) {
+    if (value == nullptr) return kBadParameter;
+    *value = armed_ ? UnitsLeft(now) : stopped_value_;
+    result = " (value " + std::to_string(*value) + ")";
+    return kOk;
+  });
+}
+
+StatusCode Simulator::CloseSession() {
+  return Call(Operation::CloseSession, "", [&](Clock::time_point, std::string&) {
+    session_open_ = false;  // the watchdog itself goes on as it is
+    return kOk;
+  });
+}
+
+}  // namespace sim

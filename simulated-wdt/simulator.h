@@ -1,0 +1,73 @@
+// A simulated watchdog: one state behind one mutex, so that the program's
+// two threads may call in at once. The clock and the diagnostics sink are
+// passed in, so tests can run the countdown without sleeping.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "fault_list.h"
+#include "wdtDLL.h"
+
+namespace sim {
+
+using Clock = std::chrono::steady_clock;
+
+inline constexpr StatusCode kOk = 0;
+inline constexpr StatusCode kNoHandle = 2;
+inline constexpr StatusCode kBadParameter = 3;
+inline constexpr std::uint32_t kMaxTimeout = 255;
+
+struct Settings {
+  FaultList faults;
+  bool trace = false;
+};
+
+// The text that the library prints when an armed timer runs out.
+inline constexpr std::string_view kExpiredMessage =
+    "wdtDLL (simulated): the watchdog expired; a hardware watchdog would now reset the "
+    "machine\n";
+
+class Simulator {
+ public:
+  // now() is read under the lock, so the two threads see one ordered time.
+  // diagnostics receives whole lines (trace, expiry, a bad fault list).
+  Simulator(Settings settings, std::function<Clock::time_point()> now,
+            std::function<void(std::string_view)> diagnostics);
+
+  StatusCode InitializeSession();
+  StatusCode EnableTimer(std::uint32_t timeout, std::int32_t min_sec);
+  StatusCode DisableTimer();
+  StatusCode WriteTimerValue(std::uint32_t value);
+  StatusCode ReadTimerValue(std::uint32_t* value);
+  StatusCode CloseSession();
+
+ private:
+  // Runs one call under the lock: the bad fault list, an injected fault, the
+  // expiry check and the session check come first, then `act`, then the
+  // trace line.
+  template <typename Act>
+  StatusCode Call(Operation operation, const std::string& arguments, Act act);
+  void NoticeExpiry(Clock::time_point now);
+  void Arm(Clock::time_point now, std::uint32_t units);
+  std::uint32_t UnitsLeft(Clock::time_point now) const;  // while armed
+
+  std::mutex mutex_;
+  const Settings settings_;
+  const std::function<Clock::time_point()> now_;
+  const std::function<void(std::string_view)> diagnostics_;
+  std::array<std::uint64_t, kOperationNames.size()> calls_{};
+
+  bool session_open_ = false;
+  bool armed_ = false;
+  Clock::duration unit_ = std::chrono::seconds(1);
+  Clock::time_point deadline_{};
+  std::uint32_t stopped_value_ = 0;  // what a read shows while disarmed
+};
+
+}  // namespace sim

@@ -1,0 +1,24 @@
+// What the program prints for a failed library call's StatusCode.
+#pragma once
+
+#include <iterator>
+#include <utility>
+
+#include "wdtDLL.h"
+
+namespace wdt {
+
+// The codes the program knows; every other value, negative ones included,
+// prints kUnknownStatusMessage.
+inline constexpr std::pair<StatusCode, const char*> kStatusMessages[] = {
+    {1, "Failed to communicate with driver\n"},
+    {2, "Failed to obtain handle to driver\n"},
+    {3, "Bad parameter\n"},
+};
+inline constexpr std::size_t kStatusMessageCount = std::size(kStatusMessages);
+
+inline constexpr const char* kUnknownStatusMessage = "Unkown error!\n";
+
+const char* StatusMessage(StatusCode status);
+
+}  // namespace wdt
