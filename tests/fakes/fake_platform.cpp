@@ -1,0 +1,132 @@
+// The platform layer, driven by the test's script.
+#include <cstdio>
+#include <thread>
+
+#include "fake_state.h"
+#include "fakes.h"
+#include "platform.h"
+
+namespace fake {
+namespace {
+
+struct Platform {
+  std::vector<std::string> events;
+  std::string keys;
+  std::size_t next_key = 0;
+  std::function<void()> before_key;
+  int monitor_passes = 1000000;
+  ThreadMode thread_mode = ThreadMode::kRecord;
+};
+
+Platform& ThePlatform() {
+  static Platform platform;
+  return platform;
+}
+
+std::thread& TheThread() {
+  static std::thread thread;
+  return thread;
+}
+
+}  // namespace
+
+std::mutex& StateMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+void LogLocked(std::string event) { ThePlatform().events.push_back(std::move(event)); }
+
+void Log(std::string event) {
+  std::lock_guard lock(StateMutex());
+  LogLocked(std::move(event));
+}
+
+void Reset() {
+  JoinThread();
+  std::lock_guard lock(StateMutex());
+  ThePlatform() = Platform{};
+  ResetLibrary();
+}
+
+void SetKeys(std::string keys) {
+  std::lock_guard lock(StateMutex());
+  ThePlatform().keys = std::move(keys);
+}
+
+void BeforeEachKey(std::function<void()> hook) {
+  std::lock_guard lock(StateMutex());
+  ThePlatform().before_key = std::move(hook);
+}
+
+void SetMonitorPasses(int passes) {
+  std::lock_guard lock(StateMutex());
+  ThePlatform().monitor_passes = passes;
+}
+
+void SetThreadMode(ThreadMode mode) {
+  std::lock_guard lock(StateMutex());
+  ThePlatform().thread_mode = mode;
+}
+
+void JoinThread() {
+  if (TheThread().joinable()) TheThread().join();
+}
+
+std::vector<std::string> Events() {
+  std::lock_guard lock(StateMutex());
+  return ThePlatform().events;
+}
+
+}  // namespace fake
+
+namespace platform {
+
+void Prepare() { fake::Log("prepare"); }
+
+int ReadKey() {
+  std::function<void()> hook;
+  {
+    std::lock_guard lock(fake::StateMutex());
+    hook = fake::ThePlatform().before_key;
+  }
+  if (hook) hook();
+  std::lock_guard lock(fake::StateMutex());
+  fake::Platform& p = fake::ThePlatform();
+  const int key = p.next_key < p.keys.size() ? static_cast<unsigned char>(p.keys[p.next_key++])
+                                             : kNoMoreKeys;
+  char text[16];
+  std::snprintf(text, sizeof text, "key 0x%02x", static_cast<unsigned>(key));
+  fake::LogLocked(text);
+  return key;
+}
+
+void Pause() { fake::Log("pause"); }
+
+void StartDetachedThread(void (*routine)(void*)) {
+  fake::Log("start thread");
+  fake::ThreadMode mode;
+  {
+    std::lock_guard lock(fake::StateMutex());
+    mode = fake::ThePlatform().thread_mode;
+  }
+  if (mode == fake::ThreadMode::kRun) {
+    fake::TheThread() = std::thread([routine] {
+      try {
+        routine(nullptr);
+      } catch (const fake::StopMonitor&) {
+      }
+    });
+  }
+}
+
+void SleepMs(unsigned milliseconds) {
+  std::lock_guard lock(fake::StateMutex());
+  fake::LogLocked("sleep " + std::to_string(milliseconds));
+  // The monitor's sleep is the one-second one.
+  if (milliseconds == 1000 && --fake::ThePlatform().monitor_passes <= 0) throw fake::StopMonitor{};
+}
+
+void WriteOut(std::string_view text) { fake::Log("out:" + std::string(text)); }
+
+}  // namespace platform

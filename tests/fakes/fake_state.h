@@ -1,0 +1,13 @@
+// What the two fakes share: one lock over the script and the event log.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+namespace fake {
+
+std::mutex& StateMutex();
+void LogLocked(std::string event);  // with StateMutex held
+void ResetLibrary();                // with StateMutex held
+
+}  // namespace fake

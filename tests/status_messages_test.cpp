@@ -1,0 +1,28 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <map>
+#include <string>
+
+#include "status_messages.h"
+
+namespace {
+
+TEST(StatusMessages, EveryRowAndEveryOtherCode) {
+  const std::map<StatusCode, std::string> known = {
+      {1, "Failed to communicate with driver\n"},
+      {2, "Failed to obtain handle to driver\n"},
+      {3, "Bad parameter\n"},
+  };
+  ASSERT_EQ(wdt::kStatusMessageCount, known.size());
+  for (const auto& [code, message] : wdt::kStatusMessages) {
+    ASSERT_EQ(known.count(code), 1u) << code;
+    EXPECT_EQ(message, known.at(code));
+    EXPECT_EQ(wdt::StatusMessage(code), known.at(code));
+  }
+  for (const StatusCode other : {0, 4, 5, -1, -2, -3, INT_MIN, INT_MAX, 255, 256}) {
+    EXPECT_STREQ(wdt::StatusMessage(other), "Unkown error!\n") << other;
+  }
+}
+
+}  // namespace
