@@ -106,6 +106,7 @@ struct Step {
   int nth;             // which call of the operation fails
   const char* call;    // how that call shows in the log
   const char* line;    // the step's own failure line
+  friend void PrintTo(const Step& step, std::ostream* os) { *os << step.name; }
 };
 
 const Step kCheckedSteps[] = {
