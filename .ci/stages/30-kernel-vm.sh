@@ -166,7 +166,7 @@ wait_for() {
 # seconds later.
 exercise() {
   name=$1 dev=$2
-  echo "== $name on $dev"
+  echo "== $name on $dev: $(ls /sys/class/watchdog/${dev##*/} | tr '\n' ' ')"
   (sleep 7; printf a; sleep 3; printf q) |
     WDT_DEVICE=$dev timeout -s KILL 60 /opt/wdt/wdt-exerciser >/tmp/$name.out 2>/tmp/$name.err
   rc=$?
