@@ -17,8 +17,14 @@ cmake --preset test >/dev/null
 cmake --build --preset test --target wdt-exerciser wdtDLL
 
 # The kernel that linux-image-amd64 stands for, downloaded once into build/.
-kernel_pkg=$(apt-cache depends linux-image-amd64 |
-  sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n 1)
+kernel_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null |
+    sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n 1
+}
+kernel_pkg=$(kernel_package || true)
+if [ -z "$kernel_pkg" ] && [ -z "${CI_APT_UPDATED:-}" ]; then
+  apt-get update -qq && kernel_pkg=$(kernel_package || true)
+fi
 [ -n "$kernel_pkg" ] || { echo "no kernel package behind linux-image-amd64" >&2; exit 1; }
 kernel_version=${kernel_pkg#linux-image-}
 if ! ls "$work/${kernel_pkg}_"*.deb >/dev/null 2>&1; then
