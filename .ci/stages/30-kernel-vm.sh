@@ -189,6 +189,13 @@ exercise() {
   [ "$state" = inactive ] || fail "$name: state $state after WDT closed. Exiting"
 }
 
+# A session that cannot get the device: the open's failure, then the pause.
+no_handle() {
+  echo q | WDT_DEVICE=$2 timeout -s KILL 20 /opt/wdt/wdt-exerciser >/tmp/no-handle.out 2>/dev/null
+  printf 'Failed to open device\nFailed to obtain handle to driver\nPress any key to continue . . . \n' |
+    cmp -s - /tmp/no-handle.out || { fail "$1"; cat /tmp/no-handle.out; }
+}
+
 # A run killed while armed: the driver must be left running and fire.
 start_killed_run() {
   name=$1 dev=$2
@@ -199,6 +206,7 @@ start_killed_run() {
   exec 3>/tmp/$name.keys
   if wait_for '^Press key' /tmp/$name.out 30; then
     prompted=$(seconds)
+    no_handle "$name: a second session on the busy device" $dev
     kill -9 $pid
     wait $pid
     state=$(cat /sys/class/watchdog/${dev##*/}/state)
@@ -227,6 +235,7 @@ case $vm in
   pc)
     load softdog soft_noboot=1
     load i6300esb
+    no_handle "a device that does not exist" /dev/watchdog9
     soft=$(device_of 'Software Watchdog') && exercise softdog $soft
     dmesg | grep -q 'Reboot ignored' && fail "softdog fired before any run was killed"
     [ -n "$soft" ] && start_killed_run softdog-killed $soft
