@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The program on real kernel watchdogs: Debian's kernel boots in qemu (TCG,
 # no KVM) from a busybox initramfs, once on the pc machine with an i6300esb
-# and softdog, once on q35 with its iTCO watchdog. /init in the VM runs the
+# and softdog, once on q35 with its iTCO watchdog and softdog with nowayout. /init in the VM runs the
 # program on each driver and prints one result marker on the serial console.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -218,6 +218,25 @@ start_killed_run() {
   cat /tmp/$name.out
 }
 
+# A driver loaded with nowayout=1: the session starts armed (said on standard
+# error), the final disable fails, and the watchdog is left to fire.
+nowayout_run() {
+  name=$1 dev=$2
+  echo "== $name on $dev"
+  printf q | WDT_DEVICE=$dev timeout -s KILL 60 /opt/wdt/wdt-exerciser >/tmp/$name.out 2>/tmp/$name.err
+  prompted=$(seconds)
+  cat /tmp/$name.out /tmp/$name.err
+  grep -v '^Current timeout: ' /tmp/$name.out >/tmp/$name.lines
+  printf '%s\n' 'Set timer to 5 seconds' 'Set timer to 30 seconds' \
+    'Press key to reset timer to 30 seconds. Press q to close WDT and quit application.' \
+    'Failed to disable timer.' 'Failed to communicate with driver' \
+    'Press any key to continue . . . ' | cmp -s - /tmp/$name.lines ||
+    fail "$name: the lines differ from the expected ones"
+  grep -q 'refuses to disarm (nowayout)' /tmp/$name.err || fail "$name: no nowayout warning"
+  state=$(cat /sys/class/watchdog/${dev##*/}/state)
+  [ "$state" = active ] || fail "$name: state $state after the run"
+}
+
 expect_softdog_fired() {
   end=$((prompted + 45))
   until dmesg | grep -q 'Reboot ignored'; do
@@ -243,8 +262,11 @@ case $vm in
     [ -n "$soft" ] && expect_softdog_fired
     ;;
   q35)
+    load softdog nowayout=1 soft_noboot=1
+    soft=$(device_of 'Software Watchdog') && nowayout_run softdog-nowayout $soft
     load iTCO_wdt
     tco=$(device_of 'iTCO_wdt') && exercise iTCO_wdt $tco
+    [ -n "$soft" ] && expect_softdog_fired
     ;;
   *) fail "unknown wdt_vm '$vm'" ;;
 esac
