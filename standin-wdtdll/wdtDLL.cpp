@@ -1,11 +1,13 @@
 // The stand-in for the closed driver library: the six operations, with C
-// linkage, over one simulated watchdog. WDT_SIM_FAULTS injects failures,
+// linkage, over one simulated watchdog, or over the kernel watchdog device
+// that WDT_DEVICE names. WDT_SIM_FAULTS injects failures into the simulation,
 // WDT_SIM_TRACE=1 traces every call to standard error; standard output is
 // the program's alone.
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
+#include "kernel_watchdog.h"
 #include "simulator.h"
 #include "wdtDLL.h"
 
@@ -16,29 +18,50 @@ void WriteDiagnostics(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
+bool TraceFromEnvironment() {
+  const char* trace = std::getenv("WDT_SIM_TRACE");
+  return trace != nullptr && std::string_view(trace) == "1";
+}
+
 sim::Settings SettingsFromEnvironment() {
   sim::Settings settings;
   const char* faults = std::getenv("WDT_SIM_FAULTS");
   settings.faults = sim::ParseFaultList(faults != nullptr ? faults : "");
-  const char* trace = std::getenv("WDT_SIM_TRACE");
-  settings.trace = trace != nullptr && std::string_view(trace) == "1";
+  settings.trace = TraceFromEnvironment();
   return settings;
 }
 
-sim::Simulator& Watchdog() {
+// Exactly one of the two is set, chosen once.
+struct Backend {
+  sim::Simulator* simulator = nullptr;
+  kdev::KernelWatchdog* device = nullptr;
+};
+
+Backend BackendFromEnvironment() {
+  // Opening a device arms it: only one that the user named is ever opened.
+  const char* device = std::getenv("WDT_DEVICE");
+  if (device != nullptr && *device != '\0') {
+    return {nullptr, new kdev::KernelWatchdog(device, kdev::DeviceSystemCalls(),
+                                              TraceFromEnvironment(), WriteDiagnostics)};
+  }
+  return {new sim::Simulator(SettingsFromEnvironment(), sim::Clock::now, WriteDiagnostics),
+          nullptr};
+}
+
+const Backend& Watchdog() {
   // Made at the first call and never destroyed: the program's monitor thread
   // may still be inside a call while the process exits.
-  static sim::Simulator* const watchdog =
-      new sim::Simulator(SettingsFromEnvironment(), sim::Clock::now, WriteDiagnostics);
-  return *watchdog;
+  static const Backend backend = BackendFromEnvironment();
+  return backend;
 }
 
 // No exception crosses the C boundary: one that escapes is a failure to
-// communicate with the simulated driver.
+// communicate with the driver.
 template <typename Call>
 StatusCode Guarded(Call call) noexcept {
   try {
-    return call(Watchdog());
+    const Backend& backend = Watchdog();
+    return backend.device != nullptr ? call(*backend.device) : call(*backend.simulator);
   } catch (...) {
     return 1;
   }
@@ -49,27 +72,27 @@ StatusCode Guarded(Call call) noexcept {
 extern "C" {
 
 StatusCode InitializeSession(void) {
-  return Guarded([](sim::Simulator& w) { return w.InitializeSession(); });
+  return Guarded([](auto& w) { return w.InitializeSession(); });
 }
 
 StatusCode EnableTimer(uint32_t timeout, int32_t min_sec) {
-  return Guarded([=](sim::Simulator& w) { return w.EnableTimer(timeout, min_sec); });
+  return Guarded([=](auto& w) { return w.EnableTimer(timeout, min_sec); });
 }
 
 StatusCode DisableTimer(void) {
-  return Guarded([](sim::Simulator& w) { return w.DisableTimer(); });
+  return Guarded([](auto& w) { return w.DisableTimer(); });
 }
 
 StatusCode WriteTimerValue(uint32_t value) {
-  return Guarded([=](sim::Simulator& w) { return w.WriteTimerValue(value); });
+  return Guarded([=](auto& w) { return w.WriteTimerValue(value); });
 }
 
 StatusCode ReadTimerValue(uint32_t* value) {
-  return Guarded([=](sim::Simulator& w) { return w.ReadTimerValue(value); });
+  return Guarded([=](auto& w) { return w.ReadTimerValue(value); });
 }
 
 StatusCode CloseSession(void) {
-  return Guarded([](sim::Simulator& w) { return w.CloseSession(); });
+  return Guarded([](auto& w) { return w.CloseSession(); });
 }
 
 }  // extern "C"

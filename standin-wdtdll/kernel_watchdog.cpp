@@ -1,0 +1,220 @@
+#include "kernel_watchdog.h"
+
+#include <cerrno>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+namespace kdev {
+namespace {
+
+constexpr StatusCode kOk = 0;
+constexpr StatusCode kNoCommunication = 1;
+constexpr StatusCode kNoHandle = 2;
+constexpr StatusCode kBadParameter = 3;
+
+// Seconds for `value` units, or -1 where the kernel's int cannot hold them.
+int ToSeconds(std::uint32_t value, std::int64_t unit_seconds) {
+  const std::int64_t seconds = static_cast<std::int64_t>(value) * unit_seconds;
+  return seconds > std::numeric_limits<int>::max() ? -1 : static_cast<int>(seconds);
+}
+
+std::string ErrnoText(int error) { return std::generic_category().message(error); }
+
+}  // namespace
+
+StatusCode StatusForErrno(Failed what, int error) {
+  switch (what) {
+    case Failed::kOpen:
+      // No such device, no right to it, or another process holds it open.
+      if (error == ENOENT || error == ENODEV || error == ENXIO || error == EACCES ||
+          error == EPERM || error == EBUSY) {
+        return kNoHandle;
+      }
+      break;
+    case Failed::kSetTimeout:
+      if (error == EINVAL) return kBadParameter;  // outside the driver's range
+      break;
+    case Failed::kOther:
+      break;
+  }
+  return kNoCommunication;
+}
+
+KernelWatchdog::KernelWatchdog(std::string path, SystemCalls calls, bool trace,
+                               std::function<void(std::string_view)> diagnostics)
+    : path_(std::move(path)), calls_(calls), trace_(trace), diagnostics_(std::move(diagnostics)) {}
+
+template <typename Act>
+StatusCode KernelWatchdog::Call(std::string_view operation, const std::string& arguments,
+                                bool needs_session, Act act) {
+  const std::lock_guard lock(mutex_);
+  std::string result;
+  const StatusCode status = needs_session && fd_ < 0 ? kNoHandle : act(result);
+  if (trace_) {
+    diagnostics_(std::string(operation) + "(" + arguments + ") -> " + std::to_string(status) +
+                 result + "\n");
+  }
+  return status;
+}
+
+void KernelWatchdog::Warn(const std::string& text) {
+  diagnostics_("wdtDLL (" + path_ + "): " + text + "\n");
+}
+
+StatusCode KernelWatchdog::Ioctl(Request request, int* argument, Failed what) {
+  const int result = calls_.ioctl(fd_, request, argument);
+  return result < 0 ? StatusForErrno(what, -result) : kOk;
+}
+
+std::uint32_t KernelWatchdog::OwnTimeLeft(Clock::time_point now) const {
+  const Clock::time_point deadline = last_ping_ + std::chrono::seconds(timeout_);
+  if (now >= deadline) return 0;
+  // Whole seconds, rounded up: the full timeout right after a reload.
+  const auto left = std::chrono::ceil<std::chrono::seconds>(deadline - now).count();
+  return static_cast<std::uint32_t>(left);
+}
+
+StatusCode KernelWatchdog::Open() {
+  if (fd_ >= 0) return kNoHandle;  // one session at a time
+  const int fd = calls_.open(path_.c_str());
+  if (fd < 0) {
+    Warn("cannot open the device: " + ErrnoText(-fd));
+    return StatusForErrno(Failed::kOpen, -fd);
+  }
+  fd_ = fd;
+  // Opening has started the watchdog with the driver's last timeout: the
+  // session starts disarmed, so stop it at once.
+  armed_ = true;
+  last_ping_ = calls_.now();
+  int option = kDisableCard;
+  const int disarmed = calls_.ioctl(fd_, Request::kSetOptions, &option);
+  if (disarmed == 0) {
+    armed_ = false;
+  } else if (-disarmed != EBUSY) {
+    // Not a watchdog that we can drive: let the close stop it where it can.
+    calls_.write(fd_, &kMagicClose, 1);
+    calls_.close(fd_);
+    fd_ = -1;
+    armed_ = false;
+    Warn("cannot disarm the device: " + ErrnoText(-disarmed));
+    return StatusForErrno(Failed::kOther, -disarmed);
+  }
+  int timeout = 0;
+  timeout_ = Ioctl(Request::kGetTimeout, &timeout) == kOk ? timeout : 0;
+  // A magic character that an earlier user wrote while the watchdog stood
+  // still stays set and would make a crash of this process stop the
+  // watchdog on close instead of letting it fire. Any other byte clears it
+  // (and pings, which does nothing to a stopped watchdog).
+  const char clear = '\n';
+  if (calls_.write(fd_, &clear, 1) < 0) Warn("cannot clear a stale magic close");
+  if (armed_) {
+    last_ping_ = calls_.now();
+    Warn("the driver refuses to disarm (nowayout); the session goes on armed with its " +
+         std::to_string(timeout_) + "-second timeout");
+  }
+  stopped_value_ = 0;
+  native_time_left_ = true;
+  return kOk;
+}
+
+StatusCode KernelWatchdog::InitializeSession() {
+  return Call("InitializeSession", "", false, [&](std::string&) { return Open(); });
+}
+
+StatusCode KernelWatchdog::EnableTimer(std::uint32_t timeout, std::int32_t min_sec) {
+  return Call("EnableTimer", std::to_string(timeout) + ", " + std::to_string(min_sec), true,
+              [&](std::string&) {
+                if (min_sec != 0 && min_sec != 1) return kBadParameter;
+                const std::int64_t unit_seconds = min_sec == 0 ? 1 : 60;
+                int seconds = ToSeconds(timeout, unit_seconds);
+                if (seconds < 0) return kBadParameter;
+                if (const StatusCode s = Ioctl(Request::kSetTimeout, &seconds, Failed::kSetTimeout);
+                    s != kOk) {
+                  return s;
+                }
+                timeout_ = seconds;  // the driver may have rounded it
+                unit_seconds_ = unit_seconds;
+                // Enabling does not ping a watchdog that already runs.
+                int option = kEnableCard;
+                if (const StatusCode s = Ioctl(Request::kSetOptions, &option); s != kOk) return s;
+                armed_ = true;
+                last_ping_ = calls_.now();
+                if (const StatusCode s = Ioctl(Request::kKeepAlive, nullptr); s != kOk) return s;
+                last_ping_ = calls_.now();
+                return kOk;
+              });
+}
+
+StatusCode KernelWatchdog::DisableTimer() {
+  return Call("DisableTimer", "", true, [&](std::string&) {
+    int option = kDisableCard;
+    if (const StatusCode s = Ioctl(Request::kSetOptions, &option); s != kOk) return s;
+    if (armed_) {
+      // A disarmed counter stops where it stood.
+      stopped_value_ = OwnTimeLeft(calls_.now());
+      armed_ = false;
+    }
+    return kOk;
+  });
+}
+
+StatusCode KernelWatchdog::WriteTimerValue(std::uint32_t value) {
+  return Call("WriteTimerValue", std::to_string(value), true, [&](std::string&) {
+    int seconds = ToSeconds(value, unit_seconds_);
+    if (seconds < 0) return kBadParameter;
+    // Neither call arms a disarmed watchdog; a new timeout also pings.
+    if (seconds != timeout_) {
+      if (const StatusCode s = Ioctl(Request::kSetTimeout, &seconds, Failed::kSetTimeout);
+          s != kOk) {
+        return s;
+      }
+      timeout_ = seconds;
+    } else if (const StatusCode s = Ioctl(Request::kKeepAlive, nullptr); s != kOk) {
+      return s;
+    }
+    if (armed_) last_ping_ = calls_.now();
+    return kOk;
+  });
+}
+
+StatusCode KernelWatchdog::ReadTimerValue(std::uint32_t* value) {
+  return Call("ReadTimerValue", "", true, [&](std::string& result) {
+    if (value == nullptr) return kBadParameter;
+    std::uint32_t seconds = 0;
+    int left = 0;
+    const int native = native_time_left_ ? calls_.ioctl(fd_, Request::kGetTimeLeft, &left) : -1;
+    if (native_time_left_ && native == 0) {
+      seconds = left > 0 ? static_cast<std::uint32_t>(left) : 0;
+    } else if (native_time_left_ && -native != EOPNOTSUPP && -native != ENOTTY) {
+      return StatusForErrno(Failed::kOther, -native);
+    } else {
+      // The driver cannot tell (softdog, i6300esb): count from the last arm
+      // or reload.
+      native_time_left_ = false;
+      seconds = armed_ ? OwnTimeLeft(calls_.now()) : stopped_value_;
+    }
+    // In the unit of the timeout: whole minutes left, rounded up.
+    *value = unit_seconds_ == 1
+                 ? seconds
+                 : static_cast<std::uint32_t>((seconds + unit_seconds_ - 1) / unit_seconds_);
+    result = " (value " + std::to_string(*value) + ")";
+    return kOk;
+  });
+}
+
+StatusCode KernelWatchdog::CloseSession() {
+  return Call("CloseSession", "", true, [&](std::string&) {
+    // The device stays as the program left it. An armed one gets the magic
+    // close, so the driver disarms it where it may. A disarmed one never
+    // does: the magic written to a stopped watchdog outlives the close and
+    // would make the next user's crash stop the watchdog.
+    if (armed_) calls_.write(fd_, &kMagicClose, 1);
+    const int closed = calls_.close(fd_);
+    fd_ = -1;
+    armed_ = false;
+    return closed < 0 ? StatusForErrno(Failed::kOther, -closed) : kOk;
+  });
+}
+
+}  // namespace kdev

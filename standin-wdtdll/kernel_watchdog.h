@@ -1,0 +1,85 @@
+// A kernel watchdog device (/dev/watchdogN) behind the six operations. The
+// mapping is plain C++ over a small seam of system calls, so tests can put a
+// fake device behind it; the platform's file provides the real calls.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "wdtDLL.h"
+
+namespace kdev {
+
+using Clock = std::chrono::steady_clock;
+
+// The watchdog ioctls that the backend uses; each takes an int argument.
+enum class Request { kSetOptions, kSetTimeout, kGetTimeout, kGetTimeLeft, kKeepAlive };
+
+// Arguments of kSetOptions, as the kernel's interface defines them.
+inline constexpr int kDisableCard = 0x0001;
+inline constexpr int kEnableCard = 0x0002;
+
+// The magic character: written before a close, it lets the close stop an
+// armed watchdog.
+inline constexpr char kMagicClose = 'V';
+
+// Each call returns what the system call returns, or the negated errno on
+// failure (so a fake needs no errno of its own).
+struct SystemCalls {
+  int (*open)(const char* path);  // write-only; opening starts the watchdog
+  int (*ioctl)(int fd, Request request, int* argument);
+  long (*write)(int fd, const char* data, std::size_t size);
+  int (*close)(int fd);
+  Clock::time_point (*now)();
+};
+
+// The device's system calls on this platform (the platform's file).
+SystemCalls DeviceSystemCalls();
+
+// What a failed system call means to the program. One place for every errno.
+enum class Failed { kOpen, kSetTimeout, kOther };
+StatusCode StatusForErrno(Failed what, int error);
+
+class KernelWatchdog {
+ public:
+  // diagnostics receives whole lines (trace, warnings) for standard error.
+  KernelWatchdog(std::string path, SystemCalls calls, bool trace,
+                 std::function<void(std::string_view)> diagnostics);
+
+  StatusCode InitializeSession();
+  StatusCode EnableTimer(std::uint32_t timeout, std::int32_t min_sec);
+  StatusCode DisableTimer();
+  StatusCode WriteTimerValue(std::uint32_t value);
+  StatusCode ReadTimerValue(std::uint32_t* value);
+  StatusCode CloseSession();
+
+ private:
+  template <typename Act>
+  StatusCode Call(std::string_view operation, const std::string& arguments, bool needs_session,
+                  Act act);
+  // The ioctl, with its failure mapped to a status (0 on success).
+  StatusCode Ioctl(Request request, int* argument, Failed what = Failed::kOther);
+  StatusCode Open();
+  std::uint32_t OwnTimeLeft(Clock::time_point now) const;
+  void Warn(const std::string& text);
+
+  std::mutex mutex_;  // the program's two threads call in at once
+  const std::string path_;
+  const SystemCalls calls_;
+  const bool trace_;
+  const std::function<void(std::string_view)> diagnostics_;
+
+  int fd_ = -1;
+  bool armed_ = false;
+  int timeout_ = 0;                   // seconds in force, as the driver reports it
+  std::int64_t unit_seconds_ = 1;     // of the values passed in: 1 or 60
+  Clock::time_point last_ping_{};     // the last arm or reload
+  std::uint32_t stopped_value_ = 0;   // what the own record shows while disarmed
+  bool native_time_left_ = true;      // until the driver says it has none
+};
+
+}  // namespace kdev
