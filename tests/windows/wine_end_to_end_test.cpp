@@ -88,7 +88,7 @@ TEST(WineEndToEnd, KeysReloadUntilQThenTheRunClosesAndExitsWithZero) {
   child.Send("\x1b[A");  // the up arrow: the console hands over two codes
   ASSERT_TRUE(child.WaitForOutput(kPromptLine, 5)) << Shown(child.Output());
   child.Send("q");
-  EXPECT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
 
   const std::string output = child.Output();
   const std::vector<std::string> expected = {
@@ -122,7 +122,7 @@ TEST(WineEndToEnd, FailedReloadPausesForAKeyWhileTheMonitorGoesOn) {
   for (std::size_t i = 1; i < values.size(); ++i) EXPECT_LT(values[i], values[i - 1]) << Shown(child.Output());
 
   child.Send("x");
-  EXPECT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
   const std::string output = child.Output();
   const std::vector<std::string> expected = {
       "Set timer to 5 seconds", "Set timer to 30 seconds", kPrompt,
@@ -138,7 +138,7 @@ TEST(WineEndToEnd, FailedOpenPrintsItsLinesPausesAndExitsWithZero) {
   ASSERT_TRUE(child.WaitForOutput(kPauseText)) << Shown(child.Output());
   EXPECT_TRUE(child.Running());
   child.Send(" ");
-  EXPECT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
   const std::string output = child.Output();
   EXPECT_EQ(output.rfind("Failed to open device\r\nUnkown error!\r\n" + kPauseText, 0), 0u)
       << Shown(output);
@@ -149,7 +149,7 @@ TEST(WineEndToEnd, FailedOpenPrintsItsLinesPausesAndExitsWithZero) {
 // With no console _getch has no key to give: the loop ends as on q, once.
 void ExpectOneReloadThenClose(Input input) {
   WineChild child(kProgram, input, {});
-  EXPECT_TRUE(ExitedWithZero(child.Wait(30s))) << Shown(child.Output());
+  ASSERT_TRUE(ExitedWithZero(child.Wait(30s))) << Shown(child.Output());
   const std::vector<std::string> expected = {"Set timer to 5 seconds", "Set timer to 30 seconds",
                                              kPrompt, "WDT closed. Exiting"};
   EXPECT_EQ(SequenceLines(child.Output()), expected) << Shown(child.Output());
@@ -165,7 +165,7 @@ TEST(WineEndToEnd, StandardInputAnOpenPipeEndsTheRunAfterOneReload) {
 
 TEST(WineEndToEnd, FailureWithStandardInputDevNullDoesNotWaitInThePause) {
   WineChild child(kProgram, Input::kDevNull, {"WDT_SIM_FAULTS=WriteTimerValue#1=1"});
-  EXPECT_TRUE(ExitedWithZero(child.Wait(30s))) << Shown(child.Output());
+  ASSERT_TRUE(ExitedWithZero(child.Wait(30s))) << Shown(child.Output());
   const std::string output = child.Output();
   const std::vector<std::string> lines = SequenceLines(output);
   const std::vector<std::string> expected = {"Set timer to 5 seconds", "Set timer to 30 seconds",
@@ -180,7 +180,7 @@ TEST(WineEndToEnd, TerminalHangUpEndsTheRunAsQDoes) {
   WineChild child(kProgram, Input::kTerminal, {});
   ASSERT_TRUE(child.WaitForOutput(kPromptLine, 1)) << Shown(child.Output());
   child.CloseInput();
-  EXPECT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
   const std::vector<std::string> expected = {"Set timer to 5 seconds", "Set timer to 30 seconds",
                                              kPrompt, "WDT closed. Exiting"};
   EXPECT_EQ(SequenceLines(child.Output()), expected) << Shown(child.Output());
