@@ -114,8 +114,9 @@ TEST(WineEndToEnd, FailedReloadPausesForAKeyWhileTheMonitorGoesOn) {
   child.Send("a");
   ASSERT_TRUE(child.WaitForOutput(kPauseText)) << Shown(child.Output());
   const std::size_t pause_at = child.Output().find(kPauseText);
-  // The pause waits for a key while the armed watchdog counts down.
-  ASSERT_TRUE(child.WaitForOutput("Current timeout: ", 3, pause_at)) << Shown(child.Output());
+  // The pause waits for a key while the armed watchdog counts down. A fourth
+  // line begun means the third is whole.
+  ASSERT_TRUE(child.WaitForOutput("Current timeout: ", 4, pause_at)) << Shown(child.Output());
   EXPECT_TRUE(child.Running());
   const std::vector<unsigned long> values = TimerValues(child.Output(), pause_at);
   ASSERT_GE(values.size(), 3u) << Shown(child.Output());
