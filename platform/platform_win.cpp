@@ -15,6 +15,7 @@ namespace platform {
 namespace {
 
 // _getch hands Ctrl+C over as a key code; the operator means to interrupt.
+// (Wine's console swallows it: there the key neither comes nor interrupts.)
 constexpr int kCtrlC = 3;
 // What _getch returns when no key can ever come: the process has no console
 // (standard input a pipe, a file or NUL makes no difference, _getch reads

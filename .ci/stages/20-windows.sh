@@ -104,8 +104,8 @@ cmake --build "$import" --target wdt-exerciser
 check_program "$import/wdt-exerciser.exe"
 
 echo "== under Wine, end to end"
-prefix=build/windows-wine/tests/windows/wine-prefix
-stop_wine() { env -u DISPLAY WINEPREFIX="$PWD/$prefix" wineserver -k 2>/dev/null || true; }
+prefix=$PWD/build/windows-wine/tests/windows/wine-prefix
+stop_wine() { env -u DISPLAY WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true; }
 trap stop_wine EXIT
 rm -rf "$prefix"  # a throwaway prefix for every run
 cmake --preset windows-wine
@@ -116,7 +116,7 @@ ctest --preset windows-wine
 # beside it; with no console it reloads once and closes. Its output goes to a
 # file: Wine's services, started by this run, would hold a pipe open.
 cp "$dll" "$import/"
-(cd "$import" && env -u DISPLAY WINEPREFIX="$PWD/../../$prefix" WINEDEBUG=-all \
+(cd "$import" && env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all \
   timeout 60 wine wdt-exerciser.exe </dev/null >run.txt 2>&1) || fail "the import-library build's run failed"
 grep -q 'WDT closed. Exiting' "$import/run.txt" || fail "the import-library build did not run: $(cat "$import/run.txt")"
 echo "ok: the import-library build runs with wdtDLL.dll beside it"
