@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# The Windows road: cross-build the program and the simulated wdtDLL.dll with
+# MinGW-w64, check what they import, export and embed, build once more
+# against an import library as a user with the real driver does, and run the
+# program under Wine end to end.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+# .ci/run exports need(); run alone, the stage brings its own.
+if ! declare -F need >/dev/null; then
+  need() {
+    local missing=()
+    for pkg in "$@"; do
+      dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+      apt-get update -qq
+      apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+  }
+fi
+
+started=$SECONDS
+need g++ cmake make libgtest-dev g++-mingw-w64-x86-64-posix wine wine64
+echo "== packages ready after $((SECONDS - started)) s"
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
+
+mingw=x86_64-w64-mingw32
+cross=build/windows-cross
+six="CloseSession DisableTimer EnableTimer InitializeSession ReadTimerValue WriteTimerValue"
+
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+# The DLLs that a file imports, one a line.
+imported_dlls() { "$mingw-objdump" -p "$1" | sed -n 's/^\tDLL Name: //p'; }
+
+# The names that a file imports from one DLL, sorted, on one line.
+imported_from() {
+  "$mingw-objdump" -p "$1" | awk -v dll="$2" '
+    /^\tDLL Name: / { inside = ($3 == dll); next }
+    inside && /^\t[0-9a-f]+\t +[0-9]+  / { print $3 }
+    inside && /^$/ { inside = 0 }' | sort | xargs
+}
+
+# Only the system's DLLs and wdtDLL.dll: no runtime DLL of MinGW's.
+check_only_system_dlls() {
+  local file=$1 dll
+  while read -r dll; do
+    case "${dll,,}" in
+      kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*.dll | user32.dll | advapi32.dll) ;;
+      wdtdll.dll) [ "$(basename "$file")" != wdtDLL.dll ] || fail "$file imports itself" ;;
+      *) fail "$file needs $dll, which is not a system DLL" ;;
+    esac
+  done < <(imported_dlls "$file")
+}
+
+check_program() {
+  local exe=$1
+  # Whole outputs into variables first: grep -q ends early, and under
+  # pipefail the writer's broken pipe would count as a failure.
+  local header headers dlls
+  header=$("$mingw-objdump" -f "$exe")
+  headers=$("$mingw-objdump" -p "$exe")
+  dlls=$(imported_dlls "$exe")
+  grep -q 'file format pei-x86-64' <<<"$header" || fail "$exe is not x86-64"
+  grep -q '^Subsystem.*(Windows CUI)' <<<"$headers" || fail "$exe is not a console program"
+  check_only_system_dlls "$exe"
+  grep -qx wdtDLL.dll <<<"$dlls" || fail "$exe does not import wdtDLL.dll"
+  [ "$(imported_from "$exe" wdtDLL.dll)" = "$six" ] ||
+    fail "$exe imports from wdtDLL.dll: $(imported_from "$exe" wdtDLL.dll)"
+  local manifest
+  manifest=$("$mingw-windres" -i "$exe" -O rc)
+  [ "$(grep -c '^1 24 ' <<<"$manifest")" = 1 ] || fail "$exe has no single application manifest resource"
+  grep -q '<requestedExecutionLevel level=""asInvoker"" uiAccess=""false""/>' <<<"$manifest" ||
+    fail "$exe's manifest does not request asInvoker without UI access: $manifest"
+  echo "ok: $exe: x86-64 console program, imports the six from wdtDLL.dll, no MinGW DLL, asInvoker manifest"
+}
+
+echo "== cross build with MinGW-w64"
+cmake --preset windows-cross
+cmake --build --preset windows-cross
+
+echo "== checking the artefacts"
+check_program "$cross/wdt-exerciser.exe"
+dll=$cross/wdtDLL.dll
+check_only_system_dlls "$dll"
+exports=$("$mingw-objdump" -p "$dll" | awk '
+  /^\[Ordinal\/Name Pointer\] Table/ { inside = 1; next }
+  inside && /^\t\[ *[0-9]+\] / { print $3; next }
+  inside { inside = 0 }' | sort | xargs)
+[ "$exports" = "$six" ] || fail "$dll exports: $exports"
+dll_headers=$("$mingw-objdump" -p "$dll")
+grep -q '^Name[[:space:]].*[[:space:]]wdtDLL.dll$' <<<"$dll_headers" || fail "$dll does not call itself wdtDLL.dll"
+echo "ok: $dll exports exactly the six, undecorated, and needs no MinGW DLL"
+
+echo "== build against an import library, as with the real driver's"
+import=build/windows-import
+mkdir -p "$import"
+"$mingw-dlltool" -d standin-wdtdll/wdtDLL.def -D wdtDLL.dll -l "$import/wdtDLL.lib"
+cmake -S . -B "$import" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWDT_WARNINGS_AS_ERRORS=ON -DWDT_IMPORT_LIB="$PWD/$import/wdtDLL.lib"
+cmake --build "$import" --target wdt-exerciser
+[ ! -e "$import/wdtDLL.dll" ] || fail "the import-library build built the simulated wdtDLL.dll as well"
+check_program "$import/wdt-exerciser.exe"
+
+echo "== under Wine, end to end"
+prefix=$PWD/build/windows-wine/tests/windows/wine-prefix
+stop_wine() { env -u DISPLAY WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true; }
+trap stop_wine EXIT
+rm -rf "$prefix"  # a throwaway prefix for every run
+cmake --preset windows-wine
+cmake --build --preset windows-wine
+ctest --preset windows-wine
+
+# The program built against the import library runs with a wdtDLL.dll put
+# beside it; with no console it reloads once and closes. Its output goes to a
+# file: Wine's services, started by this run, would hold a pipe open.
+cp "$dll" "$import/"
+(cd "$import" && env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all \
+  timeout 60 wine wdt-exerciser.exe </dev/null >run.txt 2>&1) || fail "the import-library build's run failed"
+grep -q 'WDT closed. Exiting' "$import/run.txt" || fail "the import-library build did not run: $(cat "$import/run.txt")"
+echo "ok: the import-library build runs with wdtDLL.dll beside it"
+echo "== Windows stage passed in $((SECONDS - started)) s"

@@ -1,0 +1,16 @@
+# Cross build for Windows x86-64 from Linux with MinGW-w64 (Debian:
+# g++-mingw-w64-x86-64-posix). The posix flavour of the compiler is the one
+# whose standard library has std::thread and std::mutex.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(WDT_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${WDT_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${WDT_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${WDT_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${WDT_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

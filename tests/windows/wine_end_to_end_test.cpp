@@ -1,0 +1,192 @@
+// The cross-built Windows program with the simulated wdtDLL.dll beside it,
+// run under Wine end to end: keys through Wine's console, the pause of the
+// command interpreter, and the runs with no console at all.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "wine_child.h"
+
+namespace wine_test {
+namespace {
+
+const std::string kProgram = WDT_WINE_EXERCISER_PATH;
+const std::string kPrompt =
+    "Press key to reset timer to 30 seconds. Press q to close WDT and quit application.";
+const std::string kPromptLine = kPrompt + "\r\n";
+// Windows prints "Press any key to continue . . . ", Wine "Press any key to
+// continue... ".
+const std::string kPauseText = "Press any key";
+
+// Wine's settings for every run: the throwaway prefix that the test fixture
+// starts, no debug chatter, no display.
+class WineEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    setenv("WINEPREFIX", WDT_WINE_PREFIX, 1);
+    setenv("WINEDEBUG", "-all", 1);
+    unsetenv("DISPLAY");
+  }
+};
+const auto* const kWineEnvironment = ::testing::AddGlobalTestEnvironment(new WineEnvironment);
+
+// The output for a failure message: a run that spun may have written
+// megabytes, the end of it tells enough.
+std::string Shown(const std::string& output) {
+  constexpr std::size_t kShown = 4000;
+  return output.size() <= kShown ? output : "..." + output.substr(output.size() - kShown);
+}
+
+bool ExitedWithZero(int status) { return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+
+// The main thread's lines: the output without the monitor's. Each of those
+// is whole, but it may follow a text with no line end (the pause's prompt),
+// and "Failed to read" comes after the close too, when the monitor reads
+// once more before the process ends.
+std::vector<std::string> SequenceLines(const std::string& output) {
+  static const std::regex kMonitorLine("Current timeout: [0-9]+\r\n|Failed to read\r\n");
+  return CrlfLines(std::regex_replace(output, kMonitorLine, ""));
+}
+
+// The values of the monitor's lines at or after `from`.
+std::vector<unsigned long> TimerValues(const std::string& output, std::size_t from = 0) {
+  static const std::regex kLine("Current timeout: ([0-9]+)\r\n");
+  std::vector<unsigned long> values;
+  const std::string tail = output.substr(from);
+  for (std::sregex_iterator it(tail.begin(), tail.end(), kLine), end; it != end; ++it) {
+    values.push_back(std::stoul((*it)[1]));
+  }
+  return values;
+}
+
+// The library's trace lines, without the monitor's reads.
+std::vector<std::string> TracedCalls(const std::string& error) {
+  std::vector<std::string> calls;
+  for (const std::string& line : CrlfLines(error)) {
+    if (line.rfind("ReadTimerValue(", 0) != 0) calls.push_back(line);
+  }
+  return calls;
+}
+
+void ExpectCrlfLineEnds(const std::string& output) {
+  EXPECT_EQ(Count(output, "\n"), Count(output, "\r\n")) << Shown(output);
+}
+
+TEST(WineEndToEnd, KeysReloadUntilQThenTheRunClosesAndExitsWithZero) {
+  WineChild child(kProgram, Input::kTerminal, {"WDT_SIM_TRACE=1"});
+  ASSERT_TRUE(child.WaitForOutput(kPromptLine, 1)) << Shown(child.Output());
+  child.Send("a");
+  ASSERT_TRUE(child.WaitForOutput(kPromptLine, 2)) << Shown(child.Output());
+  child.Send("Q");  // an ordinary key
+  ASSERT_TRUE(child.WaitForOutput(kPromptLine, 3)) << Shown(child.Output());
+  child.Send("\x1b[A");  // the up arrow: the console hands over two codes
+  ASSERT_TRUE(child.WaitForOutput(kPromptLine, 5)) << Shown(child.Output());
+  child.Send("q");
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
+
+  const std::string output = child.Output();
+  const std::vector<std::string> expected = {
+      "Set timer to 5 seconds", "Set timer to 30 seconds", kPrompt, kPrompt, kPrompt, kPrompt,
+      kPrompt, "WDT closed. Exiting"};
+  EXPECT_EQ(SequenceLines(output), expected) << Shown(output);
+  ExpectCrlfLineEnds(output);
+  const std::vector<unsigned long> values = TimerValues(output);
+  ASSERT_FALSE(values.empty()) << Shown(output);
+  for (const unsigned long value : values) EXPECT_LE(value, 30u);
+
+  const std::string reload = "WriteTimerValue(30) -> 0";
+  const std::vector<std::string> calls = {
+      "InitializeSession() -> 0", "EnableTimer(5, 0) -> 0", "DisableTimer() -> 0",
+      "EnableTimer(30, 0) -> 0", reload, reload, reload, reload, reload, "DisableTimer() -> 0",
+      "CloseSession() -> 0"};
+  EXPECT_EQ(TracedCalls(child.Error()), calls) << child.Error();
+}
+
+TEST(WineEndToEnd, FailedReloadPausesForAKeyWhileTheMonitorGoesOn) {
+  WineChild child(kProgram, Input::kTerminal, {"WDT_SIM_FAULTS=WriteTimerValue#2=1"});
+  ASSERT_TRUE(child.WaitForOutput(kPromptLine, 1)) << Shown(child.Output());
+  child.Send("a");
+  ASSERT_TRUE(child.WaitForOutput(kPauseText)) << Shown(child.Output());
+  const std::size_t pause_at = child.Output().find(kPauseText);
+  // The pause waits for a key while the armed watchdog counts down. A fourth
+  // line begun means the third is whole.
+  ASSERT_TRUE(child.WaitForOutput("Current timeout: ", 4, pause_at)) << Shown(child.Output());
+  EXPECT_TRUE(child.Running());
+  const std::vector<unsigned long> values = TimerValues(child.Output(), pause_at);
+  ASSERT_GE(values.size(), 3u) << Shown(child.Output());
+  for (std::size_t i = 1; i < values.size(); ++i) EXPECT_LE(values[i], values[i - 1]) << Shown(child.Output());
+  EXPECT_LT(values.back(), values.front()) << Shown(child.Output());
+
+  child.Send("x");
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
+  const std::string output = child.Output();
+  const std::vector<std::string> expected = {
+      "Set timer to 5 seconds", "Set timer to 30 seconds", kPrompt,
+      "Failed to write time to driver", "Failed to communicate with driver"};
+  const std::vector<std::string> lines = SequenceLines(output.substr(0, pause_at));
+  EXPECT_EQ(lines, expected) << Shown(output);
+  EXPECT_EQ(output.find("WDT closed"), std::string::npos) << Shown(output);
+}
+
+TEST(WineEndToEnd, FailedOpenPrintsItsLinesPausesAndExitsWithZero) {
+  WineChild child(kProgram, Input::kTerminal,
+                  {"WDT_SIM_FAULTS=InitializeSession=-7", "WDT_SIM_TRACE=1"});
+  ASSERT_TRUE(child.WaitForOutput(kPauseText)) << Shown(child.Output());
+  EXPECT_TRUE(child.Running());
+  child.Send(" ");
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
+  const std::string output = child.Output();
+  EXPECT_EQ(output.rfind("Failed to open device\r\nUnkown error!\r\n" + kPauseText, 0), 0u)
+      << Shown(output);
+  EXPECT_EQ(TracedCalls(child.Error()), std::vector<std::string>{"InitializeSession() -> -7"})
+      << child.Error();
+}
+
+// With no console _getch has no key to give: the loop ends as on q, once.
+void ExpectOneReloadThenClose(Input input) {
+  WineChild child(kProgram, input, {});
+  ASSERT_TRUE(ExitedWithZero(child.Wait(30s))) << Shown(child.Output());
+  const std::vector<std::string> expected = {"Set timer to 5 seconds", "Set timer to 30 seconds",
+                                             kPrompt, "WDT closed. Exiting"};
+  EXPECT_EQ(SequenceLines(child.Output()), expected) << Shown(child.Output());
+}
+
+TEST(WineEndToEnd, StandardInputDevNullEndsTheRunAfterOneReload) {
+  ExpectOneReloadThenClose(Input::kDevNull);
+}
+
+TEST(WineEndToEnd, StandardInputAnOpenPipeEndsTheRunAfterOneReload) {
+  ExpectOneReloadThenClose(Input::kPipe);
+}
+
+TEST(WineEndToEnd, FailureWithStandardInputDevNullDoesNotWaitInThePause) {
+  WineChild child(kProgram, Input::kDevNull, {"WDT_SIM_FAULTS=WriteTimerValue#1=1"});
+  ASSERT_TRUE(ExitedWithZero(child.Wait(30s))) << Shown(child.Output());
+  const std::string output = child.Output();
+  const std::vector<std::string> lines = SequenceLines(output);
+  const std::vector<std::string> expected = {"Set timer to 5 seconds", "Set timer to 30 seconds",
+                                             "Failed to write time to driver",
+                                             "Failed to communicate with driver"};
+  ASSERT_EQ(lines.size(), expected.size() + 1) << Shown(output);
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), lines.begin())) << Shown(output);
+  EXPECT_EQ(lines.back().rfind(kPauseText, 0), 0u) << Shown(output);
+}
+
+TEST(WineEndToEnd, TerminalHangUpEndsTheRunAsQDoes) {
+  WineChild child(kProgram, Input::kTerminal, {});
+  ASSERT_TRUE(child.WaitForOutput(kPromptLine, 1)) << Shown(child.Output());
+  child.CloseInput();
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
+  const std::vector<std::string> expected = {"Set timer to 5 seconds", "Set timer to 30 seconds",
+                                             kPrompt, "WDT closed. Exiting"};
+  EXPECT_EQ(SequenceLines(child.Output()), expected) << Shown(child.Output());
+}
+
+}  // namespace
+}  // namespace wine_test
