@@ -108,9 +108,17 @@ std::uint64_t CountedStream::Count(std::string_view text) const {
 WatchedChild::WatchedChild(const std::string& program, Stdin input, Stdout output,
                            const std::vector<std::string>& extra_env)
     : out_(-1, WatchedOut()), err_(-1, WatchedErr()) {
-  std::vector<std::string> env_strings;
-  for (char** e = environ; *e != nullptr; ++e) env_strings.emplace_back(*e);
-  env_strings.insert(env_strings.end(), extra_env.begin(), extra_env.end());
+  // The test's environment, with extra_env's names replaced.
+  std::vector<std::string> env_strings = extra_env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string_view entry(*e);
+    const std::string_view name = entry.substr(0, entry.find('='));
+    if (std::none_of(extra_env.begin(), extra_env.end(), [&](const std::string& extra) {
+          return std::string_view(extra).substr(0, extra.find('=')) == name;
+        })) {
+      env_strings.emplace_back(entry);
+    }
+  }
   std::vector<char*> envp;
   for (std::string& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);

@@ -61,7 +61,7 @@ class WatchedChild {
   // as a shell does (so the terminal's suspend character can stop it), and
   // reports every stop and the end over a pipe, then waits for Release().
   WatchedChild(const std::string& program, Stdin input, Stdout output,
-               const std::vector<std::string>& extra_env);
+               const std::vector<std::string>& extra_env);  // "NAME=value", replacing
   ~WatchedChild();
   WatchedChild(const WatchedChild&) = delete;
   WatchedChild& operator=(const WatchedChild&) = delete;
