@@ -57,7 +57,11 @@ struct Settings {
 };
 
 [[noreturn]] void Die(const std::string& what) {
-  std::fprintf(stderr, "bench: %s (%s)\n", what.c_str(), std::strerror(errno));
+  if (errno != 0) {
+    std::fprintf(stderr, "bench: %s (%s)\n", what.c_str(), std::strerror(errno));
+  } else {
+    std::fprintf(stderr, "bench: %s\n", what.c_str());
+  }
   std::exit(1);
 }
 

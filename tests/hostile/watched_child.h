@@ -89,7 +89,8 @@ class WatchedChild {
   // Terminal only: lets the session leader go on after a report (a stopped
   // program is continued, an ended one lets the terminal close).
   void Release();
-  // Terminal only: the terminal's settings as the program left them.
+  // Terminal only: the terminal's settings as the program left them (on
+  // Linux the terminal's other side reads the program's side's settings).
   termios TerminalSettings() const;
   // Terminal only: waits until the program's read has the terminal in
   // non-canonical mode, so a byte sent now reaches that read as it is.
