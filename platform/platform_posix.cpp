@@ -86,7 +86,9 @@ int ReadByte() {
 void Prepare() { std::signal(SIGPIPE, SIG_IGN); }
 
 int ReadKey() {
-  if (!isatty(STDIN_FILENO) || !PrepareTerminal()) return ReadByte();
+  // Asked once: a pipe's key then costs one read and nothing else.
+  static const bool terminal = isatty(STDIN_FILENO) != 0 && PrepareTerminal();
+  if (!terminal) return ReadByte();
   // Raw only for the read, so the terminal behaves as usual in between.
   g_raw_active = 1;
   tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_termios);
