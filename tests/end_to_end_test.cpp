@@ -10,7 +10,6 @@
 #include <chrono>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "child_process.h"
@@ -18,6 +17,7 @@
 namespace {
 
 using test_support::ChildProcess;
+using test_support::Count;
 using test_support::Input;
 using test_support::Lines;
 using namespace std::chrono_literals;
@@ -49,41 +49,21 @@ std::vector<std::string> MainThreadCalls(const std::string& trace) {
   return calls;
 }
 
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
-// Whether the terminal is in the read's raw mode (no echo, no line editing).
-bool TerminalIsRaw(int fd) {
-  termios t{};
-  return tcgetattr(fd, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == 0;
-}
-
-bool WaitUntilTerminalIsRaw(int fd) {
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (TerminalIsRaw(fd)) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return false;
-}
-
 TEST(EndToEnd, TheWholeRoadOverATerminal) {
-  ChildProcess child(WDT_EXERCISER_PATH, Input::kTerminal, {"WDT_SIM_TRACE=1"});
+  ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kTerminal, .env = {"WDT_SIM_TRACE=1"}});
   ASSERT_TRUE(child.WaitForOutput(kPrompt)) << child.Output();
   // The monitor prints beside the prompt, counting down from 30.
   ASSERT_TRUE(child.WaitForOutput("Current timeout: 30\n")) << child.Output();
-  ASSERT_TRUE(WaitUntilTerminalIsRaw(child.terminal_fd()));
+  ASSERT_TRUE(child.WaitForRawTerminal());
   child.Send("a");
-  ASSERT_TRUE(child.WaitForOutput(kPrompt, child.Output().find(kPrompt) + 1)) << child.Output();
-  ASSERT_TRUE(WaitUntilTerminalIsRaw(child.terminal_fd()));
+  ASSERT_TRUE(child.WaitForOutput(kPrompt, 1, child.Output().find(kPrompt) + 1)) << child.Output();
+  ASSERT_TRUE(child.WaitForRawTerminal());
   child.Send("Q");
   const std::size_t third = child.Output().rfind(kPrompt) + 1;
-  ASSERT_TRUE(child.WaitForOutput(kPrompt, third)) << child.Output();
-  ASSERT_TRUE(child.WaitForOutput("Current timeout: ", child.Output().find(kPrompt, third))) << child.Output();
-  ASSERT_TRUE(WaitUntilTerminalIsRaw(child.terminal_fd()));
+  ASSERT_TRUE(child.WaitForOutput(kPrompt, 1, third)) << child.Output();
+  ASSERT_TRUE(child.WaitForOutput("Current timeout: ", 1, child.Output().find(kPrompt, third)))
+      << child.Output();
+  ASSERT_TRUE(child.WaitForRawTerminal());
   child.Send("q");
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
 
@@ -104,14 +84,13 @@ TEST(EndToEnd, TheWholeRoadOverATerminal) {
                                       "WriteTimerValue(30) -> 0", "WriteTimerValue(30) -> 0",
                                       "WriteTimerValue(30) -> 0", "DisableTimer() -> 0",
                                       "CloseSession() -> 0"}));
-  termios after{};
-  ASSERT_EQ(tcgetattr(child.terminal_fd(), &after), 0);
+  const termios after = child.TerminalSettings();
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO))
       << "the terminal is put back after the last read";
 }
 
 TEST(EndToEnd, KeysThroughAPipeOneByteEach) {
-  ChildProcess child(WDT_EXERCISER_PATH, Input::kPipe, {"WDT_SIM_TRACE=1"});
+  ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_SIM_TRACE=1"}});
   child.Send(std::string("aQ\0\xff\xe0\x48q", 7));
   child.CloseInput();
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
@@ -122,7 +101,7 @@ TEST(EndToEnd, KeysThroughAPipeOneByteEach) {
 }
 
 TEST(EndToEnd, ClosedInputEndsTheRunCleanly) {
-  ChildProcess child(WDT_EXERCISER_PATH, Input::kPipe, {"WDT_SIM_TRACE=1"});
+  ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_SIM_TRACE=1"}});
   ASSERT_TRUE(child.WaitForOutput(kPrompt)) << child.Output();
   child.CloseInput();
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
@@ -135,15 +114,16 @@ TEST(EndToEnd, ClosedInputEndsTheRunCleanly) {
 }
 
 TEST(EndToEnd, AFailedReloadPausesWhileTheMonitorGoesOnPrinting) {
-  ChildProcess child(WDT_EXERCISER_PATH, Input::kTerminal,
-                     {"WDT_SIM_TRACE=1", "WDT_SIM_FAULTS=WriteTimerValue#2=1"});
+  ChildProcess child({WDT_EXERCISER_PATH},
+                     {.input = Input::kTerminal,
+                      .env = {"WDT_SIM_TRACE=1", "WDT_SIM_FAULTS=WriteTimerValue#2=1"}});
   ASSERT_TRUE(child.WaitForOutput(kPrompt)) << child.Output();
-  ASSERT_TRUE(WaitUntilTerminalIsRaw(child.terminal_fd()));
+  ASSERT_TRUE(child.WaitForRawTerminal());
   child.Send("a");
   ASSERT_TRUE(child.WaitForOutput(kPause)) << child.Output();
   const std::size_t paused_at = child.Output().find(kPause) + kPause.size();
-  ASSERT_TRUE(child.WaitForOutput("Current timeout: ", paused_at)) << child.Output();
-  ASSERT_TRUE(WaitUntilTerminalIsRaw(child.terminal_fd()));
+  ASSERT_TRUE(child.WaitForOutput("Current timeout: ", 1, paused_at)) << child.Output();
+  ASSERT_TRUE(child.WaitForRawTerminal());
   child.Send("x");
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
   EXPECT_EQ(WithoutMonitor(child.Output()),
@@ -156,8 +136,8 @@ TEST(EndToEnd, AFailedReloadPausesWhileTheMonitorGoesOnPrinting) {
 }
 
 TEST(EndToEnd, ASessionThatDoesNotOpenPausesAndCallsNothingElse) {
-  ChildProcess child(WDT_EXERCISER_PATH, Input::kPipe,
-                     {"WDT_SIM_TRACE=1", "WDT_SIM_FAULTS=InitializeSession=2"});
+  ChildProcess child({WDT_EXERCISER_PATH},
+                     {.env = {"WDT_SIM_TRACE=1", "WDT_SIM_FAULTS=InitializeSession=2"}});
   child.Send("k");
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
   EXPECT_EQ(child.Output(), "Failed to open device\nFailed to obtain handle to driver\n" + kPause + "\n");
@@ -165,7 +145,7 @@ TEST(EndToEnd, ASessionThatDoesNotOpenPausesAndCallsNothingElse) {
 }
 
 TEST(EndToEnd, ABadFaultListStopsTheRunAtItsFirstStep) {
-  ChildProcess child(WDT_EXERCISER_PATH, Input::kPipe, {"WDT_SIM_FAULTS=EnableTimer#0=1"});
+  ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_SIM_FAULTS=EnableTimer#0=1"}});
   child.CloseInput();
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
   EXPECT_EQ(child.Output(), "Failed to open device\nBad parameter\n" + kPause + "\n");
@@ -177,9 +157,9 @@ class TerminalSignalTest : public testing::TestWithParam<int> {};
 
 TEST_P(TerminalSignalTest, EndsTheProcessAndPutsTheTerminalBack) {
   const int signal_number = GetParam();
-  ChildProcess child(WDT_EXERCISER_PATH, Input::kTerminal, {});
+  ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kTerminal});
   ASSERT_TRUE(child.WaitForOutput(kPrompt)) << child.Output();
-  ASSERT_TRUE(WaitUntilTerminalIsRaw(child.terminal_fd()));
+  ASSERT_TRUE(child.WaitForRawTerminal());
   if (signal_number == SIGINT) {
     child.Send("\x03");  // the operator's Ctrl+C
   } else {
@@ -188,8 +168,7 @@ TEST_P(TerminalSignalTest, EndsTheProcessAndPutsTheTerminalBack) {
   const int status = child.Wait();
   ASSERT_TRUE(status != -1 && WIFSIGNALED(status)) << status;
   EXPECT_EQ(WTERMSIG(status), signal_number);
-  termios after{};
-  ASSERT_EQ(tcgetattr(child.terminal_fd(), &after), 0);
+  const termios after = child.TerminalSettings();
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
   EXPECT_EQ(child.Output().find("WDT closed"), std::string::npos) << "the watchdog is left armed";
 }
@@ -201,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, TerminalSignalTest, testing::Values(SIGINT, SI
 // the test build's sleeps return at once, so the monitor never rests.
 TEST(EndToEnd, EndingWhileTheMonitorIsBusyIsCleanEveryTime) {
   for (int run = 0; run < 200; ++run) {
-    ChildProcess child(WDT_EXERCISER_INSTANT_PATH, Input::kPipe, {});
+    ChildProcess child({WDT_EXERCISER_INSTANT_PATH}, {});
     child.Send("aq");
     child.CloseInput();
     const int status = child.Wait(30s);

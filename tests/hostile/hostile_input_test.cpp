@@ -12,38 +12,46 @@
 #include <random>
 #include <string>
 
-#include "watched_child.h"
+#include "counted_run.h"
 
 namespace hostile {
 namespace {
 
 const std::vector<std::string> kTrace = {"WDT_SIM_TRACE=1"};
 
+// Through a terminal, with the program in the terminal's foreground as a
+// shell puts it.
+test_support::Options Terminal() {
+  return Counted({.input = Input::kTerminal, .env = kTrace, .job_control = true});
+}
+
 bool ExitedWith0(int status) { return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
 // Waits until exactly `keys` keys have been taken: the first reload and
 // prompt plus one of each per key.
-::testing::AssertionResult TookKeys(WatchedChild& run, std::uint64_t keys) {
+::testing::AssertionResult TookKeys(ChildProcess& run, std::uint64_t keys) {
   const std::uint64_t want = keys + 1;
-  run.WaitUntil([&] { return run.Out(kPrompt) >= want && run.Err(kReload) >= want; });
-  if (run.Out(kPrompt) == want && run.Err(kReload) == want) return ::testing::AssertionSuccess();
+  run.WaitUntil([&] { return run.OutCount(kPrompt) >= want && run.ErrCount(kReload) >= want; });
+  if (run.OutCount(kPrompt) == want && run.ErrCount(kReload) == want) {
+    return ::testing::AssertionSuccess();
+  }
   return ::testing::AssertionFailure()
-         << "after " << keys << " keys: " << run.Out(kPrompt) << " prompts and "
-         << run.Err(kReload) << " reloads, expected " << want << " of each" << run.Describe();
+         << "after " << keys << " keys: " << run.OutCount(kPrompt) << " prompts and "
+         << run.ErrCount(kReload) << " reloads, expected " << want << " of each" << run.Describe();
 }
 
 // q disarms, closes, says so and ends the program with status 0.
-void ExpectQuitRoad(WatchedChild& run, std::uint64_t keys) {
-  const int status = run.WaitStatus(60s);
+void ExpectQuitRoad(ChildProcess& run, std::uint64_t keys) {
+  const int status = run.Wait(60s);
   EXPECT_TRUE(ExitedWith0(status)) << "wait status " << status << run.Describe();
-  EXPECT_EQ(run.Err(kReload), keys + 1) << run.Describe();
-  EXPECT_EQ(run.Err(kDisable), 2u) << "the probe's disable and q's" << run.Describe();
-  EXPECT_EQ(run.Err(kClose), 1u) << run.Describe();
-  EXPECT_EQ(run.SanitizerReports(), 0u) << run.Describe();
+  EXPECT_EQ(run.ErrCount(kReload), keys + 1) << run.Describe();
+  EXPECT_EQ(run.ErrCount(kDisable), 2u) << "the probe's disable and q's" << run.Describe();
+  EXPECT_EQ(run.ErrCount(kClose), 1u) << run.Describe();
+  EXPECT_EQ(SanitizerReports(run), 0u) << run.Describe();
 }
 
 TEST(HostileInputTest, EveryByteThroughAPipeButQReloadsOnceAndPromptsOnce) {
-  WatchedChild run(WDT_EXERCISER_PATH, Stdin::kPipe, Stdout::kPipe, kTrace);
+  ChildProcess run({WDT_EXERCISER_PATH}, Counted({.env = kTrace}));
   ASSERT_TRUE(TookKeys(run, 0));
   std::uint64_t keys = 0;
   for (int byte = 0; byte <= 255; ++byte) {
@@ -52,11 +60,11 @@ TEST(HostileInputTest, EveryByteThroughAPipeButQReloadsOnceAndPromptsOnce) {
     ++keys;
     ASSERT_TRUE(TookKeys(run, keys)) << "byte " << byte;
   }
-  EXPECT_EQ(run.Err(kDisable), 1u) << "only the probe's disable before q";
+  EXPECT_EQ(run.ErrCount(kDisable), 1u) << "only the probe's disable before q";
   run.Send("q");
   ExpectQuitRoad(run, keys);
-  EXPECT_EQ(run.Out(kPrompt), keys + 1);
-  EXPECT_EQ(run.Out(kClosed), 1u);
+  EXPECT_EQ(run.OutCount(kPrompt), keys + 1);
+  EXPECT_EQ(run.OutCount(kClosed), 1u);
 }
 
 // What the terminal, in the settings that the program's read put it in, does
@@ -78,9 +86,9 @@ Typed WhatTheTerminalDoes(const termios& settings, unsigned char byte) {
 }
 
 TEST(HostileInputTest, EveryByteThatTheTerminalHandsOverReloadsOnceAndPromptsOnce) {
-  WatchedChild run(WDT_EXERCISER_PATH, Stdin::kTerminal, Stdout::kPipe, kTrace);
+  ChildProcess run({WDT_EXERCISER_PATH}, Terminal());
   ASSERT_TRUE(TookKeys(run, 0));
-  ASSERT_TRUE(run.WaitForRawRead());
+  ASSERT_TRUE(run.WaitForRawTerminal());
   const termios raw = run.TerminalSettings();
   ASSERT_EQ(raw.c_lflag & (ICANON | ECHO), 0u) << "the read is neither line-edited nor echoed";
   ASSERT_EQ(raw.c_iflag & PARMRK, 0u) << "every delivered byte is one byte";
@@ -92,7 +100,7 @@ TEST(HostileInputTest, EveryByteThatTheTerminalHandsOverReloadsOnceAndPromptsOnc
     if (byte == 'q') continue;
     const Typed typed = WhatTheTerminalDoes(raw, byte);
     if (typed == Typed::kSignal) continue;  // the signal tests below
-    ASSERT_TRUE(run.WaitForRawRead()) << "byte " << value;
+    ASSERT_TRUE(run.WaitForRawTerminal()) << "byte " << value;
     run.Send(std::string(1, static_cast<char>(byte)));
     if (typed == Typed::kSwallowed) {
       // A byte that never reaches the program is followed by one that does:
@@ -101,7 +109,7 @@ TEST(HostileInputTest, EveryByteThatTheTerminalHandsOverReloadsOnceAndPromptsOnc
       run.Send("a");
       if (raw.c_cc[VSTOP] == byte) {
         // Output is stopped: the reload shows, the prompt waits for START.
-        ASSERT_TRUE(run.WaitUntil([&] { return run.Err(kReload) >= keys + 2; }));
+        ASSERT_TRUE(run.WaitUntil([&] { return run.ErrCount(kReload) >= keys + 2; }));
         run.Send(std::string(1, static_cast<char>(raw.c_cc[VSTART])));
       }
     }
@@ -109,61 +117,61 @@ TEST(HostileInputTest, EveryByteThatTheTerminalHandsOverReloadsOnceAndPromptsOnc
     ASSERT_TRUE(TookKeys(run, keys)) << "byte " << value;
   }
   EXPECT_GE(swallowed, 2) << "START and STOP are the terminal's own under IXON";
-  ASSERT_TRUE(run.WaitForRawRead());
+  ASSERT_TRUE(run.WaitForRawTerminal());
   run.Send("q");
   ExpectQuitRoad(run, keys);
-  EXPECT_EQ(run.Out(kPrompt), keys + 1);
+  EXPECT_EQ(run.OutCount(kPrompt), keys + 1);
   const termios after = run.TerminalSettings();
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO), ICANON | ECHO) << "the terminal is put back";
 }
 
 // The terminal's signal character, typed while the program waits for a key.
-void TypeSignalCharacter(WatchedChild& run, int index) {
+void TypeSignalCharacter(ChildProcess& run, int index) {
   ASSERT_TRUE(TookKeys(run, 0));
-  ASSERT_TRUE(run.WaitForRawRead());
+  ASSERT_TRUE(run.WaitForRawTerminal());
   const termios raw = run.TerminalSettings();
   ASSERT_NE(raw.c_lflag & ISIG, 0u);
   ASSERT_NE(raw.c_cc[index], _POSIX_VDISABLE);
   run.Send(std::string(1, static_cast<char>(raw.c_cc[index])));
 }
 
-void ExpectKilledWithTerminalPutBack(WatchedChild& run, int signal_number) {
-  const int status = run.WaitStatus();
+void ExpectKilledWithTerminalPutBack(ChildProcess& run, int signal_number) {
+  const int status = run.Wait();
   ASSERT_NE(status, -1) << run.Describe();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number)
       << "wait status " << status << run.Describe();
   const termios after = run.TerminalSettings();
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO), ICANON | ECHO) << "the terminal is put back";
-  EXPECT_EQ(run.Err(kDisable), 1u) << "nothing is disarmed on the way out";
-  EXPECT_EQ(run.SanitizerReports(), 0u) << run.Describe();
+  EXPECT_EQ(run.ErrCount(kDisable), 1u) << "nothing is disarmed on the way out";
+  EXPECT_EQ(SanitizerReports(run), 0u) << run.Describe();
 }
 
 TEST(HostileInputTest, TheTerminalsInterruptCharacterInterrupts) {
-  WatchedChild run(WDT_EXERCISER_PATH, Stdin::kTerminal, Stdout::kPipe, kTrace);
+  ChildProcess run({WDT_EXERCISER_PATH}, Terminal());
   TypeSignalCharacter(run, VINTR);
   ExpectKilledWithTerminalPutBack(run, SIGINT);
 }
 
 TEST(HostileInputTest, TheTerminalsQuitCharacterQuits) {
-  WatchedChild run(WDT_EXERCISER_PATH, Stdin::kTerminal, Stdout::kPipe, kTrace);
+  ChildProcess run({WDT_EXERCISER_PATH}, Terminal());
   TypeSignalCharacter(run, VQUIT);
   ExpectKilledWithTerminalPutBack(run, SIGQUIT);
 }
 
 TEST(HostileInputTest, TheTerminalsSuspendCharacterStopsUntilContinued) {
-  WatchedChild run(WDT_EXERCISER_PATH, Stdin::kTerminal, Stdout::kPipe, kTrace);
+  ChildProcess run({WDT_EXERCISER_PATH}, Terminal());
   TypeSignalCharacter(run, VSUSP);
-  const int status = run.WaitStatus();
+  const int status = run.Wait();
   ASSERT_TRUE(status != -1 && WIFSTOPPED(status) && WSTOPSIG(status) == SIGTSTP)
       << "wait status " << status << run.Describe();
   const termios stopped = run.TerminalSettings();
   EXPECT_EQ(stopped.c_lflag & (ICANON | ECHO), ICANON | ECHO) << "put back while stopped";
 
   run.Release();  // continued, as by fg
-  ASSERT_TRUE(run.WaitForRawRead()) << "the read goes on in raw mode";
+  ASSERT_TRUE(run.WaitForRawTerminal()) << "the read goes on in raw mode";
   run.Send("a");
   ASSERT_TRUE(TookKeys(run, 1));
-  ASSERT_TRUE(run.WaitForRawRead());
+  ASSERT_TRUE(run.WaitForRawTerminal());
   run.Send("q");
   ExpectQuitRoad(run, 1);
 }
@@ -177,32 +185,32 @@ TEST(HostileInputTest, AMillionRandomKeysReloadOncePerKey) {
     const int value = byte(random);
     if (value != 'q') keys += static_cast<char>(value);
   }
-  WatchedChild run(WDT_EXERCISER_PATH, Stdin::kPipe, Stdout::kPipe, kTrace);
+  ChildProcess run({WDT_EXERCISER_PATH}, Counted({.env = kTrace}));
   run.Send(keys);
   run.Send("q");
   run.CloseInput();
   ExpectQuitRoad(run, keys.size());
-  EXPECT_EQ(run.Out(kPrompt), keys.size() + 1);
-  EXPECT_EQ(run.Out(kClosed), 1u);
+  EXPECT_EQ(run.OutCount(kPrompt), keys.size() + 1);
+  EXPECT_EQ(run.OutCount(kClosed), 1u);
 }
 
 TEST(HostileInputTest, WithStandardOutputClosedKeysStillReloadAndQStillCloses) {
-  WatchedChild run(WDT_EXERCISER_PATH, Stdin::kPipe, Stdout::kClosed, kTrace);
-  ASSERT_TRUE(run.WaitUntil([&] { return run.Err(kReload) >= 1; })) << run.Describe();
+  ChildProcess run({WDT_EXERCISER_PATH}, Counted({.env = kTrace, .close_output = true}));
+  ASSERT_TRUE(run.WaitUntil([&] { return run.ErrCount(kReload) >= 1; })) << run.Describe();
   run.Send("ab");
-  ASSERT_TRUE(run.WaitUntil([&] { return run.Err(kReload) >= 3; })) << run.Describe();
-  EXPECT_EQ(run.Err(kDisable), 1u);
+  ASSERT_TRUE(run.WaitUntil([&] { return run.ErrCount(kReload) >= 3; })) << run.Describe();
+  EXPECT_EQ(run.ErrCount(kDisable), 1u);
   run.Send("q");
   ExpectQuitRoad(run, 2);
 }
 
 TEST(HostileInputTest, WhenTheOutputsReaderGoesAwayKeysStillReloadAndQStillCloses) {
-  WatchedChild run(WDT_EXERCISER_PATH, Stdin::kPipe, Stdout::kPipe, kTrace);
+  ChildProcess run({WDT_EXERCISER_PATH}, Counted({.env = kTrace}));
   ASSERT_TRUE(TookKeys(run, 0));
   run.CloseOutputReader();
   run.Send("ab");
-  ASSERT_TRUE(run.WaitUntil([&] { return run.Err(kReload) >= 3; })) << run.Describe();
-  EXPECT_EQ(run.Err(kDisable), 1u);
+  ASSERT_TRUE(run.WaitUntil([&] { return run.ErrCount(kReload) >= 3; })) << run.Describe();
+  EXPECT_EQ(run.ErrCount(kDisable), 1u);
   run.Send("q");
   ExpectQuitRoad(run, 2);
 }

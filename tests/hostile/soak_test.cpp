@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "watched_child.h"
+#include "counted_run.h"
 
 namespace hostile {
 namespace {
@@ -38,16 +38,15 @@ std::vector<std::string> WithShortExitSleep(std::vector<std::string> env) {
 // wait status so the loop can stop at the first bad run.
 ::testing::AssertionResult RunOnce(int run_number, const std::string& keys,
                                const std::vector<std::string>& env,
-                               const std::function<bool(const WatchedChild&)>& road_taken) {
-  WatchedChild run(WDT_EXERCISER_INSTANT_PATH, Stdin::kPipe, Stdout::kPipe,
-                   WithShortExitSleep(env));
+                               const std::function<bool(const ChildProcess&)>& road_taken) {
+  ChildProcess run({WDT_EXERCISER_INSTANT_PATH}, Counted({.env = WithShortExitSleep(env)}));
   run.Send(keys);
   run.CloseInput();
-  const int status = run.WaitStatus(60s);
+  const int status = run.Wait(60s);
   if (status == -1) {
     return ::testing::AssertionFailure() << "run " << run_number << " hung" << run.Describe();
   }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || run.SanitizerReports() != 0 ||
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || SanitizerReports(run) != 0 ||
       !road_taken(run)) {
     return ::testing::AssertionFailure()
            << "run " << run_number << ": wait status " << status << run.Describe();
@@ -57,9 +56,9 @@ std::vector<std::string> WithShortExitSleep(std::vector<std::string> env) {
 
 TEST(SoakTest, TheQRoadAgainAndAgain) {
   for (int i = 1; i <= Runs(); ++i) {
-    ASSERT_TRUE(RunOnce(i, "abq", {"WDT_SIM_TRACE=1"}, [](const WatchedChild& run) {
-      return run.Out(kPrompt) == 3 && run.Out(kClosed) == 1 && run.Err(kReload) == 3 &&
-             run.Err(kDisable) == 2 && run.Err(kClose) == 1;
+    ASSERT_TRUE(RunOnce(i, "abq", {"WDT_SIM_TRACE=1"}, [](const ChildProcess& run) {
+      return run.OutCount(kPrompt) == 3 && run.OutCount(kClosed) == 1 &&
+             run.ErrCount(kReload) == 3 && run.ErrCount(kDisable) == 2 && run.ErrCount(kClose) == 1;
     }));
   }
 }
@@ -69,11 +68,11 @@ TEST(SoakTest, AFailedReloadAgainAndAgain) {
   // takes the next key; nothing is disarmed or closed.
   for (int i = 1; i <= Runs(); ++i) {
     ASSERT_TRUE(RunOnce(i, "ax", {"WDT_SIM_TRACE=1", "WDT_SIM_FAULTS=WriteTimerValue#2=1"},
-                    [](const WatchedChild& run) {
-                      return run.Out(kPrompt) == 1 && run.Out(kFailedWrite) == 1 &&
-                             run.Out(kNoCommunication) == 1 && run.Out(kPause) == 1 &&
-                             run.Out(kClosed) == 0 && run.Err(kDisable) == 1 &&
-                             run.Err(kClose) == 0;
+                    [](const ChildProcess& run) {
+                      return run.OutCount(kPrompt) == 1 && run.OutCount(kFailedWrite) == 1 &&
+                             run.OutCount(kNoCommunication) == 1 && run.OutCount(kPause) == 1 &&
+                             run.OutCount(kClosed) == 0 && run.ErrCount(kDisable) == 1 &&
+                             run.ErrCount(kClose) == 0;
                     }));
   }
 }

@@ -1,11 +1,19 @@
-// Runs a program as a child process for end-to-end tests: standard input and
-// output through a pipe or a pseudo-terminal, standard error through a pipe
-// of its own, and waits with deadlines instead of fixed sleeps.
+// Runs a program as a child process for the tests that run the built program:
+// standard input a pipe, /dev/null or a pseudo-terminal, standard output and
+// error through pipes (or output through the terminal), read while the test
+// waits for text with deadlines, never fixed sleeps. Each child runs in a
+// session of its own.
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,53 +22,112 @@ namespace test_support {
 
 using namespace std::chrono_literals;
 
-enum class Input { kPipe, kTerminal };
+enum class Input {
+  kPipe,
+  kDevNull,
+  // A pseudo-terminal as the controlling terminal, for input and output.
+  kTerminal,
+  // A pseudo-terminal in raw mode for input only, not the controlling
+  // terminal; output through a pipe.
+  kRawTerminal,
+};
+
+struct Options {
+  Input input = Input::kPipe;
+  std::vector<std::string> env{};  // "NAME=value" each, replacing the test's own
+  bool close_output = false;     // standard output closed (not with kTerminal)
+  // kTerminal: a small session leader stands between. It puts the program in
+  // a process group of its own in the terminal's foreground, as a shell does
+  // (so the terminal's suspend character can stop it), reports every stop and
+  // the end to Wait(), and after each waits for Release().
+  bool job_control = false;
+  // Texts counted in both outputs as they stream past, for OutCount/ErrCount.
+  std::vector<std::string> counted{};
+  // How many bytes of each output are kept (their end): a run may print
+  // hundreds of megabytes.
+  std::size_t keep = std::numeric_limits<std::size_t>::max();
+};
 
 class ChildProcess {
  public:
-  // Starts program with the test's environment plus `extra_env`
-  // ("NAME=value" each).
-  ChildProcess(const std::string& program, Input input, const std::vector<std::string>& extra_env);
+  // command: the program and its arguments.
+  ChildProcess(std::vector<std::string> command, Options options);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  // Writes all of bytes, reading the outputs while the input is full.
   void Send(std::string_view bytes);
-  void CloseInput();  // a pipe's end of input; a terminal's hang-up
+  // Closes the input's writing side: a pipe's end, a raw terminal's hang-up.
+  void CloseInput();
+  void CloseOutputReader();  // the reader of standard output goes away
   void Signal(int signal_number);
 
-  // Reads output until `text` appears at or after `from` in the standard
-  // output; false if it has not by the deadline.
-  bool WaitForOutput(std::string_view text, std::size_t from = 0,
-                     std::chrono::milliseconds deadline = 10s);
-  bool WaitForError(std::string_view text, std::chrono::milliseconds deadline = 10s);
+  // Reads output until `done` holds; false if it does not by the deadline.
+  // `step` bounds each wait for output, for conditions that output does not
+  // signal.
+  bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = 20s,
+                 std::chrono::milliseconds step = 50ms);
+  // Until `text` occurs `count` times in standard output at or after `from`.
+  bool WaitForOutput(std::string_view text, std::size_t count = 1, std::size_t from = 0,
+                     std::chrono::milliseconds deadline = 20s);
 
   // Waits for the process to end, reading its output meanwhile; the wait
   // status, or -1 if it had not ended by the deadline (then it is killed).
+  // With job control: the next stop or end that the session leader reports.
   int Wait(std::chrono::milliseconds deadline = 20s);
+  bool Running();
+  // Job control: lets the session leader go on after a report (a stopped
+  // program is continued, an ended one lets the terminal close).
+  void Release();
+
+  // The terminal's settings as the program left them (on Linux the
+  // terminal's other side reads the program's side's settings).
+  termios TerminalSettings() const;
+  // Until the terminal has neither line editing nor echo, as for a read of
+  // single keys.
+  bool WaitForRawTerminal(std::chrono::milliseconds deadline = 10s);
 
   // Standard output so far, with a terminal's "\r\n" turned into "\n".
   std::string Output() const;
-  const std::string& Error() const { return err_; }
-  int terminal_fd() const { return terminal_fd_; }
-  pid_t pid() const { return pid_; }
+  const std::string& Error() const { return err_.text; }
+  std::uint64_t OutCount(std::string_view text) const { return out_.Count(text); }
+  std::uint64_t ErrCount(std::string_view text) const { return err_.Count(text); }
+  std::string Describe() const;  // the outputs' ends, for failure messages
 
  private:
-  // Reads what is there within `budget`; false once both outputs are closed.
-  bool Pump(std::chrono::milliseconds budget);
+  struct Stream {
+    int fd = -1;
+    std::string text;
+    std::uint64_t bytes = 0;
+    std::map<std::string, std::uint64_t, std::less<>> counts;
+    std::string carry;  // end of the previous chunk, for texts split across reads
+    void Feed(std::string_view chunk, std::size_t keep);
+    std::uint64_t Count(std::string_view counted) const;
+  };
 
+  // Reads what the outputs have within `budget`: how many were ready, or -1
+  // once none is open.
+  int Pump(std::chrono::milliseconds budget);
+  void Kill();
+
+  Options options_;
   pid_t pid_ = -1;
-  int input_fd_ = -1;     // pipe mode
-  int terminal_fd_ = -1;  // terminal mode: input and output
-  int out_fd_ = -1;
-  int err_fd_ = -1;
+  int input_fd_ = -1;
+  int terminal_fd_ = -1;  // the terminal's master side
+  int release_fd_ = -1;
   bool exited_ = false;
   int status_ = 0;
-  std::string out_;
-  std::string err_;
+  Stream out_;
+  Stream err_;
+  Stream reports_;  // raw wait statuses from the session leader
 };
 
-// Splits text into lines, without their "\n".
-std::vector<std::string> Lines(const std::string& text);
+// Counts the occurrences of `text` in `haystack` at or after `from`.
+std::size_t Count(std::string_view haystack, std::string_view text, std::size_t from = 0);
+
+// Splits text into lines at `end`. With "\r\n", a "\n" without its "\r"
+// stays in the line, so a wrong line end shows up in a comparison.
+std::vector<std::string> Lines(const std::string& text, std::string_view end = "\n");
 
 }  // namespace test_support

@@ -11,12 +11,18 @@
 
 #include <gtest/gtest.h>
 
-#include "wine_child.h"
+#include "child_process.h"
 
 namespace wine_test {
 namespace {
 
-const std::string kProgram = WDT_WINE_EXERCISER_PATH;
+using test_support::ChildProcess;
+using test_support::Count;
+using test_support::Input;
+using test_support::Lines;
+using namespace std::chrono_literals;
+
+const std::vector<std::string> kWineProgram = {WDT_WINE_COMMAND, WDT_WINE_EXERCISER_PATH};
 const std::string kPrompt =
     "Press key to reset timer to 30 seconds. Press q to close WDT and quit application.";
 const std::string kPromptLine = kPrompt + "\r\n";
@@ -51,7 +57,7 @@ bool ExitedWithZero(int status) { return status != -1 && WIFEXITED(status) && WE
 // once more before the process ends.
 std::vector<std::string> SequenceLines(const std::string& output) {
   static const std::regex kMonitorLine("Current timeout: [0-9]+\r\n|Failed to read\r\n");
-  return CrlfLines(std::regex_replace(output, kMonitorLine, ""));
+  return Lines(std::regex_replace(output, kMonitorLine, ""), "\r\n");
 }
 
 // The values of the monitor's lines at or after `from`.
@@ -68,7 +74,7 @@ std::vector<unsigned long> TimerValues(const std::string& output, std::size_t fr
 // The library's trace lines, without the monitor's reads.
 std::vector<std::string> TracedCalls(const std::string& error) {
   std::vector<std::string> calls;
-  for (const std::string& line : CrlfLines(error)) {
+  for (const std::string& line : Lines(error, "\r\n")) {
     if (line.rfind("ReadTimerValue(", 0) != 0) calls.push_back(line);
   }
   return calls;
@@ -79,7 +85,7 @@ void ExpectCrlfLineEnds(const std::string& output) {
 }
 
 TEST(WineEndToEnd, KeysReloadUntilQThenTheRunClosesAndExitsWithZero) {
-  WineChild child(kProgram, Input::kTerminal, {"WDT_SIM_TRACE=1"});
+  ChildProcess child(kWineProgram, {.input = Input::kRawTerminal, .env = {"WDT_SIM_TRACE=1"}});
   ASSERT_TRUE(child.WaitForOutput(kPromptLine, 1)) << Shown(child.Output());
   child.Send("a");
   ASSERT_TRUE(child.WaitForOutput(kPromptLine, 2)) << Shown(child.Output());
@@ -109,7 +115,8 @@ TEST(WineEndToEnd, KeysReloadUntilQThenTheRunClosesAndExitsWithZero) {
 }
 
 TEST(WineEndToEnd, FailedReloadPausesForAKeyWhileTheMonitorGoesOn) {
-  WineChild child(kProgram, Input::kTerminal, {"WDT_SIM_FAULTS=WriteTimerValue#2=1"});
+  ChildProcess child(kWineProgram,
+                     {.input = Input::kRawTerminal, .env = {"WDT_SIM_FAULTS=WriteTimerValue#2=1"}});
   ASSERT_TRUE(child.WaitForOutput(kPromptLine, 1)) << Shown(child.Output());
   child.Send("a");
   ASSERT_TRUE(child.WaitForOutput(kPauseText)) << Shown(child.Output());
@@ -135,8 +142,9 @@ TEST(WineEndToEnd, FailedReloadPausesForAKeyWhileTheMonitorGoesOn) {
 }
 
 TEST(WineEndToEnd, FailedOpenPrintsItsLinesPausesAndExitsWithZero) {
-  WineChild child(kProgram, Input::kTerminal,
-                  {"WDT_SIM_FAULTS=InitializeSession=-7", "WDT_SIM_TRACE=1"});
+  ChildProcess child(kWineProgram,
+                     {.input = Input::kRawTerminal,
+                      .env = {"WDT_SIM_FAULTS=InitializeSession=-7", "WDT_SIM_TRACE=1"}});
   ASSERT_TRUE(child.WaitForOutput(kPauseText)) << Shown(child.Output());
   EXPECT_TRUE(child.Running());
   child.Send(" ");
@@ -150,7 +158,7 @@ TEST(WineEndToEnd, FailedOpenPrintsItsLinesPausesAndExitsWithZero) {
 
 // With no console _getch has no key to give: the loop ends as on q, once.
 void ExpectOneReloadThenClose(Input input) {
-  WineChild child(kProgram, input, {});
+  ChildProcess child(kWineProgram, {.input = input});
   ASSERT_TRUE(ExitedWithZero(child.Wait(30s))) << Shown(child.Output());
   const std::vector<std::string> expected = {"Set timer to 5 seconds", "Set timer to 30 seconds",
                                              kPrompt, "WDT closed. Exiting"};
@@ -166,7 +174,8 @@ TEST(WineEndToEnd, StandardInputAnOpenPipeEndsTheRunAfterOneReload) {
 }
 
 TEST(WineEndToEnd, FailureWithStandardInputDevNullDoesNotWaitInThePause) {
-  WineChild child(kProgram, Input::kDevNull, {"WDT_SIM_FAULTS=WriteTimerValue#1=1"});
+  ChildProcess child(kWineProgram,
+                     {.input = Input::kDevNull, .env = {"WDT_SIM_FAULTS=WriteTimerValue#1=1"}});
   ASSERT_TRUE(ExitedWithZero(child.Wait(30s))) << Shown(child.Output());
   const std::string output = child.Output();
   const std::vector<std::string> lines = SequenceLines(output);
@@ -179,7 +188,7 @@ TEST(WineEndToEnd, FailureWithStandardInputDevNullDoesNotWaitInThePause) {
 }
 
 TEST(WineEndToEnd, TerminalHangUpEndsTheRunAsQDoes) {
-  WineChild child(kProgram, Input::kTerminal, {});
+  ChildProcess child(kWineProgram, {.input = Input::kRawTerminal});
   ASSERT_TRUE(child.WaitForOutput(kPromptLine, 1)) << Shown(child.Output());
   child.CloseInput();
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
