@@ -16,11 +16,7 @@
 namespace wine_test {
 namespace {
 
-using test_support::ChildProcess;
-using test_support::Count;
-using test_support::Input;
-using test_support::Lines;
-using namespace std::chrono_literals;
+using namespace test_support;  // the child-process harness and its chrono literals
 
 const std::vector<std::string> kWineProgram = {WDT_WINE_COMMAND, WDT_WINE_EXERCISER_PATH};
 const std::string kPrompt =
