@@ -95,6 +95,7 @@ echo "ok: $dll exports exactly the six, undecorated, and needs no MinGW DLL"
 
 echo "== build against an import library, as with the real driver's"
 import=build/windows-import
+rm -rf "$import"  # a wdtDLL.dll copied in by an earlier run must not count
 mkdir -p "$import"
 "$mingw-dlltool" -d standin-wdtdll/wdtDLL.def -D wdtDLL.dll -l "$import/wdtDLL.lib"
 cmake -S . -B "$import" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
