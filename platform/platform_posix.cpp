@@ -44,30 +44,27 @@ extern "C" void RestoreTerminalAndReraise(int signal_number) {
   errno = saved_errno;
 }
 
-// Saves the terminal's settings and installs the handlers that put them back,
-// once. Signals that the process was started ignoring stay ignored.
+// Saves the terminal's settings and installs the handlers that put them back;
+// called once, before the first read. Signals that the process was started
+// ignoring stay ignored.
 bool PrepareTerminal() {
-  static const bool prepared = [] {
-    if (tcgetattr(STDIN_FILENO, &g_saved_termios) != 0) return false;
-    g_raw_termios = g_saved_termios;
-    // No echo, no line editing; ISIG stays, so Ctrl+C still interrupts.
-    g_raw_termios.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    g_raw_termios.c_cc[VMIN] = 1;
-    g_raw_termios.c_cc[VTIME] = 0;
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
-      struct sigaction current {};
-      if (sigaction(signal_number, nullptr, &current) == 0 &&
-          current.sa_handler == SIG_IGN) {
-        continue;
-      }
-      struct sigaction action {};
-      action.sa_handler = RestoreTerminalAndReraise;
-      sigemptyset(&action.sa_mask);
-      sigaction(signal_number, &action, nullptr);
+  if (tcgetattr(STDIN_FILENO, &g_saved_termios) != 0) return false;
+  g_raw_termios = g_saved_termios;
+  // No echo, no line editing; ISIG stays, so Ctrl+C still interrupts.
+  g_raw_termios.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  g_raw_termios.c_cc[VMIN] = 1;
+  g_raw_termios.c_cc[VTIME] = 0;
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
+    struct sigaction current {};
+    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+      continue;
     }
-    return true;
-  }();
-  return prepared;
+    struct sigaction action {};
+    action.sa_handler = RestoreTerminalAndReraise;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+  }
+  return true;
 }
 
 // One byte from standard input, or kNoMoreKeys once none can come.
@@ -86,7 +83,7 @@ int ReadByte() {
 void Prepare() { std::signal(SIGPIPE, SIG_IGN); }
 
 int ReadKey() {
-  // Asked once: a pipe's key then costs one read and nothing else.
+  // Asked and prepared once: a pipe's key then costs one read and nothing else.
   static const bool terminal = isatty(STDIN_FILENO) != 0 && PrepareTerminal();
   if (!terminal) return ReadByte();
   // Raw only for the read, so the terminal behaves as usual in between.
