@@ -95,9 +95,7 @@ for binary in "$program_dir/wdt-exerciser" "$program_dir/libwdtDLL.so"; do
 done
 
 cp .ci/stages/kernel-vm/expected "$root/etc/expected"
-
 cp .ci/stages/kernel-vm/countdown.awk "$root/etc/countdown.awk"
-
 cp .ci/stages/kernel-vm/init "$root/init"
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz"
