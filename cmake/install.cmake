@@ -19,14 +19,13 @@ if(NOT WIN32)
 endif()
 install(TARGETS ${WDT_SHIPPED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The simulated library; with WDT_IMPORT_LIB the driver ships its own.
+# The simulated library; with WDT_IMPORT_LIB the driver ships its own. On
+# Windows the DLL goes beside the programs, without its import library.
 if(NOT WDT_IMPORT_LIB)
-  if(WIN32)
-    # The DLL beside the programs, without its import library.
-    install(FILES $<TARGET_FILE:wdtDLL> DESTINATION ${CMAKE_INSTALL_BINDIR})
-  else()
-    install(TARGETS wdtDLL LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  endif()
+  install(TARGETS wdtDLL
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} EXCLUDE_FROM_ALL)
 endif()
 
 if(WIN32)
