@@ -230,6 +230,18 @@ INSTANTIATE_TEST_SUITE_P(
                     SignalRoad{"TerminateInPause", SIGTERM, When::kDuringAFailurePause, Ends::kPauseEnds}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(EndToEnd, TerminationWithKeysFromAPipeEndsTheRunAsQDoes) {
+  ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_SIM_TRACE=1"}});
+  child.Send("a");
+  ASSERT_TRUE(child.WaitForOutput(kPrompt, 2)) << child.Describe();
+  child.Signal(SIGTERM);
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Describe();
+  const auto calls = MainThreadCalls(child.Error());
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ(calls[calls.size() - 2], "DisableTimer() -> 0");
+  EXPECT_EQ(calls.back(), "CloseSession() -> 0");
+}
+
 TEST(EndToEnd, ANonBlockingTerminalIsWaitedForNotTakenForItsEnd) {
   ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kTerminal, .nonblocking_input = true});
   ASSERT_TRUE(child.WaitForOutput(kPrompt)) << child.Output();
