@@ -195,12 +195,15 @@ TEST_F(MonitorTest, LargestValuePrintsInPlainUnsignedDecimal) {
   EXPECT_EQ(fake::Events()[1], Out("Current timeout: 4294967295\n"));
 }
 
-// Waits, with a deadline, until the log holds `count` events matching `event`.
+// Waits, with a deadline, until the log holds `count` events matching `event`;
+// no longer once the monitor has ended.
 bool WaitForEvents(const std::string& event, long count) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
+    const bool ended = fake::MonitorEnded();
     const Events events = fake::Events();
     if (std::count(events.begin(), events.end(), event) >= count) return true;
+    if (ended) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return false;
