@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "expected_output.h"
 
 namespace {
 
@@ -22,9 +23,8 @@ using test_support::Input;
 using test_support::Lines;
 using namespace std::chrono_literals;
 
-const std::string kPrompt =
-    "Press key to reset timer to 30 seconds. Press q to close WDT and quit application.\n";
-const std::string kPause = "Press any key to continue . . . ";
+const std::string kPrompt = printed::Line(printed::kPrompt);
+const std::string kPause(printed::kPause);
 
 bool ExitedWithZero(int status) { return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
@@ -32,7 +32,8 @@ bool ExitedWithZero(int status) { return status != -1 && WIFEXITED(status) && WE
 // come between any two of the main thread's writes, and go on after the
 // close (a read then finds no session).
 std::string WithoutMonitor(const std::string& output) {
-  static const std::regex monitor_line("Current timeout: [0-9]+\n|Failed to read\n");
+  static const std::regex monitor_line(printed::kTimerLine + std::string("[0-9]+\n|") +
+                                       printed::Line(printed::kFailedRead));
   return std::regex_replace(output, monitor_line, "");
 }
 
