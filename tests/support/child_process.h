@@ -62,6 +62,8 @@ class ChildProcess {
   void CloseInput();
   void CloseOutputReader();  // the reader of standard output goes away
   void Signal(int signal_number);
+  // For /proc/<pid>; with job control, the session leader's.
+  pid_t pid() const { return pid_; }
 
   // Reads output until `done` holds; false if it does not by the deadline.
   // `step` bounds each wait for output, for conditions that output does not
