@@ -182,11 +182,11 @@ Memory ResidentSet(const std::vector<std::string>& args, long keys) {
   WaitFor(child, prompt, 1, 10s);
   child.Send(std::string(1000, 'a'));
   WaitFor(child, prompt, 1001, 60s);
-  const long after_1000 = StatusKiB(child.pid(), "VmRSS:");
+  const long after_1000 = StatusKiB(child.Pid(), "VmRSS:");
   child.Send(std::string(static_cast<std::size_t>(keys - 1000), 'a'));
   WaitFor(child, prompt, static_cast<std::uint64_t>(keys) + 1, 600s);
-  const long after_all = StatusKiB(child.pid(), "VmRSS:");
-  const long peak = StatusKiB(child.pid(), "VmHWM:");
+  const long after_all = StatusKiB(child.Pid(), "VmRSS:");
+  const long peak = StatusKiB(child.Pid(), "VmHWM:");
   child.Send("q");
   return {peak / 1024.0, after_1000 / 1024.0, after_all / 1024.0};
 }
@@ -212,8 +212,8 @@ Waiting Wait(const std::vector<std::string>& program, const std::string& referen
   ChildProcess ticking({reference, "tick"}, Counting(Input::kPipe, {timer_line}));
 
   const auto start = Clock::now();
-  const long long cpu_start = CpuNs(waiting.pid());
-  const long long reference_cpu_start = CpuNs(reference_waiting.pid());
+  const long long cpu_start = CpuNs(waiting.Pid());
+  const long long reference_cpu_start = CpuNs(reference_waiting.Pid());
   const auto idle_end = start + std::chrono::seconds(settings.idle_seconds);
   const auto cadence_end = start + std::chrono::seconds(settings.cadence_seconds);
   std::vector<Clock::time_point> lines;
@@ -221,8 +221,8 @@ Waiting Wait(const std::vector<std::string>& program, const std::string& referen
   std::thread program_reader([&] { lines = Arrivals(waiting, timer_line, cadence_end); });
   std::thread reference_reader([&] { ticks = Arrivals(ticking, timer_line, cadence_end); });
   std::this_thread::sleep_until(idle_end);
-  const long long cpu = CpuNs(waiting.pid()) - cpu_start;
-  const long long reference_cpu = CpuNs(reference_waiting.pid()) - reference_cpu_start;
+  const long long cpu = CpuNs(waiting.Pid()) - cpu_start;
+  const long long reference_cpu = CpuNs(reference_waiting.Pid()) - reference_cpu_start;
   program_reader.join();
   reference_reader.join();
   if (!waiting.Running() || !ticking.Running()) Die("a child ended while it was timed");
