@@ -279,7 +279,7 @@ TEST(EndToEnd, AMonitorThatCannotStartIsReportedAndTheRunGoesOn) {
   ChildProcess child({"/bin/sh", "-c", "ulimit -s 1000000000 && exec \"$0\"", WDT_EXERCISER_PATH},
                      {.input = Input::kDevNull});
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Describe();
-  EXPECT_EQ(child.Error(), "Failed to start the timer monitor: no \"Current timeout\" lines will follow\n");
+  EXPECT_EQ(child.Error(), printed::Line(printed::kMonitorNotStarted));
   EXPECT_EQ(child.Output(), "Set timer to 5 seconds\nSet timer to 30 seconds\n" + kPrompt + "WDT closed. Exiting\n");
 }
 

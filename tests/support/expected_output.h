@@ -19,6 +19,9 @@ inline constexpr char kClosed[] = "WDT closed. Exiting";
 // The monitor's lines: the value follows the text, a failed read comes first.
 inline constexpr char kTimerLine[] = "Current timeout: ";
 inline constexpr char kFailedRead[] = "Failed to read";
+// On standard error when the monitor's thread cannot start; the run goes on.
+inline constexpr char kMonitorNotStarted[] =
+    "Failed to start the timer monitor: no \"Current timeout\" lines will follow";
 
 // A checked step's own failure line, then the status line, then the pause.
 inline constexpr char kFailedOpen[] = "Failed to open device";
