@@ -5,5 +5,7 @@
 
 int main() {
   platform::Prepare();
+  // A hang-up or a termination ends the run as q does: disarmed and closed.
+  platform::CatchStopSignals(platform::StopSignals::kHangUpAndTerminate);
   return exerciser::RunExercise();
 }

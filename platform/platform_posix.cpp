@@ -2,9 +2,13 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <initializer_list>
 #include <system_error>
 #include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,40 +17,100 @@
 namespace platform {
 namespace {
 
-// The terminal's own settings, saved once before the first raw read, and
-// whether a read has the terminal in raw mode right now. The signal handlers
-// read both, so they are plain data set before the handlers are installed.
+// The terminal's own settings, saved once before the first raw read; whether
+// a key read is under way, and whether the terminal is in raw mode right
+// now. The signal handlers read them. Every asynchronous signal is blocked
+// in the program's other threads, so the handlers run on the thread that
+// reads keys, and plain sig_atomic_t flags suffice.
 termios g_saved_termios;
 termios g_raw_termios;
-volatile std::sig_atomic_t g_raw_active = 0;
+volatile std::sig_atomic_t g_reading = 0;
+volatile std::sig_atomic_t g_raw_applied = 0;
 
-// Only async-signal-safe calls here: put the terminal back, then let the
-// signal do what it would have done.
-extern "C" void RestoreTerminalAndReraise(int signal_number) {
+// A clean stop asked for by a signal: the flag, and a byte in a pipe that
+// wakes a key read waiting in poll.
+volatile std::sig_atomic_t g_stop_requested = 0;
+int g_stop_pipe[2] = {-1, -1};
+
+// Only the process group in the terminal's foreground touches its settings:
+// a background job that did so would take the echo from the shell.
+bool InForeground() { return tcgetpgrp(STDIN_FILENO) == getpgrp(); }
+
+void ApplyRaw() {
+  g_raw_applied = 1;  // first: a signal in between still puts it back
+  tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_termios);
+}
+
+void PutBack() {
+  tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_termios);
+  g_raw_applied = 0;
+}
+
+void Install(int signal_number, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a key read wakes up and looks again
+  sigaction(signal_number, &action, nullptr);
+}
+
+bool Ignored(int signal_number) {
+  struct sigaction current {};
+  return sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+// Only async-signal-safe calls in the handlers.
+extern "C" void OnStopSignal(int /*signal_number*/) {
   const int saved_errno = errno;
-  if (g_raw_active) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_termios);
-  if (signal_number == SIGTSTP) {
-    // Stop with the terminal put back; once continued, resume the read in
-    // raw mode.
-    std::signal(SIGTSTP, SIG_DFL);
-    sigset_t stop_set;
-    sigemptyset(&stop_set);
-    sigaddset(&stop_set, SIGTSTP);
-    sigprocmask(SIG_UNBLOCK, &stop_set, nullptr);
-    raise(SIGTSTP);
-    std::signal(SIGTSTP, RestoreTerminalAndReraise);
-    if (g_raw_active) tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_termios);
-    errno = saved_errno;
-    return;
+  g_stop_requested = 1;
+  const char wake = 0;
+  if (g_stop_pipe[1] >= 0 && write(g_stop_pipe[1], &wake, 1) < 0) {
+    // The pipe is full: a wake-up is pending already.
   }
-  std::signal(signal_number, SIG_DFL);
-  raise(signal_number);
   errno = saved_errno;
 }
 
+// Puts the terminal back, then lets the signal do what it would have done.
+// After a stop, a read under way goes on in raw mode once continued in the
+// foreground.
+extern "C" void RestoreTerminalAndReraise(int signal_number) {
+  const int saved_errno = errno;
+  if (g_raw_applied) PutBack();
+  std::signal(signal_number, SIG_DFL);
+  if (signal_number == SIGTSTP || signal_number == SIGTTIN || signal_number == SIGTTOU) {
+    sigset_t stop_set;
+    sigemptyset(&stop_set);
+    sigaddset(&stop_set, signal_number);
+    sigprocmask(SIG_UNBLOCK, &stop_set, nullptr);
+    raise(signal_number);  // stopped here until continued
+    Install(signal_number, RestoreTerminalAndReraise);
+    if (g_reading && InForeground()) ApplyRaw();
+  } else {
+    raise(signal_number);  // delivered, with its default action, on return
+  }
+  errno = saved_errno;
+}
+
+// Every signal whose default action ends or stops the process and that can
+// be caught.
+const std::initializer_list<int> kEndingSignals = {
+    SIGINT,  SIGQUIT, SIGHUP,  SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+    SIGXFSZ, SIGSYS,  SIGTRAP, SIGABRT, SIGBUS,  SIGFPE,  SIGILL,  SIGSEGV,   SIGTSTP, SIGTTIN,
+    SIGTTOU,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
 // Saves the terminal's settings and installs the handlers that put them back;
 // called once, before the first read. Signals that the process was started
-// ignoring stay ignored.
+// ignoring stay ignored, and those caught for a clean stop stay caught.
 bool PrepareTerminal() {
   if (tcgetattr(STDIN_FILENO, &g_saved_termios) != 0) return false;
   g_raw_termios = g_saved_termios;
@@ -54,44 +118,80 @@ bool PrepareTerminal() {
   g_raw_termios.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   g_raw_termios.c_cc[VMIN] = 1;
   g_raw_termios.c_cc[VTIME] = 0;
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
+  const auto prepare = [](int signal_number) {
     struct sigaction current {};
-    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
-      continue;
+    if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN ||
+        current.sa_handler == OnStopSignal) {
+      return;
     }
-    struct sigaction action {};
-    action.sa_handler = RestoreTerminalAndReraise;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_number, &action, nullptr);
+    Install(signal_number, RestoreTerminalAndReraise);
+  };
+  for (const int signal_number : kEndingSignals) prepare(signal_number);
+#ifdef SIGRTMIN
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+    prepare(signal_number);
   }
+#endif
   return true;
 }
 
-// One byte from standard input, or kNoMoreKeys once none can come.
-int ReadByte() {
+// One byte from standard input, or kNoMoreKeys once none can come or a stop
+// was asked for. A non-blocking input (left so by an earlier program) is
+// waited for, not taken for its end.
+int ReadByte(bool terminal) {
   unsigned char byte = 0;
   for (;;) {
+    if (g_stop_requested) return kNoMoreKeys;
+    if (terminal && !g_raw_applied && InForeground()) ApplyRaw();
+    // In the background the read itself stops the process (SIGTTIN) until
+    // it is brought to the foreground, or fails where it cannot be stopped.
+    if (!terminal || g_raw_applied) {
+      pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_stop_pipe[0], POLLIN, 0}};
+      if (poll(fds, g_stop_pipe[0] >= 0 ? 2 : 1, -1) < 0) {
+        if (errno == EINTR) continue;
+        return kNoMoreKeys;
+      }
+      if (fds[1].revents != 0) continue;  // a stop: the flag is set
+    }
     const ssize_t n = read(STDIN_FILENO, &byte, 1);
     if (n == 1) return byte;
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     return kNoMoreKeys;
+  }
+}
+
+void WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // closed or broken output: the run goes on
+    text.remove_prefix(static_cast<std::size_t>(n));
   }
 }
 
 }  // namespace
 
-void Prepare() { std::signal(SIGPIPE, SIG_IGN); }
+void Prepare() {
+  // Descriptors 0, 1 and 2 are open before anything else is: a closed one
+  // would be the next open's number, and a watchdog device opened there
+  // would receive the program's output, each line a keepalive.
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);  // takes the lowest: fd
+    }
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+}
 
 int ReadKey() {
   // Asked and prepared once: a pipe's key then costs one read and nothing else.
   static const bool terminal = isatty(STDIN_FILENO) != 0 && PrepareTerminal();
-  if (!terminal) return ReadByte();
+  if (!terminal) return ReadByte(false);
   // Raw only for the read, so the terminal behaves as usual in between.
-  g_raw_active = 1;
-  tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_termios);
-  const int key = ReadByte();
-  tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_termios);
-  g_raw_active = 0;
+  g_reading = 1;
+  const int key = ReadByte(true);
+  g_reading = 0;
+  if (g_raw_applied) PutBack();
   return key;
 }
 
@@ -101,12 +201,20 @@ void Pause() {
   WriteOut("\n");
 }
 
-void StartDetachedThread(void (*routine)(void*)) {
+bool StartDetachedThread(void (*routine)(void*)) {
+  // The new thread blocks every signal (it inherits the mask), so that the
+  // handlers above run on this thread, the one that reads keys.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  bool started = true;
   try {
     std::thread(routine, nullptr).detach();
   } catch (const std::system_error&) {
-    // Not started: the caller goes on without it.
+    started = false;
   }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return started;
 }
 
 void SleepMs(unsigned milliseconds) {
@@ -118,13 +226,20 @@ void SleepMs(unsigned milliseconds) {
 #endif
 }
 
-void WriteOut(std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = write(STDOUT_FILENO, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // closed or broken output: the run goes on
-    text.remove_prefix(static_cast<std::size_t>(n));
+void WriteOut(std::string_view text) { WriteAll(STDOUT_FILENO, text); }
+
+void WriteErr(std::string_view text) { WriteAll(STDERR_FILENO, text); }
+
+void CatchStopSignals(StopSignals which) {
+  if (g_stop_pipe[0] < 0 && pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    g_stop_pipe[0] = g_stop_pipe[1] = -1;  // the flag alone still stops at the next read
+  }
+  for (const int signal_number : {SIGHUP, SIGTERM, SIGINT}) {
+    if (signal_number == SIGINT && which != StopSignals::kAlsoInterrupt) continue;
+    if (!Ignored(signal_number)) Install(signal_number, OnStopSignal);
   }
 }
+
+bool StopRequested() { return g_stop_requested != 0; }
 
 }  // namespace platform

@@ -7,7 +7,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <string_view>
 
 #include "platform.h"
 
@@ -25,11 +27,30 @@ constexpr int kCtrlC = 3;
 constexpr int kGetchFailed = EOF;
 constexpr int kGetchFailedWide = 0xFFFF;
 
+// Set by the stop signals' handler, which the runtime may run on a thread of
+// its own (the console's Ctrl+C).
+volatile std::sig_atomic_t g_stop_requested = 0;
+
+extern "C" void OnStopSignal(int signal_number) {
+  g_stop_requested = 1;
+  std::signal(signal_number, OnStopSignal);  // the runtime resets it before the call
+}
+
+void WriteAll(FILE* stream, std::string_view text) {
+  // One _write per line: the runtime holds the handle's lock for the whole
+  // call, so the two threads' lines do not break each other. In text mode it
+  // writes each "\n" as "\r\n", as the console expects.
+  const int fd = _fileno(stream);
+  if (fd < 0 || text.empty()) return;  // no such output at all
+  _write(fd, text.data(), static_cast<unsigned>(text.size()));
+}
+
 }  // namespace
 
 void Prepare() {}
 
 int ReadKey() {
+  if (g_stop_requested) return kNoMoreKeys;
   const int key = _getch();
   if (key == kCtrlC) std::raise(SIGINT);
   if (key == kGetchFailed || key == kGetchFailedWide) return kNoMoreKeys;
@@ -38,8 +59,8 @@ int ReadKey() {
 
 void Pause() { std::system("pause"); }
 
-void StartDetachedThread(void (*routine)(void*)) {
-  _beginthread(routine, 0, nullptr);
+bool StartDetachedThread(void (*routine)(void*)) {
+  return _beginthread(routine, 0, nullptr) != static_cast<uintptr_t>(-1);
 }
 
 void SleepMs(unsigned milliseconds) {
@@ -51,13 +72,20 @@ void SleepMs(unsigned milliseconds) {
 #endif
 }
 
-void WriteOut(std::string_view text) {
-  // One _write per line: the runtime holds the handle's lock for the whole
-  // call, so the two threads' lines do not break each other. In text mode it
-  // writes each "\n" as "\r\n", as the console expects.
-  const int fd = _fileno(stdout);
-  if (fd < 0 || text.empty()) return;  // no standard output at all
-  _write(fd, text.data(), static_cast<unsigned>(text.size()));
+void WriteOut(std::string_view text) { WriteAll(stdout, text); }
+
+void WriteErr(std::string_view text) { WriteAll(stderr, text); }
+
+// The console's close and log-off events are not caught: on Windows a run
+// ends on them as it always has.
+void CatchStopSignals(StopSignals which) {
+  std::signal(SIGTERM, OnStopSignal);
+  if (which == StopSignals::kAlsoInterrupt) {
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGBREAK, OnStopSignal);
+  }
 }
+
+bool StopRequested() { return g_stop_requested != 0; }
 
 }  // namespace platform

@@ -1,9 +1,13 @@
 // The kernel watchdog device's system calls on Linux.
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
 #include <linux/watchdog.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "kernel_watchdog.h"
@@ -13,9 +17,36 @@ namespace {
 
 static_assert(kDisableCard == WDIOS_DISABLECARD && kEnableCard == WDIOS_ENABLECARD);
 
+// Never blocks (a FIFO without a reader fails with ENXIO instead of waiting
+// for one), never makes a terminal the controlling one, and never lands on
+// descriptor 0, 1 or 2, where the program's own output would go to it.
 int Open(const char* path) {
-  const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-  return fd < 0 ? -errno : fd;
+  int fd = ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return -errno;
+  if (fd <= STDERR_FILENO) {
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int error = errno;
+    ::close(fd);  // the other descriptor keeps the file open
+    if (moved < 0) return -error;
+    fd = moved;
+  }
+  return fd;
+}
+
+int IsCharacterDevice(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return -errno;
+  return S_ISCHR(status.st_mode) ? 1 : 0;
+}
+
+// WDIOC_GETSUPPORT reads the driver's description and changes nothing; any
+// other device answers ENOTTY (or EINVAL).
+int Identify(int fd, std::string* identity) {
+  watchdog_info info {};
+  if (::ioctl(fd, WDIOC_GETSUPPORT, &info) != 0) return -errno;
+  identity->assign(reinterpret_cast<const char*>(info.identity),
+                   strnlen(reinterpret_cast<const char*>(info.identity), sizeof info.identity));
+  return 0;
 }
 
 unsigned long RequestCode(Request request) {
@@ -45,8 +76,26 @@ int Close(int fd) { return ::close(fd) < 0 ? -errno : 0; }
 
 Clock::time_point Now() { return Clock::now(); }
 
+// Every signal but those that a fault raises (blocking those is undefined);
+// the mask before the hold is kept for its end. Called under the backend's
+// lock, one hold at a time.
+sigset_t g_mask_before_hold;
+
+void HoldSignals(bool hold) {
+  if (hold) {
+    sigset_t ending;
+    sigfillset(&ending);
+    for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) sigdelset(&ending, fault);
+    pthread_sigmask(SIG_BLOCK, &ending, &g_mask_before_hold);
+  } else {
+    pthread_sigmask(SIG_SETMASK, &g_mask_before_hold, nullptr);
+  }
+}
+
 }  // namespace
 
-SystemCalls DeviceSystemCalls() { return {Open, Ioctl, Write, Close, Now}; }
+SystemCalls DeviceSystemCalls() {
+  return {Open, IsCharacterDevice, Identify, Ioctl, Write, Close, Now, HoldSignals};
+}
 
 }  // namespace kdev

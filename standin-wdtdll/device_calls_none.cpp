@@ -8,13 +8,18 @@ namespace kdev {
 namespace {
 
 int NoDevice(const char*) { return -ENODEV; }
+int NoKind(int) { return -ENODEV; }
+int NoIdentity(int, std::string*) { return -ENODEV; }
 int NoIoctl(int, Request, int*) { return -ENODEV; }
 long NoWrite(int, const char*, std::size_t) { return -ENODEV; }
 int NoClose(int) { return -ENODEV; }
 Clock::time_point Now() { return Clock::now(); }
+void NoSignals(bool) {}
 
 }  // namespace
 
-SystemCalls DeviceSystemCalls() { return {NoDevice, NoIoctl, NoWrite, NoClose, Now}; }
+SystemCalls DeviceSystemCalls() {
+  return {NoDevice, NoKind, NoIdentity, NoIoctl, NoWrite, NoClose, Now, NoSignals};
+}
 
 }  // namespace kdev

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <limits>
 
+#include "printable.h"
+
 namespace sim {
 namespace {
 
@@ -49,7 +51,7 @@ std::string ParseEntry(std::string_view entry, Fault& fault) {
     target = target.substr(0, hash);
   }
   const auto operation = FindOperation(target);
-  if (!operation) return "unknown operation '" + std::string(target) + "'";
+  if (!operation) return "unknown operation '" + Printable(target) + "'";
   fault.operation = *operation;
 
   const auto status = ParseDecimal<StatusCode>(status_text,
@@ -83,7 +85,7 @@ FaultList ParseFaultList(std::string_view text) {
     }
     if (!why.empty()) {
       list.faults.clear();
-      list.error = "entry " + std::to_string(number) + " '" + std::string(entry) + "': " + why;
+      list.error = "entry " + std::to_string(number) + " '" + Printable(entry) + "': " + why;
       return list;
     }
     list.faults.push_back(fault);

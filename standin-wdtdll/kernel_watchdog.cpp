@@ -1,5 +1,7 @@
 #include "kernel_watchdog.h"
 
+#include "printable.h"
+
 #include <cerrno>
 #include <limits>
 #include <system_error>
@@ -21,14 +23,18 @@ int ToSeconds(std::uint32_t value, std::int64_t unit_seconds) {
 
 std::string ErrnoText(int error) { return std::generic_category().message(error); }
 
+constexpr const char* kMagicNotWritten =
+    "cannot write the magic close character; the watchdog stays armed";
+
 }  // namespace
 
 StatusCode StatusForErrno(Failed what, int error) {
   switch (what) {
     case Failed::kOpen:
       // No such device, no right to it, or another process holds it open.
+      // A FIFO without a reader is ENXIO, a folder EISDIR.
       if (error == ENOENT || error == ENODEV || error == ENXIO || error == EACCES ||
-          error == EPERM || error == EBUSY) {
+          error == EPERM || error == EBUSY || error == EISDIR || error == ENOTDIR) {
         return kNoHandle;
       }
       break;
@@ -59,7 +65,15 @@ StatusCode KernelWatchdog::Call(std::string_view operation, const std::string& a
 }
 
 void KernelWatchdog::Warn(const std::string& text) {
-  diagnostics_("wdtDLL (" + path_ + "): " + text + "\n");
+  diagnostics_("wdtDLL (" + sim::Printable(path_) + "): " + text + "\n");
+}
+
+bool KernelWatchdog::WriteByte(char byte) {
+  long written = 0;
+  do {
+    written = calls_.write(fd_, &byte, 1);
+  } while (written == -EINTR);
+  return written == 1;
 }
 
 StatusCode KernelWatchdog::Ioctl(Request request, int* argument, Failed what) {
@@ -77,12 +91,34 @@ std::uint32_t KernelWatchdog::OwnTimeLeft(Clock::time_point now) const {
 
 StatusCode KernelWatchdog::Open() {
   if (fd_ >= 0) return kNoHandle;  // one session at a time
+  // Like wdctl: no signal may end the process between the open, which starts
+  // a watchdog, and the disarm.
+  calls_.hold_signals(true);
+  const StatusCode status = OpenHeld();
+  calls_.hold_signals(false);
+  return status;
+}
+
+StatusCode KernelWatchdog::OpenHeld() {
   const int fd = calls_.open(path_.c_str());
   if (fd < 0) {
     Warn("cannot open the device: " + ErrnoText(-fd));
     return StatusForErrno(Failed::kOpen, -fd);
   }
+  // Nothing is written to, or asked of, what is not a watchdog: a file, a
+  // disk or a terminal named by mistake is closed untouched.
+  const int character_device = calls_.is_character_device(fd);
+  std::string identity;
+  const char* refused = character_device != 1                ? "not a character device"
+                        : calls_.identify(fd, &identity) != 0 ? "not a watchdog device"
+                                                              : nullptr;
+  if (refused != nullptr) {
+    calls_.close(fd);
+    Warn(refused);
+    return kNoHandle;
+  }
   fd_ = fd;
+  identity_ = identity;
   // Opening has started the watchdog with the driver's last timeout: the
   // session starts disarmed, so stop it at once.
   armed_ = true;
@@ -92,8 +128,9 @@ StatusCode KernelWatchdog::Open() {
   if (disarmed == 0) {
     armed_ = false;
   } else if (-disarmed != EBUSY) {
-    // Not a watchdog that we can drive: let the close stop it where it can.
-    calls_.write(fd_, &kMagicClose, 1);
+    // A watchdog that cannot be stopped this way: let the close stop it
+    // where it can.
+    if (!WriteByte(kMagicClose)) Warn(kMagicNotWritten);
     calls_.close(fd_);
     fd_ = -1;
     armed_ = false;
@@ -106,8 +143,7 @@ StatusCode KernelWatchdog::Open() {
   // still stays set and would make a crash of this process stop the
   // watchdog on close instead of letting it fire. Any other byte clears it
   // (and pings, which does nothing to a stopped watchdog).
-  const char clear = '\n';
-  if (calls_.write(fd_, &clear, 1) < 0) Warn("cannot clear a stale magic close");
+  if (!WriteByte('\n')) Warn("cannot clear a stale magic close");
   if (armed_) {
     last_ping_ = calls_.now();
     Warn("the driver refuses to disarm (nowayout); the session goes on armed with its " +
@@ -119,7 +155,11 @@ StatusCode KernelWatchdog::Open() {
 }
 
 StatusCode KernelWatchdog::InitializeSession() {
-  return Call("InitializeSession", "", false, [&](std::string&) { return Open(); });
+  return Call("InitializeSession", "", false, [&](std::string& result) {
+    const StatusCode status = Open();
+    if (status == kOk) result = " (" + sim::Printable(identity_) + ")";
+    return status;
+  });
 }
 
 StatusCode KernelWatchdog::EnableTimer(std::uint32_t timeout, std::int32_t min_sec) {
@@ -209,7 +249,7 @@ StatusCode KernelWatchdog::CloseSession() {
     // close, so the driver disarms it where it may. A disarmed one never
     // does: the magic written to a stopped watchdog outlives the close and
     // would make the next user's crash stop the watchdog.
-    if (armed_) calls_.write(fd_, &kMagicClose, 1);
+    if (armed_ && !WriteByte(kMagicClose)) Warn(kMagicNotWritten);
     const int closed = calls_.close(fd_);
     fd_ = -1;
     armed_ = false;

@@ -30,11 +30,19 @@ inline constexpr char kMagicClose = 'V';
 // Each call returns what the system call returns, or the negated errno on
 // failure (so a fake needs no errno of its own).
 struct SystemCalls {
-  int (*open)(const char* path);  // write-only; opening starts the watchdog
+  // Write-only, without blocking and without taking a controlling terminal,
+  // never as descriptor 0, 1 or 2. Opening a watchdog starts it.
+  int (*open)(const char* path);
+  int (*is_character_device)(int fd);  // 1 or 0
+  // The watchdog's read-only identification: fails on anything else.
+  int (*identify)(int fd, std::string* identity);
   int (*ioctl)(int fd, Request request, int* argument);
   long (*write)(int fd, const char* data, std::size_t size);
   int (*close)(int fd);
   Clock::time_point (*now)();
+  // Holds back (true) or lets through again (false) the signals that end
+  // the process, on the calling thread.
+  void (*hold_signals)(bool hold);
 };
 
 // The device's system calls on this platform (the platform's file).
@@ -64,6 +72,9 @@ class KernelWatchdog {
   // The ioctl, with its failure mapped to a status (0 on success).
   StatusCode Ioctl(Request request, int* argument, Failed what = Failed::kOther);
   StatusCode Open();
+  StatusCode OpenHeld();  // with the ending signals held back
+  // Writes one byte, again after an interrupted write; false if it could not.
+  bool WriteByte(char byte);
   std::uint32_t OwnTimeLeft(Clock::time_point now) const;
   void Warn(const std::string& text);
 
@@ -74,6 +85,7 @@ class KernelWatchdog {
   const std::function<void(std::string_view)> diagnostics_;
 
   int fd_ = -1;
+  std::string identity_;              // the driver's own name for the watchdog
   bool armed_ = false;
   int timeout_ = 0;                   // seconds in force, as the driver reports it
   std::int64_t unit_seconds_ = 1;     // of the values passed in: 1 or 60

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "kernel_watchdog.h"
+#include "printable.h"
 #include "simulator.h"
 #include "wdtDLL.h"
 
@@ -20,7 +21,12 @@ void WriteDiagnostics(std::string_view line) {
 
 bool TraceFromEnvironment() {
   const char* trace = std::getenv("WDT_SIM_TRACE");
-  return trace != nullptr && std::string_view(trace) == "1";
+  const std::string_view value = trace != nullptr ? trace : "";
+  if (value != "" && value != "0" && value != "1") {
+    WriteDiagnostics("wdtDLL: WDT_SIM_TRACE='" + sim::Printable(value) +
+                     "' is neither 1 (trace) nor 0 (no trace); tracing stays off\n");
+  }
+  return value == "1";
 }
 
 sim::Settings SettingsFromEnvironment() {

@@ -2,9 +2,16 @@
 // through a pseudo-terminal and through a pipe.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <algorithm>
 #include <chrono>
@@ -152,29 +159,200 @@ TEST(EndToEnd, ABadFaultListStopsTheRunAtItsFirstStep) {
   EXPECT_NE(child.Error().find("entry 1 'EnableTimer#0=1'"), std::string::npos) << child.Error();
 }
 
-// A signal that ends the process during a read puts the terminal back.
-class TerminalSignalTest : public testing::TestWithParam<int> {};
+// How a run ends on a signal or a lost terminal, by when it comes. Signal 0
+// stands for the terminal going away (its other side closed).
+enum class When { kAtThePrompt, kDuringTheProbeHold, kDuringAFailurePause };
+enum class Ends { kKilled, kAsQDoes, kPauseEnds };
+struct SignalRoad {
+  const char* name;
+  int signal_number;
+  When when;
+  Ends ends;
+};
 
-TEST_P(TerminalSignalTest, EndsTheProcessAndPutsTheTerminalBack) {
-  const int signal_number = GetParam();
-  ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kTerminal});
-  ASSERT_TRUE(child.WaitForOutput(kPrompt)) << child.Output();
-  ASSERT_TRUE(child.WaitForRawTerminal());
-  if (signal_number == SIGINT) {
+class SignalRoadTest : public testing::TestWithParam<SignalRoad> {};
+
+TEST_P(SignalRoadTest, LeavesTheWatchdogAndTheTerminalAsDocumented) {
+  const SignalRoad& road = GetParam();
+  std::vector<std::string> env = {"WDT_SIM_TRACE=1"};
+  if (road.when == When::kDuringAFailurePause) env.push_back("WDT_SIM_FAULTS=WriteTimerValue#1=1");
+  ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kTerminal, .env = env});
+  if (road.when == When::kDuringTheProbeHold) {
+    ASSERT_TRUE(child.WaitForOutput("Set timer to 5 seconds\n")) << child.Describe();
+  } else {
+    ASSERT_TRUE(child.WaitForOutput(road.when == When::kAtThePrompt ? kPrompt : kPause))
+        << child.Describe();
+    ASSERT_TRUE(child.WaitForRawTerminal());
+  }
+  if (road.signal_number == 0) {
+    child.HangUp();
+  } else if (road.signal_number == SIGINT) {
     child.Send("\x03");  // the operator's Ctrl+C
   } else {
-    child.Signal(signal_number);
+    child.Signal(road.signal_number);
   }
   const int status = child.Wait();
-  ASSERT_TRUE(status != -1 && WIFSIGNALED(status)) << status;
-  EXPECT_EQ(WTERMSIG(status), signal_number);
-  const termios after = child.TerminalSettings();
-  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
-  EXPECT_EQ(child.Output().find("WDT closed"), std::string::npos) << "the watchdog is left armed";
+  const std::vector<std::string> armed = {"InitializeSession() -> 0", "EnableTimer(5, 0) -> 0",
+                                          "DisableTimer() -> 0", "EnableTimer(30, 0) -> 0"};
+  std::vector<std::string> calls = armed;
+  if (road.ends == Ends::kKilled) {
+    ASSERT_TRUE(status != -1 && WIFSIGNALED(status)) << status << child.Describe();
+    EXPECT_EQ(WTERMSIG(status), road.signal_number);
+    calls.push_back("WriteTimerValue(30) -> 0");  // and the watchdog is left armed
+  } else {
+    ASSERT_TRUE(ExitedWithZero(status)) << status << child.Describe();
+    if (road.ends == Ends::kAsQDoes) {
+      calls.insert(calls.end(), {"WriteTimerValue(30) -> 0", "DisableTimer() -> 0", "CloseSession() -> 0"});
+    } else {
+      calls.push_back("WriteTimerValue(30) -> 1");  // nothing undone on the failure road
+    }
+  }
+  EXPECT_EQ(MainThreadCalls(child.Error()), calls);
+  if (road.signal_number != 0) {
+    EXPECT_EQ(WithoutMonitor(child.Output()).find("WDT closed. Exiting\n") != std::string::npos,
+              road.ends == Ends::kAsQDoes);
+    const termios after = child.TerminalSettings();
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, TerminalSignalTest, testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+INSTANTIATE_TEST_SUITE_P(
+    Roads, SignalRoadTest,
+    testing::Values(SignalRoad{"Interrupt", SIGINT, When::kAtThePrompt, Ends::kKilled},
+                    SignalRoad{"User1", SIGUSR1, When::kAtThePrompt, Ends::kKilled},
+                    SignalRoad{"Alarm", SIGALRM, When::kAtThePrompt, Ends::kKilled},
+                    SignalRoad{"Terminate", SIGTERM, When::kAtThePrompt, Ends::kAsQDoes},
+                    SignalRoad{"HangUp", SIGHUP, When::kAtThePrompt, Ends::kAsQDoes},
+                    SignalRoad{"TerminalGone", 0, When::kAtThePrompt, Ends::kAsQDoes},
+                    SignalRoad{"TerminateInProbeHold", SIGTERM, When::kDuringTheProbeHold, Ends::kAsQDoes},
+                    SignalRoad{"HangUpInProbeHold", SIGHUP, When::kDuringTheProbeHold, Ends::kAsQDoes},
+                    SignalRoad{"TerminateInPause", SIGTERM, When::kDuringAFailurePause, Ends::kPauseEnds}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EndToEnd, ANonBlockingTerminalIsWaitedForNotTakenForItsEnd) {
+  ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kTerminal, .nonblocking_input = true});
+  ASSERT_TRUE(child.WaitForOutput(kPrompt)) << child.Output();
+  ASSERT_TRUE(child.WaitForRawTerminal());
+  child.Send("a");
+  ASSERT_TRUE(child.WaitForOutput(kPrompt, 2)) << child.Output();
+  ASSERT_TRUE(child.WaitForRawTerminal());
+  child.Send("q");
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
+  EXPECT_EQ(Count(child.Output(), kPrompt), 2u);
+}
+
+TEST(EndToEnd, StartedInTheBackgroundItStopsAtTheReadAndLeavesTheTerminalAlone) {
+  ChildProcess child({WDT_EXERCISER_PATH},
+                     {.input = Input::kTerminal, .job_control = true, .background = true});
+  const int status = child.Wait();
+  ASSERT_TRUE(status != -1 && WIFSTOPPED(status)) << status << child.Describe();
+  EXPECT_EQ(WSTOPSIG(status), SIGTTIN);
+  EXPECT_EQ(child.TerminalSettings().c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+}
+
+TEST(EndToEnd, ClosedStandardDescriptorsAreTheNullDeviceFromTheStart) {
+  ChildProcess child({WDT_EXERCISER_PATH},
+                     {.input = Input::kClosed, .close_output = true, .close_error = true});
+  const auto all_null = [&] {
+    for (const int fd : {0, 1, 2}) {
+      const std::string link = "/proc/" + std::to_string(child.Pid()) + "/fd/" + std::to_string(fd);
+      char target[64] = {};
+      if (readlink(link.c_str(), target, sizeof target - 1) < 0 || std::string(target) != "/dev/null") {
+        return false;
+      }
+    }
+    return true;
+  };
+  // The run holds its probe for 2 s: time enough to look.
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!all_null() && child.Running() && std::chrono::steady_clock::now() < deadline) {
+    poll(nullptr, 0, 5);
+  }
+  EXPECT_TRUE(all_null());
+  EXPECT_TRUE(ExitedWithZero(child.Wait()));  // end of input ends it as q does
+}
+
+// WDT_DEVICE naming what is not a watchdog: refused with status 2, nothing
+// written, no wait for a FIFO's reader.
+struct NotAWatchdog {
+  const char* name;
+  const char* why;
+};
+
+class NotAWatchdogTest : public testing::TestWithParam<NotAWatchdog> {};
+
+TEST_P(NotAWatchdogTest, IsRefusedUntouched) {
+  const std::string kind = GetParam().name;
+  char folder_template[] = "/tmp/wdt-device-XXXXXX";
+  ASSERT_NE(mkdtemp(folder_template), nullptr);
+  const std::string folder = folder_template;
+  std::string path = folder + "/device";
+  int reader = -1, terminal = -1;
+  if (kind == "RegularFile") {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("important\n", file);
+    std::fclose(file);
+  } else if (kind == "Folder") {
+    path = folder;
+  } else {
+    if (kind != "Terminal") {
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    }
+    if (kind == "FifoWithReader") reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (kind == "Terminal") {
+      char name[128];
+      int other = -1;
+      ASSERT_EQ(openpty(&terminal, &other, name, nullptr, nullptr), 0);
+      close(other);
+      path = name;
+      fcntl(terminal, F_SETFL, O_NONBLOCK);
+    }
+  }
+  ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kDevNull, .env = {"WDT_DEVICE=" + path}});
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Describe();
+  EXPECT_EQ(child.Output(), "Failed to open device\nFailed to obtain handle to driver\n" + kPause + "\n");
+  EXPECT_EQ(child.Error(), "wdtDLL (" + path + "): " + GetParam().why + "\n");
+  char byte = 0;
+  for (const int fd : {reader, terminal}) {
+    if (fd >= 0) {
+      EXPECT_LE(read(fd, &byte, 1), 0) << "the other side got a byte";
+    }
+  }
+  if (kind == "RegularFile") {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    char text[32] = {};
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(std::string(std::fgets(text, sizeof text, file)), "important\n");
+    EXPECT_EQ(std::fgetc(file), EOF);
+    std::fclose(file);
+  }
+  for (const int fd : {reader, terminal}) {
+    if (fd >= 0) close(fd);
+  }
+  if (path != folder) unlink(path.c_str());
+  rmdir(folder.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, NotAWatchdogTest,
+    testing::Values(NotAWatchdog{"RegularFile", "not a character device"},
+                    NotAWatchdog{"Folder", "cannot open the device: Is a directory"},
+                    NotAWatchdog{"FifoWithoutReader", "cannot open the device: No such device or address"},
+                    NotAWatchdog{"FifoWithReader", "not a character device"},
+                    NotAWatchdog{"Terminal", "not a watchdog device"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EndToEnd, EnvironmentBytesInDiagnosticsAreShownEscaped) {
+  ChildProcess child({WDT_EXERCISER_PATH},
+                     {.input = Input::kDevNull,
+                      .env = {"WDT_SIM_FAULTS=\x1b]0;x\x07=1", "WDT_SIM_TRACE=\x1b[2J"}});
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Describe();
+  EXPECT_EQ(child.Error(),
+            "wdtDLL: WDT_SIM_TRACE='\\x1b[2J' is neither 1 (trace) nor 0 (no trace); tracing stays off\n"
+            "wdtDLL (simulated): WDT_SIM_FAULTS entry 1 '\\x1b]0;x\\x07=1': unknown operation "
+            "'\\x1b]0;x\\x07'; every operation returns 3 (bad parameter)\n");
+}
 
 // The process ends while the monitor is inside the library or writing a line:
 // the test build's sleeps return at once, so the monitor never rests.

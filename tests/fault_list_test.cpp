@@ -72,6 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Malformed{"ResetTimer=1", "entry 1 'ResetTimer=1': unknown operation 'ResetTimer'"},
         Malformed{"enabletimer=1", "entry 1 'enabletimer=1': unknown operation 'enabletimer'"},
+        // Bytes that would drive the operator's terminal are shown escaped.
+        Malformed{"\x1b[2J\\=1", "entry 1 '\\x1b[2J\\\\=1': unknown operation '\\x1b[2J\\\\'"},
         Malformed{" EnableTimer=1", "entry 1 ' EnableTimer=1': unknown operation ' EnableTimer'"},
         Malformed{"EnableTimer=1,Foo#2=3", "entry 2 'Foo#2=3': unknown operation 'Foo'"},
         Malformed{"EnableTimer#0=3",

@@ -31,6 +31,9 @@ struct FakeDevice {
   bool has_time_left = false;
   int min_timeout = 1;
   int max_timeout = 65535;
+  bool character_device = true;  // false: a regular file, a FIFO, a disk's partition
+  bool watchdog = true;          // false: a terminal, /dev/null, any other device
+  int interrupted_writes = 0;    // writes that a signal interrupts before they pass
   std::map<std::string, int> failures;  // call name -> errno it fails with
 
   // The device.
@@ -144,6 +147,9 @@ long FakeWrite(int fd, const char* data, std::size_t size) {
   long result = static_cast<long>(size);
   if (fd != kFd || !d.held_open) {
     result = -EBADF;
+  } else if (d.interrupted_writes > 0) {
+    --d.interrupted_writes;
+    result = -EINTR;
   } else if (error != 0) {
     result = -error;
   } else {
@@ -169,9 +175,26 @@ int FakeClose(int fd) {
   return error != 0 ? -error : 0;
 }
 
+int FakeIsCharacterDevice(int fd) {
+  g_device->Enter("fstat");
+  g_device->Leave();
+  return fd == kFd ? g_device->character_device : -EBADF;
+}
+
+int FakeIdentify(int, std::string* identity) {
+  g_device->Enter("GETSUPPORT");
+  g_device->Leave();
+  if (!g_device->watchdog) return -ENOTTY;
+  *identity = "Fake\x1b watchdog";
+  return 0;
+}
+
+void FakeHoldSignals(bool hold) { g_device->log.push_back(hold ? "hold signals" : "let signals"); }
+
 Clock::time_point FakeNow() { return g_device->now; }
 
-constexpr kdev::SystemCalls kFakeCalls = {FakeOpen, FakeIoctl, FakeWrite, FakeClose, FakeNow};
+constexpr kdev::SystemCalls kFakeCalls = {FakeOpen, FakeIsCharacterDevice, FakeIdentify, FakeIoctl,
+                                          FakeWrite, FakeClose, FakeNow, FakeHoldSignals};
 
 class KernelWatchdogTest : public ::testing::Test {
  protected:
@@ -229,16 +252,53 @@ TEST(StatusForErrnoTest, EveryOtherErrnoIsNoCommunication) {
 
 // --- InitializeSession --------------------------------------------------
 
-TEST_F(KernelWatchdogTest, InitializeOpensAndDisarmsAtOnce) {
+TEST_F(KernelWatchdogTest, InitializeIdentifiesThenDisarmsAtOnceWithSignalsHeld) {
   KernelWatchdog& w = Make();
   EXPECT_EQ(w.InitializeSession(), 0);
   EXPECT_TRUE(device_.held_open);
   EXPECT_FALSE(device_.active);
-  ASSERT_GE(device_.log.size(), 2u);
-  EXPECT_EQ(device_.log[0], "open");
-  EXPECT_EQ(device_.log[1], "SETOPTIONS 1");
+  EXPECT_EQ(device_.log, (Log{"hold signals", "open", "fstat", "GETSUPPORT", "SETOPTIONS 1",
+                              "GETTIMEOUT", "write \n", "let signals"}));
   EXPECT_EQ(diagnostics_, "");
 }
+
+// Only a watchdog is written to or asked anything beyond what it is.
+struct Identification {
+  const char* name;
+  bool character_device;
+  bool watchdog;
+  int open_error;
+  const char* why;
+  std::vector<std::string> log;
+};
+
+class IdentificationTest : public KernelWatchdogTest,
+                           public testing::WithParamInterface<Identification> {};
+
+TEST_P(IdentificationTest, WhatIsNotAWatchdogIsClosedUntouched) {
+  const Identification& it = GetParam();
+  device_.character_device = it.character_device;
+  device_.watchdog = it.watchdog;
+  if (it.open_error != 0) device_.failures["open"] = it.open_error;
+  KernelWatchdog& w = Make();
+  EXPECT_EQ(w.InitializeSession(), 2);
+  EXPECT_EQ(device_.log, it.log);
+  EXPECT_FALSE(device_.held_open);
+  EXPECT_EQ(diagnostics_, std::string("wdtDLL (/dev/watchdog0): ") + it.why + "\n");
+  EXPECT_EQ(w.DisableTimer(), 2);  // no session
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, IdentificationTest,
+    testing::Values(
+        Identification{"RegularFile", false, false, 0, "not a character device",
+                       {"hold signals", "open", "fstat", "close", "let signals"}},
+        Identification{"FifoWithoutReader", false, false, ENXIO,
+                       "cannot open the device: No such device or address",
+                       {"hold signals", "open", "let signals"}},
+        Identification{"TerminalOrNullDevice", true, false, 0, "not a watchdog device",
+                       {"hold signals", "open", "fstat", "GETSUPPORT", "close", "let signals"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KernelWatchdogTest, OpenFailuresAreNoHandleAndSaySo) {
   for (const int error : {ENOENT, EACCES, EPERM, ENODEV}) {
@@ -282,7 +342,7 @@ TEST_F(KernelWatchdogTest, NowayoutKeepsTheSessionArmedWithItsTimeout) {
   EXPECT_TRUE(device_.active);
 }
 
-TEST_F(KernelWatchdogTest, NotAWatchdogIsClosedAgain) {
+TEST_F(KernelWatchdogTest, AWatchdogThatCannotBeDisarmedIsClosedWithTheMagic) {
   device_.failures["SETOPTIONS"] = ENOTTY;
   KernelWatchdog& w = Make();
   EXPECT_EQ(w.InitializeSession(), 1);
@@ -492,12 +552,21 @@ TEST_F(KernelWatchdogTest, DisarmedWatchdogIsClosedWithoutTheMagic) {
   EXPECT_TRUE(device_.Fired());
 }
 
-TEST_F(KernelWatchdogTest, ArmedWatchdogGetsTheMagicClose) {
+TEST_F(KernelWatchdogTest, ArmedWatchdogGetsTheMagicCloseAlsoAfterInterruptedWrites) {
   KernelWatchdog& w = Armed();
+  device_.interrupted_writes = 2;
   EXPECT_EQ(w.CloseSession(), 0);
-  EXPECT_EQ(device_.log, (Log{"write V", "close"}));
+  EXPECT_EQ(device_.log, (Log{"write V", "write V", "write V", "close"}));
   EXPECT_FALSE(device_.active);
   EXPECT_FALSE(device_.allow_release);
+}
+
+TEST_F(KernelWatchdogTest, AMagicCloseThatCannotBeWrittenIsReported) {
+  KernelWatchdog& w = Armed();
+  device_.failures["write"] = EIO;
+  EXPECT_EQ(w.CloseSession(), 0);
+  EXPECT_TRUE(device_.active);
+  EXPECT_NE(diagnostics_.find("cannot write the magic close character"), std::string::npos);
 }
 
 TEST_F(KernelWatchdogTest, ArmedNowayoutWatchdogStaysArmedAfterTheClose) {
@@ -540,7 +609,7 @@ TEST_F(KernelWatchdogTest, TraceLinesNameEachCallAndItsStatus) {
   EXPECT_EQ(Read(w), 5u);
   EXPECT_EQ(w.EnableTimer(0, 0), 3);
   EXPECT_EQ(diagnostics_,
-            "InitializeSession() -> 0\n"
+            "InitializeSession() -> 0 (Fake\\x1b watchdog)\n"
             "EnableTimer(5, 0) -> 0\n"
             "ReadTimerValue() -> 0 (value 5)\n"
             "EnableTimer(0, 0) -> 3\n");

@@ -86,6 +86,16 @@ TEST_F(SequenceTest, EndOfKeysEndsTheRunLikeQ) {
   EXPECT_EQ(fake::Events(), SuccessRoad("abq"));
 }
 
+TEST_F(SequenceTest, AMonitorThatCannotStartIsReportedAndTheRunGoesOn) {
+  fake::SetThreadMode(fake::ThreadMode::kFail);
+  fake::SetKeys("aq");
+  EXPECT_EQ(exerciser::RunExercise(), 0);
+  Events expected = SuccessRoad("aq");
+  expected.insert(std::find(expected.begin(), expected.end(), "start thread") + 1,
+                  "err:Failed to start the timer monitor: no \"Current timeout\" lines will follow\n");
+  EXPECT_EQ(fake::Events(), expected);
+}
+
 class ProbeDisableTest : public SequenceTest, public testing::WithParamInterface<StatusCode> {};
 
 TEST_P(ProbeDisableTest, ItsStatusIsNotExamined) {

@@ -103,13 +103,14 @@ int ReadKey() {
 
 void Pause() { fake::Log("pause"); }
 
-void StartDetachedThread(void (*routine)(void*)) {
+bool StartDetachedThread(void (*routine)(void*)) {
   fake::Log("start thread");
   fake::ThreadMode mode;
   {
     std::lock_guard lock(fake::StateMutex());
     mode = fake::ThePlatform().thread_mode;
   }
+  if (mode == fake::ThreadMode::kFail) return false;
   if (mode == fake::ThreadMode::kRun) {
     fake::TheThread() = std::thread([routine] {
       try {
@@ -118,6 +119,7 @@ void StartDetachedThread(void (*routine)(void*)) {
       }
     });
   }
+  return true;
 }
 
 void SleepMs(unsigned milliseconds) {
@@ -128,5 +130,11 @@ void SleepMs(unsigned milliseconds) {
 }
 
 void WriteOut(std::string_view text) { fake::Log("out:" + std::string(text)); }
+
+void WriteErr(std::string_view text) { fake::Log("err:" + std::string(text)); }
+
+void CatchStopSignals(StopSignals) { fake::Log("catch stop signals"); }
+
+bool StopRequested() { return false; }
 
 }  // namespace platform

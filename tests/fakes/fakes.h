@@ -52,8 +52,8 @@ struct StopMonitor {};
 void SetMonitorPasses(int passes);
 
 // kRecord only logs the start; kRun runs the routine on a thread that ends at
-// StopMonitor, to be joined with JoinThread.
-enum class ThreadMode { kRecord, kRun };
+// StopMonitor, to be joined with JoinThread; kFail reports a failed start.
+enum class ThreadMode { kRecord, kRun, kFail };
 void SetThreadMode(ThreadMode mode);
 void JoinThread();
 

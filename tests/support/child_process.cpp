@@ -27,7 +27,7 @@ void Check(bool ok, const char* what) {
 
 // The job-control session leader, between fork and _exit: system calls only.
 [[noreturn]] void LeadSession(char* const argv[], char* const envp[], int report_fd,
-                              int release_fd) {
+                              int release_fd, bool background) {
   signal(SIGTTOU, SIG_IGN);  // it hands the terminal's foreground over
   int sync[2];
   if (pipe(sync) != 0) _exit(126);
@@ -38,14 +38,14 @@ void Check(bool ok, const char* what) {
     char go = 0;
     close(sync[1]);
     if (read(sync[0], &go, 1) != 1) _exit(126);
-    signal(SIGTTOU, SIG_DFL);
+    if (!background) signal(SIGTTOU, SIG_DFL);
     const rlimit no_core{0, 0};  // the quit character's core dump stays out of the tree
     setrlimit(RLIMIT_CORE, &no_core);
     execve(argv[0], argv, envp);
     _exit(127);
   }
   setpgid(program, program);
-  tcsetpgrp(STDIN_FILENO, program);
+  if (!background) tcsetpgrp(STDIN_FILENO, program);
   if (write(sync[1], "g", 1) != 1) _exit(126);
   for (;;) {
     int status = 0;
@@ -122,17 +122,26 @@ ChildProcess::ChildProcess(std::vector<std::string> command, Options options)
   if (pid_ == 0) {
     if (!terminal) {
       setsid();  // forkpty's child has a session of its own already
-      dup2(child_in, STDIN_FILENO);
+      if (child_in >= 0) {
+        dup2(child_in, STDIN_FILENO);
+      } else {
+        close(STDIN_FILENO);
+      }
       if (options_.close_output) {
         close(STDOUT_FILENO);
       } else {
         dup2(out[1], STDOUT_FILENO);
       }
     }
-    dup2(err[1], STDERR_FILENO);
+    if (options_.close_error) {
+      close(STDERR_FILENO);
+    } else {
+      dup2(err[1], STDERR_FILENO);
+    }
+    if (options_.nonblocking_input) fcntl(STDIN_FILENO, F_SETFL, O_NONBLOCK);
     if (options_.job_control) {
       close(release[1]);
-      LeadSession(argv.data(), envp.data(), report[1], release[0]);
+      LeadSession(argv.data(), envp.data(), report[1], release[0], options_.background);
     }
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
@@ -146,6 +155,10 @@ ChildProcess::ChildProcess(std::vector<std::string> command, Options options)
   } else if (options_.close_output) {
     close(out[0]);
     out[0] = -1;
+  }
+  if (options_.close_error) {
+    close(err[0]);
+    err[0] = -1;
   }
   out_.fd = out[0];
   err_.fd = err[0];
@@ -195,6 +208,12 @@ void ChildProcess::CloseInput() {
 void ChildProcess::CloseOutputReader() {
   if (out_.fd >= 0 && out_.fd != terminal_fd_) close(out_.fd);
   out_.fd = -1;
+}
+
+void ChildProcess::HangUp() {
+  if (options_.input != Input::kTerminal) throw std::logic_error("no controlling terminal");
+  close(terminal_fd_);
+  terminal_fd_ = input_fd_ = out_.fd = -1;
 }
 
 void ChildProcess::Signal(int signal_number) { kill(pid_, signal_number); }

@@ -30,12 +30,15 @@ enum class Input {
   // A pseudo-terminal in raw mode for input only, not the controlling
   // terminal; output through a pipe.
   kRawTerminal,
+  kClosed,  // no standard input at all
 };
 
 struct Options {
   Input input = Input::kPipe;
   std::vector<std::string> env{};  // "NAME=value" each, replacing the test's own
   bool close_output = false;     // standard output closed (not with kTerminal)
+  bool close_error = false;      // standard error closed
+  bool nonblocking_input = false;  // standard input left non-blocking (O_NONBLOCK)
   // kTerminal: a small session leader stands between. It puts the program in
   // a process group of its own in the terminal's foreground, as a shell does
   // (so the terminal's suspend character can stop it), reports every stop and
@@ -46,6 +49,10 @@ struct Options {
   // How many bytes of each output are kept (their end): a run may print
   // hundreds of megabytes.
   std::size_t keep = std::numeric_limits<std::size_t>::max();
+  // With job_control: the program is started in the background (the
+  // terminal's foreground stays the leader's), with SIGTTOU ignored as some
+  // shells leave it.
+  bool background = false;
 };
 
 class ChildProcess {
@@ -61,7 +68,11 @@ class ChildProcess {
   // Closes the input's writing side: a pipe's end, a raw terminal's hang-up.
   void CloseInput();
   void CloseOutputReader();  // the reader of standard output goes away
+  // kTerminal: the terminal goes away (its other side closes), as when an
+  // ssh connection drops; standard output can no longer be read.
+  void HangUp();
   void Signal(int signal_number);
+  pid_t Pid() const { return pid_; }
 
   // Reads output until `done` holds; false if it does not by the deadline.
   // `step` bounds each wait for output, for conditions that output does not
