@@ -27,12 +27,15 @@ std::optional<double> Decimal(std::string_view text) {
   return value;
 }
 
-// An argument as it may be shown: bytes that are not printable as \xNN.
+// An argument as it may be shown: printable ASCII as it is, a backslash
+// doubled, every other byte as \xNN.
 std::string Shown(std::string_view text) {
   std::string shown;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7f && c != '\\') {
+    if (c == '\\') {
+      shown += "\\\\";
+    } else if (byte >= 0x20 && byte < 0x7f) {
       shown += c;
     } else {
       char escaped[8];

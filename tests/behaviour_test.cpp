@@ -50,6 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"honest", "entry 1 'honest': unknown behaviour 'honest'"},
         Malformed{"Frozen", "entry 1 'Frozen': unknown behaviour 'Frozen'"},
         Malformed{"frozen ", "entry 1 'frozen ': unknown behaviour 'frozen '"},
+        Malformed{"\x1b]0;x\a\\", "entry 1 '\\x1b]0;x\\x07\\\\': unknown behaviour '\\x1b]0;x\\x07\\\\'"},
         Malformed{"frozen=1", "entry 1 'frozen=1': 'frozen' takes no value"},
         Malformed{"ignore-reload=", "entry 1 'ignore-reload=': 'ignore-reload' takes no value"},
         Malformed{"rate", "entry 1 'rate': 'rate' needs '=' and a value"},
