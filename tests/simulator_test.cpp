@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -263,14 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Lie{"rate=0.5", 30, 28, 20, 20, 20s}, Lie{"rate=2", 30, 21, 20, 20, 5s},
                     Lie{"grant=12", 12, 8, 12, 12, 10s}, Lie{"grant=8", 8, 4, 8, 8, 8s},
                     Lie{"ignore-reload", 30, 26, 26, 26, 10s},
-                    Lie{"ignore-disarm", 30, 26, 20, 18, 10s}),
-    [](const auto& info) {
-      std::string name = *info.param.behaviour == '\0' ? "honest" : info.param.behaviour;
-      for (char& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-      }
-      return name;
-    });
+                    Lie{"ignore-disarm", 30, 26, 20, 18, 10s}));
 
 TEST_F(SimulatorTest, TraceShowsEveryCallWithItsArgumentsAndStatus) {
   Make("DisableTimer#1=-1", true);

@@ -16,8 +16,7 @@ class FakeClock {
 
   Clock::time_point Now() {
     if (++looks_ > 10'000'000) throw std::runtime_error("the clock was looked at ten million times");
-    now_ += std::chrono::microseconds(1);
-    return now_;
+    return now_ += std::chrono::microseconds(1);
   }
   void Sleep(Clock::duration duration) {
     now_ += duration;
