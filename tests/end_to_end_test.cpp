@@ -168,6 +168,7 @@ struct SignalRoad {
   int signal_number;
   When when;
   Ends ends;
+  friend void PrintTo(const SignalRoad& road, std::ostream* os) { *os << road.name; }
 };
 
 class SignalRoadTest : public testing::TestWithParam<SignalRoad> {};
@@ -272,11 +273,21 @@ TEST(EndToEnd, ClosedStandardDescriptorsAreTheNullDeviceFromTheStart) {
   EXPECT_TRUE(ExitedWithZero(child.Wait()));  // end of input ends it as q does
 }
 
+TEST(EndToEnd, AMonitorThatCannotStartIsReportedAndTheRunGoesOn) {
+  // A stack limit that no thread's stack can be mapped with.
+  ChildProcess child({"/bin/sh", "-c", "ulimit -s 1000000000 && exec \"$0\"", WDT_EXERCISER_PATH},
+                     {.input = Input::kDevNull});
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Describe();
+  EXPECT_EQ(child.Error(), "Failed to start the timer monitor: no \"Current timeout\" lines will follow\n");
+  EXPECT_EQ(child.Output(), "Set timer to 5 seconds\nSet timer to 30 seconds\n" + kPrompt + "WDT closed. Exiting\n");
+}
+
 // WDT_DEVICE naming what is not a watchdog: refused with status 2, nothing
 // written, no wait for a FIFO's reader.
 struct NotAWatchdog {
   const char* name;
   const char* why;
+  friend void PrintTo(const NotAWatchdog& it, std::ostream* os) { *os << it.name; }
 };
 
 class NotAWatchdogTest : public testing::TestWithParam<NotAWatchdog> {};

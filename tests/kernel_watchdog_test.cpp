@@ -270,6 +270,7 @@ struct Identification {
   int open_error;
   const char* why;
   std::vector<std::string> log;
+  friend void PrintTo(const Identification& it, std::ostream* os) { *os << it.name; }
 };
 
 class IdentificationTest : public KernelWatchdogTest,

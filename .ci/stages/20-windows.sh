@@ -127,3 +127,23 @@ grep -q 'WDT closed. Exiting' "$import/run.txt" || fail "the import-library buil
 grep -q '^# verdict: pass' "$import/check.txt" || fail "the import-library build's wdt-check did not pass: $(cat "$import/check.txt")"
 echo "ok: the import-library build runs with wdtDLL.dll beside it"
 echo "== Windows stage passed in $((SECONDS - started)) s"
+
+# The zip that CPack makes of the cross build, and an install of the
+# import-library build, which ships no wdtDLL.dll: the driver brings its own.
+echo "== the Windows zip"
+need unzip
+version=$(sed -n 's/^project(wdt-exerciser VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+top=wdt-exerciser-$version-win64
+rm -f "$cross"/wdt-exerciser-*.zip
+(cd "$cross" && cpack -G ZIP >/dev/null)
+expected="$top/README.md $top/bin/wdt-exerciser.exe $top/bin/wdtDLL.dll"
+[ ! -e "$cross/wdt-check.exe" ] || expected="$expected $top/bin/wdt-check.exe"
+zip_files=$(unzip -Z1 "$cross/$top.zip" | grep -v '/$' | sort | xargs)
+[ "$zip_files" = "$(xargs -n1 <<<"$expected" | sort | xargs)" ] || fail "$top.zip holds: $zip_files"
+echo "ok: $top.zip holds $zip_files"
+cmake --build "$import"
+rm -rf "$import/installed"
+cmake --install "$import" --prefix "$import/installed" >/dev/null
+[ -e "$import/installed/bin/wdt-exerciser.exe" ] || fail "the import-library build installs no wdt-exerciser.exe"
+[ -z "$(find "$import/installed" -iname '*wdtDLL*')" ] || fail "the import-library build installs a wdtDLL of its own"
+echo "ok: the import-library build installs the programs and no wdtDLL"
