@@ -117,7 +117,9 @@ Report Run::Go() {
   const bool opened = open.result == Result::kPass;
   Judge(open);
   if (!opened) {
-    for (std::size_t i = 1; i < kCheckNames.size(); ++i) Judge(Skipped(kCheckNames[i], "the session did not open"));
+    for (std::size_t i = 1; i < kCheckNames.size(); ++i) {
+      Judge(Skipped(kCheckNames[i], "the session did not open"));
+    }
   } else {
     Judge(Arm());
     Judge(Countdown());
@@ -267,7 +269,9 @@ Check Run::Disarm() {
   if (first.status != 0) return CallFailed("disarm", "ReadTimerValue()", first.status);
   Reading last = first;
   while (last.at - first.at < kStillFor) {
-    if (Stop()) return Skipped("disarm", std::string("DisableTimer() returned 0; watch cut short: ") + kStopped);
+    if (Stop()) {
+      return Skipped("disarm", std::string("DisableTimer() returned 0; watch cut short: ") + kStopped);
+    }
     seam_.sleep(kStillPoll);
     last = Read();
     if (last.status != 0) return CallFailed("disarm", "ReadTimerValue()", last.status);
