@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace sim {
@@ -9,6 +10,10 @@ Simulator::Simulator(Settings settings, std::function<Clock::time_point()> now,
     : settings_(std::move(settings)), now_(std::move(now)), diagnostics_(std::move(diagnostics)) {
   if (!settings_.faults.error.empty()) {
     diagnostics_("wdtDLL (simulated): WDT_SIM_FAULTS " + settings_.faults.error +
+                 "; every operation returns 3 (bad parameter)\n");
+  }
+  if (!settings_.behaviour.error.empty()) {
+    diagnostics_("wdtDLL (simulated): WDT_SIM_BEHAVIOUR " + settings_.behaviour.error +
                  "; every operation returns 3 (bad parameter)\n");
   }
 }
@@ -21,7 +26,7 @@ StatusCode Simulator::Call(Operation operation, const std::string& arguments, Ac
   NoticeExpiry(now);
   std::string result;
   StatusCode status = kOk;
-  if (!settings_.faults.error.empty()) {
+  if (!settings_.faults.error.empty() || !settings_.behaviour.error.empty()) {
     status = kBadParameter;
   } else if (const auto injected = InjectedStatus(settings_.faults.faults, operation, call_number)) {
     status = *injected;  // the call has no effect
@@ -47,13 +52,16 @@ void Simulator::NoticeExpiry(Clock::time_point now) {
 }
 
 std::uint32_t Simulator::UnitsLeft(Clock::time_point now) const {
-  // Whole units, rounded up: 30 right after arming for 30.
-  return static_cast<std::uint32_t>((deadline_ - now + unit_ - Clock::duration(1)) / unit_);
+  if (Lies().frozen) return loaded_;
+  // Whole units, rounded up: 30 right after arming for 30; or down.
+  const Clock::duration part = Lies().round_down ? Clock::duration(0) : unit_ - Clock::duration(1);
+  return static_cast<std::uint32_t>((deadline_ - now + part) / unit_);
 }
 
 void Simulator::Arm(Clock::time_point now, std::uint32_t units) {
   armed_ = true;
-  deadline_ = now + unit_ * units;
+  loaded_ = std::min(units, Lies().grant);
+  deadline_ = now + unit_ * loaded_;
 }
 
 StatusCode Simulator::InitializeSession() {
@@ -70,8 +78,9 @@ StatusCode Simulator::EnableTimer(std::uint32_t timeout, std::int32_t min_sec) {
                 if ((min_sec != 0 && min_sec != 1) || timeout < 1 || timeout > kMaxTimeout) {
                   return kBadParameter;
                 }
-                unit_ = min_sec == 0 ? Clock::duration(std::chrono::seconds(1))
-                                     : Clock::duration(std::chrono::minutes(1));
+                const std::chrono::duration<double> unit =
+                    min_sec == 0 ? std::chrono::seconds(1) : std::chrono::minutes(1);
+                unit_ = std::chrono::duration_cast<Clock::duration>(unit / Lies().rate);
                 Arm(now, timeout);
                 return kOk;
               });
@@ -79,7 +88,7 @@ StatusCode Simulator::EnableTimer(std::uint32_t timeout, std::int32_t min_sec) {
 
 StatusCode Simulator::DisableTimer() {
   return Call(Operation::DisableTimer, "", [&](Clock::time_point now, std::string&) {
-    if (armed_) {
+    if (armed_ && !Lies().ignore_disarm) {
       // A disarmed counter stops where it stood.
       stopped_value_ = UnitsLeft(now);
       armed_ = false;
@@ -92,7 +101,7 @@ StatusCode Simulator::WriteTimerValue(std::uint32_t value) {
   return Call(Operation::WriteTimerValue, std::to_string(value),
               [&](Clock::time_point now, std::string&) {
                 if (value < 1 || value > kMaxTimeout) return kBadParameter;
-                if (armed_) Arm(now, value);  // a disarmed watchdog stays disarmed
+                if (armed_ && !Lies().ignore_reload) Arm(now, value);  // a disarmed watchdog stays disarmed
                 return kOk;
               });
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "behaviour.h"
 #include "fault_list.h"
 #include "wdtDLL.h"
 
@@ -26,6 +27,7 @@ inline constexpr std::uint32_t kMaxTimeout = 255;
 struct Settings {
   FaultList faults;
   bool trace = false;
+  BehaviourList behaviour;  // honest unless WDT_SIM_BEHAVIOUR says otherwise
 };
 
 // The text that the library prints when an armed timer runs out.
@@ -48,14 +50,15 @@ class Simulator {
   StatusCode CloseSession();
 
  private:
-  // Runs one call under the lock: the bad fault list, an injected fault, the
-  // expiry check and the session check come first, then `act`, then the
-  // trace line.
+  // Runs one call under the lock: a bad fault or behaviour list, an injected
+  // fault, the expiry check and the session check come first, then `act`,
+  // then the trace line.
   template <typename Act>
   StatusCode Call(Operation operation, const std::string& arguments, Act act);
   void NoticeExpiry(Clock::time_point now);
   void Arm(Clock::time_point now, std::uint32_t units);
   std::uint32_t UnitsLeft(Clock::time_point now) const;  // while armed
+  const Behaviour& Lies() const { return settings_.behaviour.behaviour; }
 
   std::mutex mutex_;
   const Settings settings_;
@@ -65,8 +68,9 @@ class Simulator {
 
   bool session_open_ = false;
   bool armed_ = false;
-  Clock::duration unit_ = std::chrono::seconds(1);
+  Clock::duration unit_ = std::chrono::seconds(1);  // as it counts (rate=)
   Clock::time_point deadline_{};
+  std::uint32_t loaded_ = 0;         // units of the last arm or reload
   std::uint32_t stopped_value_ = 0;  // what a read shows while disarmed
 };
 

@@ -1,8 +1,8 @@
 // The stand-in for the closed driver library: the six operations, with C
 // linkage, over one simulated watchdog, or over the kernel watchdog device
 // that WDT_DEVICE names. WDT_SIM_FAULTS injects failures into the simulation,
-// WDT_SIM_TRACE=1 traces every call to standard error; standard output is
-// the program's alone.
+// WDT_SIM_BEHAVIOUR makes it lie, WDT_SIM_TRACE=1 traces every call to
+// standard error; standard output is the program's alone.
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -34,6 +34,8 @@ sim::Settings SettingsFromEnvironment() {
   const char* faults = std::getenv("WDT_SIM_FAULTS");
   settings.faults = sim::ParseFaultList(faults != nullptr ? faults : "");
   settings.trace = TraceFromEnvironment();
+  const char* behaviour = std::getenv("WDT_SIM_BEHAVIOUR");
+  settings.behaviour = sim::ParseBehaviour(behaviour != nullptr ? behaviour : "");
   return settings;
 }
 

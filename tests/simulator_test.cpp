@@ -1,5 +1,5 @@
 // The simulated watchdog with a clock of the test's own: countdown and
-// rounding, reload, disarm, ranges, sessions, faults and tracing.
+// rounding, reload, disarm, ranges, sessions, faults, behaviours and tracing.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -19,10 +19,12 @@ using sim::Clock;
 
 class SimulatorTest : public testing::Test {
  protected:
-  // A fresh watchdog with the given WDT_SIM_FAULTS text and tracing.
-  void Make(const std::string& faults = "", bool trace = false) {
+  // A fresh watchdog with the given WDT_SIM_FAULTS text, tracing and
+  // WDT_SIM_BEHAVIOUR text.
+  void Make(const std::string& faults = "", bool trace = false, const std::string& behaviour = "") {
     watchdog_ = std::make_unique<sim::Simulator>(
-        sim::Settings{sim::ParseFaultList(faults), trace}, [this] { return now_; },
+        sim::Settings{sim::ParseFaultList(faults), trace, sim::ParseBehaviour(behaviour)},
+        [this] { return now_; },
         [this](std::string_view line) { diagnostics_.emplace_back(line); });
   }
 
@@ -203,6 +205,64 @@ TEST_F(SimulatorTest, ABadFaultListIsReportedOnceAndEveryCallReturnsBadParameter
   EXPECT_EQ(holder, 9u);
   EXPECT_EQ(diagnostics_.size(), 1u);
 }
+
+TEST_F(SimulatorTest, ABadBehaviourListIsReportedOnceAndEveryCallReturnsBadParameter) {
+  Make("", false, "grant=0");
+  ASSERT_EQ(diagnostics_.size(), 1u);
+  EXPECT_EQ(diagnostics_[0],
+            "wdtDLL (simulated): WDT_SIM_BEHAVIOUR entry 1 'grant=0': grant is not a whole number "
+            "from 1 to 255; every operation returns 3 (bad parameter)\n");
+  EXPECT_EQ(watchdog_->InitializeSession(), 3);
+  EXPECT_EQ(watchdog_->DisableTimer(), 3);
+  EXPECT_EQ(diagnostics_.size(), 1u);
+}
+
+// What each behaviour shows through one script: arm 30, 1 ms later a read; at
+// 4.5 s a read, a reload with 20 and, 1 ms later, a read and a disarm; 2 s
+// later a read. Then how long an arm for 10 takes to run out.
+struct Lie {
+  const char* behaviour;
+  std::uint32_t armed, counted, reloaded, disarmed;
+  Clock::duration runs_out;
+};
+
+class BehaviourTest : public SimulatorTest, public testing::WithParamInterface<Lie> {};
+
+TEST_P(BehaviourTest, ShowsItsLieAndNothingElse) {
+  const Lie& lie = GetParam();
+  Make("", false, lie.behaviour);
+  ASSERT_EQ(watchdog_->InitializeSession(), 0);
+  ASSERT_EQ(watchdog_->EnableTimer(30, 0), 0);
+  now_ += 1ms;
+  EXPECT_EQ(Read(), lie.armed);
+  now_ += 4499ms;
+  EXPECT_EQ(Read(), lie.counted);
+  EXPECT_EQ(watchdog_->WriteTimerValue(20), 0);
+  now_ += 1ms;
+  EXPECT_EQ(Read(), lie.reloaded);
+  EXPECT_EQ(watchdog_->DisableTimer(), 0);
+  now_ += 2s;
+  EXPECT_EQ(Read(), lie.disarmed);
+  EXPECT_EQ(Expiries(), 0);
+
+  ASSERT_EQ(watchdog_->EnableTimer(10, 0), 0);
+  now_ += lie.runs_out - 1ns;
+  Read();
+  EXPECT_EQ(Expiries(), 0);
+  now_ += 1ns;
+  Read();
+  EXPECT_EQ(Expiries(), 1);
+  EXPECT_EQ(diagnostics_.size(), 1u) << "no other diagnostics";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lies, BehaviourTest,
+    testing::Values(Lie{"", 30, 26, 20, 20, 10s}, Lie{"round=up", 30, 26, 20, 20, 10s},
+                    Lie{"round=down", 29, 25, 19, 19, 10s}, Lie{"frozen", 30, 30, 20, 20, 10s},
+                    Lie{"rate=0.5", 30, 28, 20, 20, 20s}, Lie{"rate=2", 30, 21, 20, 20, 5s},
+                    Lie{"grant=12", 12, 8, 12, 12, 10s}, Lie{"grant=8", 8, 4, 8, 8, 8s},
+                    Lie{"ignore-reload", 30, 26, 26, 26, 10s},
+                    Lie{"ignore-disarm", 30, 26, 20, 18, 10s}));
 
 TEST_F(SimulatorTest, TraceShowsEveryCallWithItsArgumentsAndStatus) {
   Make("DisableTimer#1=-1", true);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The Windows road: cross-build the program and the simulated wdtDLL.dll with
+# The Windows road: cross-build the programs and the simulated wdtDLL.dll with
 # MinGW-w64, check what they import, export and embed, build once more
 # against an import library as a user with the real driver does, and run the
-# program under Wine end to end.
+# programs under Wine end to end.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -82,6 +82,7 @@ cmake --build --preset windows-cross
 
 echo "== checking the artefacts"
 check_program "$cross/wdt-exerciser.exe"
+check_program "$cross/wdt-check.exe"
 dll=$cross/wdtDLL.dll
 check_only_system_dlls "$dll"
 exports=$("$mingw-objdump" -p "$dll" | awk '
@@ -100,9 +101,10 @@ mkdir -p "$import"
 "$mingw-dlltool" -d standin-wdtdll/wdtDLL.def -D wdtDLL.dll -l "$import/wdtDLL.lib"
 cmake -S . -B "$import" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWDT_WARNINGS_AS_ERRORS=ON -DWDT_IMPORT_LIB="$PWD/$import/wdtDLL.lib"
-cmake --build "$import" --target wdt-exerciser
+cmake --build "$import" --target wdt-exerciser wdt-check
 [ ! -e "$import/wdtDLL.dll" ] || fail "the import-library build built the simulated wdtDLL.dll as well"
 check_program "$import/wdt-exerciser.exe"
+check_program "$import/wdt-check.exe"
 
 echo "== under Wine, end to end"
 prefix=$PWD/build/windows-wine/tests/windows/wine-prefix
@@ -120,6 +122,9 @@ cp "$dll" "$import/"
 (cd "$import" && env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all \
   timeout 60 wine wdt-exerciser.exe </dev/null >run.txt 2>&1) || fail "the import-library build's run failed"
 grep -q 'WDT closed. Exiting' "$import/run.txt" || fail "the import-library build did not run: $(cat "$import/run.txt")"
+(cd "$import" && env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all \
+  timeout 60 wine wdt-check.exe </dev/null >check.txt 2>&1) || fail "the import-library build's wdt-check failed: $(cat "$import/check.txt")"
+grep -q '^# verdict: pass' "$import/check.txt" || fail "the import-library build's wdt-check did not pass: $(cat "$import/check.txt")"
 echo "ok: the import-library build runs with wdtDLL.dll beside it"
 echo "== Windows stage passed in $((SECONDS - started)) s"
 

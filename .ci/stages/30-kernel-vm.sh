@@ -24,7 +24,7 @@ fi
 
 echo "== building the program and the library"
 cmake --preset test >/dev/null
-cmake --build --preset test --target wdt-exerciser wdtDLL
+cmake --build --preset test --target wdt-exerciser wdt-check wdtDLL
 
 # The kernel that linux-image-amd64 stands for, downloaded once into build/.
 kernel_package() {
@@ -94,10 +94,10 @@ for m in iTCO_vendor_support intel_pmc_bxt lpc_ich iTCO_wdt; do
   add_module "$m" "$root/etc/modules/iTCO_wdt"
 done
 
-# The program, the library beside it and what both need from the system.
+# The programs, the library beside them and what they need from the system.
 program_dir=build/test
-cp "$program_dir/wdt-exerciser" "$program_dir/libwdtDLL.so" "$root/opt/wdt/"
-for binary in "$program_dir/wdt-exerciser" "$program_dir/libwdtDLL.so"; do
+cp "$program_dir/wdt-exerciser" "$program_dir/wdt-check" "$program_dir/libwdtDLL.so" "$root/opt/wdt/"
+for binary in "$program_dir/wdt-exerciser" "$program_dir/wdt-check" "$program_dir/libwdtDLL.so"; do
   ldd "$binary" | grep -o '/[^ ]*' | grep -v "^$PWD/" | while read -r lib; do
     cp -L --parents "$lib" "$root"
   done

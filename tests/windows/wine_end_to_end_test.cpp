@@ -1,6 +1,7 @@
-// The cross-built Windows program with the simulated wdtDLL.dll beside it,
+// The cross-built Windows programs with the simulated wdtDLL.dll beside them,
 // run under Wine end to end: keys through Wine's console, the pause of the
-// command interpreter, and the runs with no console at all.
+// command interpreter, the runs with no console at all, and wdt-check's
+// verdicts.
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -191,6 +192,29 @@ TEST(WineEndToEnd, TerminalHangUpEndsTheRunAsQDoes) {
   const std::vector<std::string> expected = {printed::kProbeArmed, printed::kArmed,
                                              kPrompt, printed::kClosed};
   EXPECT_EQ(SequenceLines(child.Output()), expected) << Shown(child.Output());
+}
+
+// Both at once: each run takes some seconds, most of them asleep.
+TEST(WineEndToEnd, CheckPassesTheHonestLibraryAndFailsAnIgnoredReload) {
+  ChildProcess honest({WDT_WINE_COMMAND, WDT_WINE_CHECK_PATH}, {.input = Input::kDevNull});
+  ChildProcess lying({WDT_WINE_COMMAND, WDT_WINE_CHECK_PATH},
+                     {.input = Input::kDevNull, .env = {"WDT_SIM_BEHAVIOUR=ignore-reload"}});
+  const int honest_status = honest.Wait(60s);
+  ASSERT_TRUE(ExitedWithZero(honest_status)) << honest_status << Shown(honest.Output()) << honest.Error();
+  const std::vector<std::string> lines = Lines(honest.Output(), "\r\n");
+  ASSERT_EQ(lines.size(), 9u) << Shown(honest.Output());
+  EXPECT_EQ(lines[0], "TAP version 14");
+  EXPECT_EQ(lines[3].rfind("ok 2 - arm: asked 30, read ", 0), 0u) << lines[3];
+  EXPECT_EQ(lines[4].rfind("ok 3 - countdown: ", 0), 0u) << lines[4];
+  EXPECT_EQ(lines[8].rfind("# verdict: pass", 0), 0u) << lines[8];
+  ExpectCrlfLineEnds(honest.Output());
+
+  const int lying_status = lying.Wait(60s);
+  EXPECT_TRUE(lying_status != -1 && WIFEXITED(lying_status) && WEXITSTATUS(lying_status) == 1)
+      << lying_status << Shown(lying.Output());
+  EXPECT_NE(lying.Output().find("\r\nnot ok 4 - reload: wrote 20, read "), std::string::npos)
+      << Shown(lying.Output());
+  EXPECT_NE(lying.Output().find("\r\n# verdict: fail"), std::string::npos) << Shown(lying.Output());
 }
 
 }  // namespace

@@ -1,0 +1,332 @@
+#include "checker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <tuple>
+#include <utility>
+
+#include "status_messages.h"
+#include "wdtDLL.h"
+
+namespace check {
+namespace {
+
+constexpr std::int32_t kSeconds = 0;  // min_sec: the timeout counts seconds
+constexpr std::uint32_t kMarginUnits = 2;
+constexpr const char* kStopped = "stopped by a signal";
+constexpr const char* kNotArmed = "the watchdog was not armed with a value read back";
+
+double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+
+std::string Fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+// As short as it reads: 5, 2.5, 0.1.
+std::string Short(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+std::string Whole(std::uint32_t value) { return std::to_string(value); }
+
+// Drivers round a part of a unit either way: right after a load of
+// `loaded`, the counter may show loaded or loaded - 1.
+bool JustLoaded(std::uint32_t shown, std::uint32_t loaded) {
+  return shown == loaded || shown + 1 == loaded;
+}
+
+Check Judged(std::string_view name, bool pass, std::string detail, std::vector<Figure> figures = {}) {
+  return {std::string(name), pass ? Result::kPass : Result::kFail, std::move(detail), std::move(figures)};
+}
+
+Check Skipped(std::string_view name, std::string why) {
+  return {std::string(name), Result::kSkip, std::move(why), {}};
+}
+
+// A call that failed, with the status line of the shared table.
+Check CallFailed(std::string_view name, const std::string& call, StatusCode status) {
+  std::string line = wdt::StatusMessage(status);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  return Judged(name, false, call + " returned " + std::to_string(status) + ": " + line);
+}
+
+class Run {
+ public:
+  Run(const Settings& settings, const Seam& seam)
+      : settings_(settings), seam_(seam), started_(seam.now()) {}
+  Report Go();
+
+ private:
+  struct Reading {
+    StatusCode status;
+    std::uint32_t value;
+    Clock::time_point at;  // halfway through the call
+  };
+
+  void Judge(Check check);
+  bool Stop();
+  Reading Read();
+  // The margin from now on: the value read back at `at`, at one second per
+  // unit, less a unit for a driver that rounds up.
+  void Loaded(const Reading& reading) {
+    expiry_ = reading.at + std::chrono::seconds(reading.value) - std::chrono::seconds(1);
+  }
+  Clock::time_point SafeUntil() const { return expiry_ - kMargin - kSlack; }
+  std::string Timeout() const { return Whole(settings_.timeout); }
+
+  Check Open();
+  Check Arm();
+  Check Countdown();
+  Check Reload();
+  Check Disarm();
+  Check Close();
+
+  const Settings& settings_;
+  const Seam& seam_;
+  const Clock::time_point started_;
+  Report report_;
+  bool known_ = false;          // armed, and a value read back: the margin is known
+  Clock::time_point expiry_{};  // the earliest that the armed watchdog may run out
+  double fast_ = 1;             // seconds per unit of a counter that counts faster
+};
+
+void Run::Judge(Check check) {
+  report_.checks.push_back(std::move(check));
+  if (seam_.judged) seam_.judged(report_.checks.back(), report_.checks.size());
+}
+
+bool Run::Stop() {
+  if (!report_.stopped && seam_.stop_requested()) report_.stopped = true;
+  return report_.stopped;
+}
+
+Run::Reading Run::Read() {
+  const Clock::time_point before = seam_.now();
+  std::uint32_t value = 0;
+  const StatusCode status = ReadTimerValue(&value);
+  return {status, value, before + (seam_.now() - before) / 2};
+}
+
+Report Run::Go() {
+  const Check open = Open();
+  const bool opened = open.result == Result::kPass;
+  Judge(open);
+  if (!opened) {
+    for (std::size_t i = 1; i < kCheckNames.size(); ++i) {
+      Judge(Skipped(kCheckNames[i], "the session did not open"));
+    }
+  } else {
+    Judge(Arm());
+    Judge(Countdown());
+    Judge(Reload());
+    // The last two are also the cleanup: they run on every road.
+    Judge(Disarm());
+    Judge(Close());
+  }
+  const bool failed = std::any_of(report_.checks.begin(), report_.checks.end(),
+                                  [](const Check& c) { return c.result == Result::kFail; });
+  report_.verdict = !opened || (!failed && report_.stopped) ? Verdict::kCannotRun
+                    : failed                                 ? Verdict::kFail
+                                                             : Verdict::kPass;
+  report_.duration_s = Seconds(seam_.now() - started_);
+  return std::move(report_);
+}
+
+Check Run::Open() {
+  if (Stop()) return Skipped("open", kStopped);
+  if (const StatusCode status = InitializeSession(); status != 0) {
+    return CallFailed("open", "InitializeSession()", status);
+  }
+  return Judged("open", true, "InitializeSession() returned 0");
+}
+
+Check Run::Arm() {
+  if (Stop()) return Skipped("arm", kStopped);
+  if (const StatusCode status = EnableTimer(settings_.timeout, kSeconds); status != 0) {
+    return CallFailed("arm", "EnableTimer(" + Timeout() + ", 0)", status);
+  }
+  const Reading read = Read();
+  if (read.status != 0) return CallFailed("arm", "ReadTimerValue()", read.status);
+  known_ = true;
+  Loaded(read);
+  return Judged("arm", JustLoaded(read.value, settings_.timeout),
+                "asked " + Timeout() + ", read " + Whole(read.value),
+                {{"asked", Timeout()}, {"read", Whole(read.value)}});
+}
+
+Check Run::Countdown() {
+  if (Stop()) return Skipped("countdown", kStopped);
+  if (!known_) return Skipped("countdown", kNotArmed);
+  Reading last = Read();
+  if (last.status != 0) return CallFailed("countdown", "ReadTimerValue()", last.status);
+  const Reading first = last;
+  const Clock::time_point end = first.at + kCountdownWindow;
+  // A counter faster than one unit a second runs out sooner than its value says.
+  Clock::time_point fast_expiry = Clock::time_point::max();
+  std::vector<Edge> edges;
+  std::optional<std::uint32_t> rose_from;
+  bool cut = false;  // the margin ended the watch before the window did
+  for (;;) {
+    if (Stop()) return Skipped("countdown", kStopped);
+    const Clock::time_point now = seam_.now();
+    if (now >= end) break;
+    if (now >= SafeUntil() || (fast_expiry != Clock::time_point::max() &&
+                               now >= fast_expiry - kMargin - kSlack)) {
+      cut = true;
+      break;
+    }
+    seam_.sleep(kCountdownPoll);
+    const Reading read = Read();
+    if (read.status != 0) return CallFailed("countdown", "ReadTimerValue()", read.status);
+    if (read.value != last.value) {
+      // Somewhere between the two reads: halfway.
+      edges.push_back({Seconds(last.at - first.at + (read.at - last.at) / 2), read.value});
+      if (read.value > last.value && !rose_from) rose_from = last.value;
+      if (const auto spu = SecondsPerUnit(edges); spu && *spu > 0 && *spu < 1 && read.value > 0) {
+        fast_ = *spu;
+        fast_expiry = read.at + std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>((read.value - 1) * fast_));
+      }
+    }
+    last = read;
+    if (last.value <= kMarginUnits + 1) {
+      cut = true;
+      break;
+    }
+  }
+
+  const double observed = Seconds(last.at - first.at);
+  const auto spu = SecondsPerUnit(edges);
+  std::vector<Figure> figures = {{"edges", std::to_string(edges.size())},
+                                 {"observed_s", Fixed(observed, 3)},
+                                 {"from", Whole(first.value)},
+                                 {"to", Whole(last.value)},
+                                 {"tolerance_pct", Short(settings_.tolerance_pct)}};
+  if (spu) figures.insert(figures.begin(), {"seconds_per_unit", Fixed(*spu, 6)});
+  const std::string edge_count = std::to_string(edges.size()) + (edges.size() == 1 ? " edge" : " edges");
+  if (rose_from) {
+    return Judged("countdown", false,
+                  "rose from " + Whole(*rose_from) + " while armed, in " + Fixed(observed, 1) + " s",
+                  figures);
+  }
+  if (!spu && edges.empty() && observed >= Seconds(kStillFor)) {
+    return Judged("countdown", false,
+                  "stayed at " + Whole(first.value) + " for " + Fixed(observed, 1) + " s", figures);
+  }
+  if (!spu && cut) {
+    return Skipped("countdown", edge_count + " in " + Fixed(observed, 1) + " s before the " +
+                                    Short(Seconds(kMargin)) +
+                                    " s margin: too short to measure; a longer --timeout gives room");
+  }
+  if (!spu) return Judged("countdown", false, edge_count + " in " + Fixed(observed, 1) + " s", figures);
+  const bool within = std::abs(*spu - 1) * 100 <= settings_.tolerance_pct;
+  return Judged("countdown", within,
+                Fixed(*spu, 3) + " s per unit over " + edge_count + " (tolerance " +
+                    Short(settings_.tolerance_pct) + " %)",
+                figures);
+}
+
+Check Run::Reload() {
+  if (Stop()) return Skipped("reload", kStopped);
+  if (!known_) return Skipped("reload", kNotArmed);
+  std::string detail;
+  std::vector<Figure> figures;
+  bool pass = true;
+  // Another value first, then the timeout: both must read back as written.
+  const std::uint32_t other = ReloadValue(settings_.timeout);
+  if ((other - 1) * fast_ < Seconds(kMargin + kSlack)) {
+    return Skipped("reload", "the counter counts too fast for a reload to " + Whole(other) +
+                                 " to keep the margin");
+  }
+  for (const auto& [value, wrote, read_name] :
+       {std::tuple{other, "wrote", "read"}, std::tuple{settings_.timeout, "wrote_timeout", "read_timeout"}}) {
+    if (const StatusCode status = WriteTimerValue(value); status != 0) {
+      return CallFailed("reload", "WriteTimerValue(" + Whole(value) + ")", status);
+    }
+    const Reading read = Read();
+    if (read.status != 0) return CallFailed("reload", "ReadTimerValue()", read.status);
+    Loaded(read);
+    pass = pass && JustLoaded(read.value, value);
+    detail += (detail.empty() ? "wrote " : "; wrote ") + Whole(value) + ", read " + Whole(read.value);
+    figures.push_back({wrote, Whole(value)});
+    figures.push_back({read_name, Whole(read.value)});
+  }
+  return Judged("reload", pass, detail, figures);
+}
+
+Check Run::Disarm() {
+  if (const StatusCode status = DisableTimer(); status != 0) {
+    return CallFailed("disarm", "DisableTimer()", status);
+  }
+  known_ = false;
+  if (Stop()) return Skipped("disarm", std::string("DisableTimer() returned 0; not watched: ") + kStopped);
+  const Reading first = Read();
+  if (first.status != 0) return CallFailed("disarm", "ReadTimerValue()", first.status);
+  Reading last = first;
+  while (last.at - first.at < kStillFor) {
+    if (Stop()) {
+      return Skipped("disarm", std::string("DisableTimer() returned 0; watch cut short: ") + kStopped);
+    }
+    seam_.sleep(kStillPoll);
+    last = Read();
+    if (last.status != 0) return CallFailed("disarm", "ReadTimerValue()", last.status);
+    if (last.value != first.value) {
+      return Judged("disarm", false,
+                    "counted on from " + Whole(first.value) + " to " + Whole(last.value) + " within " +
+                        Fixed(Seconds(last.at - first.at), 1) + " s after the disarm",
+                    {{"value", Whole(first.value)}, {"then", Whole(last.value)}});
+    }
+  }
+  const double still = Seconds(last.at - first.at);
+  return Judged("disarm", true, "stayed at " + Whole(first.value) + " for " + Fixed(still, 1) + " s",
+                {{"value", Whole(first.value)}, {"still_s", Fixed(still, 3)}});
+}
+
+Check Run::Close() {
+  if (const StatusCode status = CloseSession(); status != 0) {
+    return CallFailed("close", "CloseSession()", status);
+  }
+  return Judged("close", true, "CloseSession() returned 0");
+}
+
+}  // namespace
+
+std::uint32_t ReloadValue(std::uint32_t timeout) { return timeout >= 20 ? timeout - 10 : timeout + 10; }
+
+Report RunChecks(const Settings& settings, const Seam& seam) { return Run(settings, seam).Go(); }
+
+int ExitStatus(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kPass: return 0;
+    case Verdict::kFail: return 1;
+    case Verdict::kCannotRun: return 2;
+  }
+  return 2;
+}
+
+std::optional<double> SecondsPerUnit(const std::vector<Edge>& edges) {
+  if (edges.size() < 2) return std::nullopt;
+  double mean_t = 0;
+  double mean_v = 0;
+  for (const Edge& e : edges) {
+    mean_t += e.at_s;
+    mean_v += e.value;
+  }
+  mean_t /= static_cast<double>(edges.size());
+  mean_v /= static_cast<double>(edges.size());
+  double covariance = 0;
+  double variance = 0;
+  for (const Edge& e : edges) {
+    covariance += (e.value - mean_v) * (e.at_s - mean_t);
+    variance += (e.value - mean_v) * (e.value - mean_v);
+  }
+  if (variance == 0) return std::nullopt;
+  return -covariance / variance;
+}
+
+}  // namespace check

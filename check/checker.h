@@ -1,0 +1,104 @@
+// wdt-check's checks of a watchdog through the six library operations: open,
+// arm, countdown, reload, disarm, close. The clock, the sleep and the stop
+// flag come in through a seam, so tests run the checks on a clock of their
+// own.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace check {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+inline constexpr std::uint32_t kDefaultTimeout = 30;
+inline constexpr std::uint32_t kMinTimeout = 5;
+inline constexpr std::uint32_t kMaxTimeout = 255;
+inline constexpr double kDefaultTolerancePct = 5;
+inline constexpr double kMaxTolerancePct = 50;
+
+// An armed watchdog never comes closer than this to running out, by what the
+// checker knows of it: its value read back at the last arm or reload, at
+// one second per unit, less a unit for rounding; faster if it counts faster.
+inline constexpr Clock::duration kMargin = 2s;
+// What a step may take between two looks at the margin.
+inline constexpr Clock::duration kSlack = 250ms;
+// How long the countdown is watched at most, and how often it is read.
+inline constexpr Clock::duration kCountdownWindow = 5s;
+inline constexpr Clock::duration kCountdownPoll = 5ms;
+// How long a disarmed counter must stay still, and how often it is read.
+inline constexpr Clock::duration kStillFor = 1500ms;
+inline constexpr Clock::duration kStillPoll = 20ms;
+// What the reload check writes: a value other than the timeout in force and
+// far from where the countdown left the counter.
+std::uint32_t ReloadValue(std::uint32_t timeout);
+
+inline constexpr std::array<std::string_view, 6> kCheckNames = {"open",   "arm",    "countdown",
+                                                                "reload", "disarm", "close"};
+
+struct Settings {
+  std::uint32_t timeout = kDefaultTimeout;   // seconds, kMinTimeout..kMaxTimeout
+  double tolerance_pct = kDefaultTolerancePct;
+};
+
+enum class Result { kPass, kFail, kSkip };
+
+// A measured figure: its JSON name and its value as a JSON number.
+struct Figure {
+  std::string name;
+  std::string value;
+  bool operator==(const Figure&) const = default;
+};
+
+struct Check {
+  std::string name;
+  Result result = Result::kSkip;
+  std::string detail;
+  std::vector<Figure> figures;
+};
+
+enum class Verdict { kPass, kFail, kCannotRun };
+
+struct Report {
+  Verdict verdict = Verdict::kCannotRun;
+  std::vector<Check> checks;  // all six, in order
+  bool stopped = false;       // a stop signal ended the run early
+  double duration_s = 0;
+};
+
+struct Seam {
+  std::function<Clock::time_point()> now;
+  std::function<void(Clock::duration)> sleep;
+  std::function<bool()> stop_requested;
+  // Each check as soon as it is judged, with its number from 1.
+  std::function<void(const Check&, std::size_t number)> judged;
+};
+
+// Runs the six checks in order. Whatever happens, a session that opened is
+// disarmed and closed before it returns.
+Report RunChecks(const Settings& settings, const Seam& seam);
+
+// 0 pass, 1 a check failed, 2 it could not run.
+int ExitStatus(Verdict verdict);
+
+// A change of the counter: when it was seen (seconds from any fixed
+// instant) and the value it changed to.
+struct Edge {
+  double at_s;
+  std::uint32_t value;
+};
+
+// Seconds per unit by least squares of the edges' times against their
+// values; needs two edges at least. A counter that rises gives a negative
+// figure.
+std::optional<double> SecondsPerUnit(const std::vector<Edge>& edges);
+
+}  // namespace check

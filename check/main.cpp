@@ -1,0 +1,49 @@
+// wdt-check: an unattended verdict on a watchdog, through its driver's
+// library. TAP (or JSON) on standard output; exit status 0 pass, 1 a check
+// failed, 2 it could not run. Never reads standard input.
+#include <string_view>
+#include <vector>
+
+#include "arguments.h"
+#include "checker.h"
+#include "output.h"
+#include "platform.h"
+
+int main(int argc, char** argv) {
+  platform::Prepare();
+  const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const check::Arguments parsed = check::ParseArguments(arguments);
+  switch (parsed.action) {
+    case check::Arguments::Action::kBad:
+      platform::WriteErr("wdt-check: " + parsed.error + "\n" + std::string(check::kUsage));
+      return 2;
+    case check::Arguments::Action::kHelp:
+      platform::WriteOut(check::kUsage);
+      return 0;
+    case check::Arguments::Action::kVersion:
+      platform::WriteOut("wdt-check " WDT_VERSION "\n");
+      return 0;
+    case check::Arguments::Action::kRun:
+      break;
+  }
+
+  // A stop signal ends the run early, but only after the disarm and the close.
+  platform::CatchStopSignals(platform::StopSignals::kAlsoInterrupt);
+  const check::Seam seam{
+      .now = check::Clock::now,
+      .sleep =
+          [](check::Clock::duration duration) {
+            platform::SleepMs(static_cast<unsigned>(
+                std::chrono::ceil<std::chrono::milliseconds>(duration).count()));
+          },
+      .stop_requested = platform::StopRequested,
+      .judged =
+          [&](const check::Check& check, std::size_t number) {
+            if (!parsed.json) platform::WriteOut(check::TapLine(check, number));
+          },
+  };
+  if (!parsed.json) platform::WriteOut(check::TapHeader());
+  const check::Report report = check::RunChecks(parsed.settings, seam);
+  platform::WriteOut(parsed.json ? check::Json(report, parsed.settings) : check::TapSummary(report));
+  return check::ExitStatus(report.verdict);
+}

@@ -1,0 +1,93 @@
+#include "output.h"
+
+#include <cstdio>
+
+namespace check {
+namespace {
+
+std::string_view ResultName(Result result) {
+  switch (result) {
+    case Result::kPass: return "pass";
+    case Result::kFail: return "fail";
+    case Result::kSkip: return "skip";
+  }
+  return "fail";
+}
+
+std::string JsonString(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      quoted += escaped;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+std::string Duration(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+}  // namespace
+
+std::string_view VerdictName(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kPass: return "pass";
+    case Verdict::kFail: return "fail";
+    case Verdict::kCannotRun: return "cannot-run";
+  }
+  return "cannot-run";
+}
+
+std::string TapHeader() { return "TAP version 14\n1.." + std::to_string(kCheckNames.size()) + "\n"; }
+
+std::string TapLine(const Check& check, std::size_t number) {
+  // A '#' in a description would start a directive.
+  std::string detail;
+  for (const char c : check.detail) {
+    if (c == '#' || c == '\\') detail += '\\';
+    detail += c;
+  }
+  const std::string head = std::to_string(number) + " - " + check.name;
+  switch (check.result) {
+    case Result::kPass: return "ok " + head + ": " + detail + "\n";
+    case Result::kFail: return "not ok " + head + ": " + detail + "\n";
+    case Result::kSkip: return "ok " + head + " # SKIP " + detail + "\n";
+  }
+  return {};
+}
+
+std::string TapSummary(const Report& report) {
+  std::size_t counts[3] = {0, 0, 0};
+  for (const Check& check : report.checks) ++counts[static_cast<int>(check.result)];
+  return "# verdict: " + std::string(VerdictName(report.verdict)) + ": passed " +
+         std::to_string(counts[0]) + ", failed " + std::to_string(counts[1]) + ", skipped " +
+         std::to_string(counts[2]) + " in " + Duration(report.duration_s) + " s" +
+         (report.stopped ? ", stopped by a signal" : "") + "\n";
+}
+
+std::string Json(const Report& report, const Settings& settings) {
+  std::string json = "{\"verdict\": " + JsonString(VerdictName(report.verdict)) + ", \"checks\": [";
+  for (std::size_t i = 0; i < report.checks.size(); ++i) {
+    const Check& check = report.checks[i];
+    json += (i == 0 ? "\n  {" : ",\n  {");
+    json += "\"name\": " + JsonString(check.name) + ", \"result\": " + JsonString(ResultName(check.result)) +
+            ", \"detail\": " + JsonString(check.detail);
+    for (const Figure& figure : check.figures) json += ", " + JsonString(figure.name) + ": " + figure.value;
+    json += "}";
+  }
+  json += "\n], \"timeout\": " + std::to_string(settings.timeout) +
+          ", \"duration_s\": " + Duration(report.duration_s) + "}\n";
+  return json;
+}
+
+}  // namespace check

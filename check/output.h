@@ -1,0 +1,26 @@
+// What wdt-check prints: TAP version 14 on standard output, one line per
+// check as it is judged and a summary; or, with --json, one JSON document.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "checker.h"
+
+namespace check {
+
+// "TAP version 14" and the plan.
+std::string TapHeader();
+// "ok 3 - countdown: 1.002 s per unit over 4 edges (tolerance 5 %)",
+// "not ok 4 - reload: wrote 20, read 25; ...", "ok 3 - countdown # SKIP why".
+std::string TapLine(const Check& check, std::size_t number);
+// "# verdict: pass: passed 6, failed 0, skipped 0 in 6.712 s".
+std::string TapSummary(const Report& report);
+
+// {"verdict": ..., "checks": [{"name", "result", "detail", figures...}],
+//  "timeout": ..., "duration_s": ...}
+std::string Json(const Report& report, const Settings& settings);
+
+std::string_view VerdictName(Verdict verdict);
+
+}  // namespace check

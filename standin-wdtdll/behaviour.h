@@ -1,0 +1,43 @@
+// The simulated watchdog's behaviours: the ways in which it lies about itself,
+// so that a checker can be shown to catch each.
+//
+// Grammar (no spaces): an empty text, or entries separated by commas, each
+//   frozen          reads show the value of the last arm or reload: the counter
+//                   never moves (the watchdog still runs out in time)
+//   rate=R          it counts R units per second and runs out after timeout / R
+//                   seconds; R is 1 to 3 digits, optionally '.' and 1 to 6 digits,
+//                   from 0.01 to 100
+//   grant=N         timeouts and reloads above N units are silently cut to N;
+//                   N a whole number from 1 to 255 (decimal digits only)
+//   ignore-reload   WriteTimerValue returns 0 and does nothing
+//   ignore-disarm   DisableTimer returns 0 and the watchdog counts on
+//   round=up        reads round a part of a unit up: 30 right after arming for
+//                   30 (the default)
+//   round=down      reads round it down: 29 right after arming for 30
+// Each behaviour is given at most once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace sim {
+
+struct Behaviour {
+  bool frozen = false;
+  double rate = 1.0;
+  std::uint32_t grant = 255;
+  bool ignore_reload = false;
+  bool ignore_disarm = false;
+  bool round_down = false;
+  bool operator==(const Behaviour&) const = default;
+};
+
+struct BehaviourList {
+  Behaviour behaviour;
+  std::string error;  // empty when the text was valid; then says what is wrong
+};
+
+BehaviourList ParseBehaviour(std::string_view text);
+
+}  // namespace sim

@@ -1,0 +1,149 @@
+// The built wdt-check with the simulated library: the honest watchdog passes
+// in both roundings, each lying one fails with its check named, --json is
+// one well-formed document, bad arguments call nothing, and a stop signal
+// still disarms and closes.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+
+namespace {
+
+using test_support::ChildProcess;
+using test_support::Lines;
+
+int ExitStatus(int status) { return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+// The "not ok" lines' heads: "not ok 3 - countdown".
+std::vector<std::string> Failed(const std::string& tap) {
+  std::vector<std::string> failed;
+  for (const std::string& line : Lines(tap)) {
+    if (line.rfind("not ok ", 0) == 0) failed.push_back(line.substr(0, line.find(':')));
+  }
+  return failed;
+}
+
+// A minimal look at the structure: brackets that pair up outside strings and
+// close at the end, the checks' names and results in order.
+void ExpectJson(const std::string& json, const std::vector<std::string>& results) {
+  std::string open;
+  bool in_string = false;
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    const char c = json[i];
+    if (in_string) {
+      if (c == '\\') ++i;
+      if (c == '"') in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '{' || c == '[') {
+      open += c;
+    } else if (c == '}' || c == ']') {
+      ASSERT_TRUE(!open.empty() && open.back() == (c == '}' ? '{' : '[')) << json;
+      open.pop_back();
+      ASSERT_TRUE(!open.empty() || json.substr(i + 1) == "\n") << "one document: " << json;
+    }
+  }
+  EXPECT_TRUE(open.empty() && !in_string) << json;
+  static const std::regex check(R"re(\{"name": "([a-z]+)", "result": "([a-z]+)", "detail": ")re");
+  std::vector<std::string> seen;
+  for (std::sregex_iterator it(json.begin(), json.end(), check), end; it != end; ++it) {
+    seen.push_back((*it)[1].str() + " " + (*it)[2].str());
+  }
+  EXPECT_EQ(seen, results) << json;
+  EXPECT_TRUE(std::regex_search(json, std::regex(R"(^\{"verdict": "pass", "checks": \[)"))) << json;
+  EXPECT_TRUE(std::regex_search(json, std::regex(R"("seconds_per_unit": (1\.0|0\.9)[0-9]{5},)"))) << json;
+  EXPECT_TRUE(std::regex_search(json, std::regex(R"(\], "timeout": 30, "duration_s": [0-9]+\.[0-9]{3}\}\n$)")));
+}
+
+struct Road {
+  const char* name;
+  std::vector<std::string> env;
+  std::vector<std::string> arguments;
+  int exit_status;
+  std::vector<std::string> failed;  // heads of the "not ok" lines
+};
+
+// All roads at once: each run takes some seconds, most of them asleep.
+TEST(CheckEndToEnd, EachRoadEndsWithItsVerdict) {
+  const std::vector<Road> roads = {
+      {"honest", {}, {}, 0, {}},
+      {"rounding down", {"WDT_SIM_BEHAVIOUR=round=down"}, {}, 0, {}},
+      {"JSON", {}, {"--json"}, 0, {}},
+      {"frozen", {"WDT_SIM_BEHAVIOUR=frozen"}, {}, 1, {"not ok 3 - countdown"}},
+      {"slow", {"WDT_SIM_BEHAVIOUR=rate=0.5"}, {}, 1, {"not ok 3 - countdown"}},
+      {"fast", {"WDT_SIM_BEHAVIOUR=rate=2"}, {}, 1, {"not ok 3 - countdown"}},
+      {"ignored reload", {"WDT_SIM_BEHAVIOUR=ignore-reload"}, {}, 1, {"not ok 4 - reload"}},
+      {"capped", {"WDT_SIM_BEHAVIOUR=grant=12"}, {}, 1, {"not ok 2 - arm", "not ok 4 - reload"}},
+      {"ignored disarm", {"WDT_SIM_BEHAVIOUR=ignore-disarm"}, {}, 1, {"not ok 5 - disarm"}},
+      {"no session", {"WDT_SIM_FAULTS=InitializeSession=2"}, {}, 2, {"not ok 1 - open"}},
+  };
+  std::vector<std::unique_ptr<ChildProcess>> runs;
+  for (const Road& road : roads) {
+    std::vector<std::string> command = {WDT_CHECK_PATH};
+    command.insert(command.end(), road.arguments.begin(), road.arguments.end());
+    runs.push_back(std::make_unique<ChildProcess>(command, test_support::Options{.input = test_support::Input::kDevNull,
+                                                                                  .env = road.env}));
+  }
+  for (std::size_t i = 0; i < roads.size(); ++i) {
+    ChildProcess& run = *runs[i];
+    EXPECT_EQ(ExitStatus(run.Wait()), roads[i].exit_status) << roads[i].name << run.Describe();
+    const std::string output = run.Output();
+    if (roads[i].arguments.empty()) {
+      const std::vector<std::string> lines = Lines(output);
+      ASSERT_EQ(lines.size(), 9u) << roads[i].name << run.Describe();
+      EXPECT_EQ(lines[0] + " " + lines[1], "TAP version 14 1..6");
+      EXPECT_EQ(Failed(output), roads[i].failed) << roads[i].name << run.Describe();
+      EXPECT_EQ(lines[8].rfind("# verdict: ", 0), 0u) << lines[8];
+    } else {
+      ExpectJson(output, {"open pass", "arm pass", "countdown pass", "reload pass", "disarm pass", "close pass"});
+    }
+    EXPECT_EQ(run.Error().find("wdtDLL (simulated): the watchdog expired"), std::string::npos) << roads[i].name;
+  }
+}
+
+TEST(CheckEndToEnd, BadArgumentsExitWithTwoBeforeAnyLibraryCall) {
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"--timeout", "4"}, {"--timeout"}, {"--tolerance", "x"}, {"-h"}, {"--json", "extra"}}) {
+    std::vector<std::string> command = {WDT_CHECK_PATH};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    ChildProcess run(command, {.env = {"WDT_SIM_TRACE=1"}});
+    EXPECT_EQ(ExitStatus(run.Wait()), 2) << arguments[0];
+    EXPECT_EQ(run.Output(), "");
+    EXPECT_EQ(run.Error().rfind("wdt-check: ", 0), 0u) << run.Error();
+    EXPECT_NE(run.Error().find("\nUsage: wdt-check [--timeout N]"), std::string::npos) << run.Error();
+    EXPECT_EQ(run.Error().find("InitializeSession"), std::string::npos) << run.Error();
+  }
+  ChildProcess version({WDT_CHECK_PATH, "--version"}, {.env = {"WDT_SIM_TRACE=1"}});
+  EXPECT_EQ(ExitStatus(version.Wait()), 0);
+  EXPECT_EQ(version.Output(), "wdt-check 1.0.0\n");
+  EXPECT_EQ(version.Error(), "");
+}
+
+class CheckStopTest : public testing::TestWithParam<int> {};
+
+TEST_P(CheckStopTest, ASignalMidCheckDisarmsAndClosesFirst) {
+  ChildProcess run({WDT_CHECK_PATH}, {.env = {"WDT_SIM_TRACE=1"}});
+  ASSERT_TRUE(run.WaitForOutput("ok 2 - arm")) << run.Describe();
+  run.Signal(GetParam());
+  EXPECT_EQ(ExitStatus(run.Wait()), 2) << run.Describe();
+  EXPECT_NE(run.Output().find("ok 3 - countdown # SKIP stopped by a signal\n"), std::string::npos)
+      << run.Describe();
+  std::vector<std::string> calls;
+  for (const std::string& line : Lines(run.Error())) {
+    if (line.rfind("ReadTimerValue", 0) != 0) calls.push_back(line);
+  }
+  EXPECT_EQ(calls, (std::vector<std::string>{"InitializeSession() -> 0", "EnableTimer(30, 0) -> 0",
+                                             "DisableTimer() -> 0", "CloseSession() -> 0"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CheckStopTest, testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+}  // namespace

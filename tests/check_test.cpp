@@ -1,0 +1,217 @@
+// wdt-check's checks against the scripted fake library with a counter on a
+// fake clock: edges and rate, the 2-second margin, the cleanup after every
+// failure and after a stop; its output and its command line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "arguments.h"
+#include "checker.h"
+#include "fake_clock.h"
+#include "fakes.h"
+#include "output.h"
+
+namespace {
+
+using check::Result;
+using check::Verdict;
+
+class CheckTest : public testing::Test {
+ protected:
+  void SetUp() override { fake::Reset(); }
+
+  void UseCounter(fake::Counter counter) {
+    counter.now = [this] { return clock_.Now(); };
+    fake::UseCounter(counter);
+  }
+
+  check::Report Run(check::Settings settings = {}) {
+    const check::Seam seam{[this] { return clock_.Now(); },
+                           [this](check::Clock::duration d) { clock_.Sleep(d); },
+                           [this] { return stop_; }, nullptr};
+    return check::RunChecks(settings, seam);
+  }
+
+  // The calls other than reads, without their statuses.
+  static std::vector<std::string> Calls() {
+    std::vector<std::string> calls;
+    for (const std::string& event : fake::Events()) {
+      if (event.rfind("ReadTimerValue", 0) != 0) calls.push_back(event.substr(0, event.find(" -> ")));
+    }
+    return calls;
+  }
+
+  // The whole report as TAP, for failure messages.
+  static std::string Tap(const check::Report& report) {
+    std::string tap;
+    for (std::size_t i = 0; i < report.checks.size(); ++i) tap += check::TapLine(report.checks[i], i + 1);
+    return tap;
+  }
+
+  static std::string Figure(const check::Check& check, const std::string& name) {
+    for (const auto& figure : check.figures) {
+      if (figure.name == name) return figure.value;
+    }
+    return "";
+  }
+
+  fake::FakeClock clock_;
+  bool stop_ = false;
+};
+
+class HonestTest : public CheckTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(HonestTest, PassesEveryCheckWithinTenSeconds) {
+  const bool round_down = GetParam();
+  UseCounter({.round_down = round_down});
+  const check::Report report = Run();
+  ASSERT_EQ(report.verdict, Verdict::kPass) << Tap(report);
+  EXPECT_EQ(report.checks[1].detail, round_down ? "asked 30, read 29" : "asked 30, read 30");
+  EXPECT_NEAR(std::stod(Figure(report.checks[2], "seconds_per_unit")), 1.0, 0.005);
+  EXPECT_EQ(report.checks[3].detail, round_down ? "wrote 20, read 19; wrote 30, read 29"
+                                                : "wrote 20, read 20; wrote 30, read 30");
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"InitializeSession()", "EnableTimer(30, 0)", "WriteTimerValue(20)",
+                                               "WriteTimerValue(30)", "DisableTimer()", "CloseSession()"}));
+  EXPECT_LE(clock_.Elapsed(), std::chrono::seconds(10));
+  EXPECT_EQ(check::ExitStatus(report.verdict), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Roundings, HonestTest, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Down" : "Up"; });
+
+struct Rate {
+  double seconds_per_unit, tick_s, tolerance_pct;
+  Result expected;
+};
+
+class RateTest : public CheckTest, public testing::WithParamInterface<Rate> {};
+
+TEST_P(RateTest, TheCountdownIsJudgedBetweenItsEdges) {
+  UseCounter({.seconds_per_unit = GetParam().seconds_per_unit, .tick_s = GetParam().tick_s,
+              .round_down = GetParam().tick_s > 0});
+  const check::Report report = Run({.tolerance_pct = GetParam().tolerance_pct});
+  EXPECT_EQ(report.checks[2].result, GetParam().expected) << report.checks[2].detail;
+  EXPECT_GE(fake::LeastSecondsLeft(), 2.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, RateTest,
+                         testing::Values(Rate{1.04, 0, 5, Result::kPass}, Rate{0.96, 0, 5, Result::kPass},
+                                         Rate{1.06, 0, 5, Result::kFail}, Rate{0.94, 0, 5, Result::kFail},
+                                         Rate{1.06, 0, 7, Result::kPass}, Rate{2, 0, 5, Result::kFail},
+                                         Rate{0.5, 0, 5, Result::kFail}, Rate{0.1, 0, 5, Result::kFail},
+                                         // Steps of 0.6 s, shown rounded down, as some chipsets count.
+                                         Rate{1, 0.6, 5, Result::kPass}, Rate{1.1, 0.6, 5, Result::kFail}));
+
+struct Margin {
+  std::uint32_t timeout, grant;
+  double seconds_per_unit;
+  Result countdown;
+};
+
+class MarginTest : public CheckTest, public testing::WithParamInterface<Margin> {};
+
+TEST_P(MarginTest, AnArmedWatchdogNeverComesWithinTwoSecondsOfRunningOut) {
+  UseCounter({.seconds_per_unit = GetParam().seconds_per_unit, .grant = GetParam().grant});
+  const check::Report report = Run({.timeout = GetParam().timeout});
+  EXPECT_GE(fake::LeastSecondsLeft(), 2.0);
+  EXPECT_FALSE(fake::CounterArmed());
+  EXPECT_EQ(report.checks[2].result, GetParam().countdown) << report.checks[2].detail;
+}
+
+INSTANTIATE_TEST_SUITE_P(Margins, MarginTest,
+                         testing::Values(Margin{5, 255, 1, Result::kSkip}, Margin{7, 255, 1, Result::kPass},
+                                         Margin{30, 12, 1, Result::kPass}, Margin{30, 4, 1, Result::kSkip},
+                                         Margin{30, 255, 0.2, Result::kFail},
+                                         Margin{10, 255, 0.5, Result::kFail}));
+
+struct Failure {
+  const char* operation;
+  int nth;
+  StatusCode status;
+  const char* check;  // the check that fails, with its detail
+  const char* detail;
+};
+
+class FailureTest : public CheckTest, public testing::WithParamInterface<Failure> {};
+
+TEST_P(FailureTest, IsReportedWithItsStatusLineAndTheSessionIsStillDisarmedAndClosed) {
+  UseCounter({});
+  fake::FailCall(GetParam().operation, GetParam().nth, GetParam().status);
+  const check::Report report = Run();
+  const auto failed = std::find_if(report.checks.begin(), report.checks.end(),
+                                   [](const auto& c) { return c.result == Result::kFail; });
+  ASSERT_NE(failed, report.checks.end());
+  EXPECT_EQ(failed->name + ": " + failed->detail, std::string(GetParam().check) + ": " + GetParam().detail);
+  EXPECT_EQ(report.verdict, Verdict::kFail);
+  const std::vector<std::string> calls = Calls();
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()),
+            (std::vector<std::string>{"DisableTimer()", "CloseSession()"}));
+  EXPECT_GE(fake::LeastSecondsLeft(), 2.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, FailureTest,
+    testing::Values(Failure{"EnableTimer", 1, 3, "arm", "EnableTimer(30, 0) returned 3: Bad parameter"},
+                    Failure{"ReadTimerValue", 1, 1, "arm", "ReadTimerValue() returned 1: Failed to communicate with driver"},
+                    Failure{"ReadTimerValue", 40, -4, "countdown", "ReadTimerValue() returned -4: Unkown error!"},
+                    Failure{"WriteTimerValue", 1, 2, "reload", "WriteTimerValue(20) returned 2: Failed to obtain handle to driver"},
+                    Failure{"WriteTimerValue", 2, 3, "reload", "WriteTimerValue(30) returned 3: Bad parameter"},
+                    Failure{"DisableTimer", 1, 1, "disarm", "DisableTimer() returned 1: Failed to communicate with driver"},
+                    Failure{"CloseSession", 1, 7, "close", "CloseSession() returned 7: Unkown error!"}));
+
+TEST_F(CheckTest, ASessionThatDoesNotOpenCannotRunAndCallsNothingElse) {
+  fake::FailCall("InitializeSession", 1, 2);
+  const check::Report report = Run();
+  EXPECT_EQ(report.verdict, Verdict::kCannotRun);
+  EXPECT_EQ(check::ExitStatus(report.verdict), 2);
+  EXPECT_EQ(Calls(), std::vector<std::string>{"InitializeSession()"});
+  EXPECT_EQ(report.checks.size(), 6u);
+  EXPECT_EQ(report.checks[5].result, Result::kSkip);
+}
+
+TEST_F(CheckTest, AStopMidCountdownSkipsTheRestButDisarmsAndCloses) {
+  UseCounter({});
+  clock_.after_sleep = [this] { stop_ = stop_ || clock_.Elapsed() >= std::chrono::seconds(2); };
+  const check::Report report = Run();
+  EXPECT_TRUE(report.stopped);
+  EXPECT_EQ(report.verdict, Verdict::kCannotRun) << Tap(report);
+  EXPECT_EQ(report.checks[2].result, Result::kSkip);
+  EXPECT_EQ(report.checks[3].result, Result::kSkip);
+  EXPECT_EQ(report.checks[4].detail, "DisableTimer() returned 0; not watched: stopped by a signal");
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"InitializeSession()", "EnableTimer(30, 0)",
+                                               "DisableTimer()", "CloseSession()"}));
+  EXPECT_LT(clock_.Elapsed(), std::chrono::milliseconds(2100));
+  EXPECT_FALSE(fake::CounterArmed());
+}
+
+TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {
+  const check::Check reload{"reload", Result::kFail, "read \"25\" #\\", {{"read", "25"}}};
+  EXPECT_EQ(check::TapLine(reload, 4), "not ok 4 - reload: read \"25\" \\#\\\\\n");
+  EXPECT_EQ(check::TapLine({"disarm", Result::kSkip, "why", {}}, 5), "ok 5 - disarm # SKIP why\n");
+  const std::string json = check::Json({Verdict::kFail, {reload}, false, 1.5}, {});
+  EXPECT_EQ(json, "{\"verdict\": \"fail\", \"checks\": [\n  {\"name\": \"reload\", \"result\": \"fail\", "
+                  "\"detail\": \"read \\\"25\\\" #\\\\\", \"read\": 25}\n], \"timeout\": 30, \"duration_s\": 1.500}\n");
+}
+
+TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {
+  const auto good = check::ParseArguments({"--json", "--timeout", "255", "--tolerance", "2.5"});
+  EXPECT_TRUE(good.action == check::Arguments::Action::kRun && good.json);
+  EXPECT_EQ(good.settings.timeout + good.settings.tolerance_pct, 257.5);
+  EXPECT_EQ(check::ParseArguments({"--json", "--help"}).action, check::Arguments::Action::kHelp);
+  for (const auto& [arguments, error] : std::vector<std::pair<std::vector<std::string_view>, std::string>>{
+           {{"--timeout", "4"}, "--timeout takes a whole number of seconds from 5 to 255, not '4'"},
+           {{"--timeout", "3e1"}, "--timeout takes a whole number of seconds from 5 to 255, not '3e1'"},
+           {{"--tolerance", "50.01"}, "--tolerance takes a percentage above 0 and at most 50, not '50.01'"},
+           {{"--tolerance"}, "--tolerance needs a value"},
+           {{"--help", "-x\x1b"}, "unknown argument '-x\\x1b'"},
+           {{"--timeout=30"}, "unknown argument '--timeout=30'"}}) {
+    const auto bad = check::ParseArguments(arguments);
+    EXPECT_EQ(bad.action, check::Arguments::Action::kBad);
+    EXPECT_EQ(bad.error, error);
+  }
+}
+
+}  // namespace
