@@ -2,46 +2,40 @@
 // library beside the bare reference (reference.c), both in the same run, and
 // prints one Markdown table, each figure as the median and the spread
 // (lowest to highest) over repeated runs. It asserts nothing; the last column
-// only says whether today's median meets the figure's target.
+// only says whether today's median meets the figure's target. The children
+// run through the tests' child-process harness.
 //
 //   bench <wdt-exerciser> <reference> [--short]
 #include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "child_process.h"
+#include "expected_output.h"
 
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using test_support::ChildProcess;
+using test_support::Input;
 using namespace std::chrono_literals;
 
-constexpr std::string_view kPromptEnd = "quit application.\n";
-constexpr std::string_view kTerminalPromptEnd = "quit application.\r\n";
-constexpr std::string_view kClosed = "WDT closed. Exiting";
-constexpr std::string_view kTimerLine = "Current timeout: ";
-constexpr std::string_view kProbeEnable = "EnableTimer(5, 0) -> 0\n";
-constexpr std::string_view kProbeDisable = "DisableTimer() -> 0\n";
 constexpr int kWarmUpKeys = 100;
 
 struct Settings {
@@ -57,176 +51,50 @@ struct Settings {
 };
 
 [[noreturn]] void Die(const std::string& what) {
-  if (errno != 0) {
-    std::fprintf(stderr, "bench: %s (%s)\n", what.c_str(), std::strerror(errno));
-  } else {
-    std::fprintf(stderr, "bench: %s\n", what.c_str());
-  }
+  std::fprintf(stderr, "bench: %s\n", what.c_str());
   std::exit(1);
 }
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// Counts a text in a stream read in chunks, also where a chunk splits it.
-class Counter {
- public:
-  explicit Counter(std::string_view text) : text_(text) {}
-  // The number of new occurrences in chunk.
-  long Feed(std::string_view chunk) {
-    joined_.assign(carry_).append(chunk);
-    long found = 0;
-    for (std::size_t at = joined_.find(text_); at != std::string::npos;
-         at = joined_.find(text_, at + text_.size())) {
-      if (at + text_.size() > carry_.size()) ++found;
-    }
-    const std::size_t keep = std::min(text_.size() - 1, joined_.size());
-    carry_.assign(joined_, joined_.size() - keep, keep);
-    count_ += found;
-    return found;
+// A whole line as it arrives: a terminal ends it with "\r\n".
+std::string LineOf(std::string_view text, Input input) {
+  return printed::Line(text, input == Input::kTerminal ? "\r\n" : "\n");
+}
+
+// A child that counts `counted` in its outputs and keeps only their ends: a
+// pipe run prints some 80 MB.
+test_support::Options Counting(Input input, std::vector<std::string> counted,
+                               std::vector<std::string> env = {}) {
+  return {.input = input, .env = std::move(env), .counted = std::move(counted), .keep = 4096};
+}
+
+// Reads the child's outputs until `text` has occurred `count` times in
+// standard output.
+void WaitFor(ChildProcess& child, const std::string& text, std::uint64_t count,
+             std::chrono::milliseconds deadline) {
+  if (!child.WaitUntil([&] { return child.OutCount(text) >= count; }, deadline)) {
+    Die("the child stopped short of its output" + child.Describe());
   }
-  long count() const { return count_; }
+}
 
- private:
-  std::string text_;
-  std::string carry_;
-  std::string joined_;
-  long count_ = 0;
-};
-
-// A child process: the program or the reference, its standard input and
-// output through a pseudo-terminal or pipes, standard error through a pipe.
-class Child {
- public:
-  Child(const std::vector<std::string>& args, bool terminal,
-        const std::vector<std::string>& extra_env = {}) {
-    // No fault list, no trace unless asked for: the plain program.
-    std::vector<std::string> env = extra_env;
-    for (char** e = environ; *e != nullptr; ++e) {
-      if (std::strncmp(*e, "WDT_SIM_", 8) != 0) env.emplace_back(*e);
+// The arrival times of `text` in standard output until `end`, one for each
+// read that brought it.
+std::vector<Clock::time_point> Arrivals(ChildProcess& child, const std::string& text,
+                                        Clock::time_point end) {
+  std::vector<Clock::time_point> at;
+  std::uint64_t seen = child.OutCount(text);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+    if (left.count() <= 0 ||
+        !child.WaitUntil([&] { return child.OutCount(text) > seen; }, left)) {
+      return at;
     }
-    std::vector<char*> envp;
-    for (std::string& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> arg_copy = args;
-    std::vector<char*> argv;
-    for (std::string& s : arg_copy) argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    int err[2];
-    if (pipe2(err, O_CLOEXEC) != 0) Die("pipe");
-    if (terminal) {
-      int master = -1;
-      pid_ = forkpty(&master, nullptr, nullptr, nullptr);
-      if (pid_ < 0) Die("forkpty");
-      if (pid_ == 0) {
-        dup2(err[1], STDERR_FILENO);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-      }
-      fcntl(master, F_SETFD, FD_CLOEXEC);
-      in_ = master;
-      out_ = master;
-    } else {
-      int in[2];
-      int out[2];
-      if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) Die("pipe");
-      pid_ = fork();
-      if (pid_ < 0) Die("fork");
-      if (pid_ == 0) {
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-      }
-      close(in[0]);
-      close(out[1]);
-      in_ = in[1];
-      out_ = out[0];
-    }
-    close(err[1]);
-    err_ = err[0];
+    const auto now = Clock::now();
+    if (now < end) at.push_back(now);
+    seen = child.OutCount(text);
   }
-  ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    for (const int fd : {in_, err_}) {
-      if (fd >= 0) close(fd);
-    }
-    if (out_ >= 0 && out_ != in_) close(out_);
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  pid_t pid() const { return pid_; }
-  int out() const { return out_; }
-  int err() const { return err_; }
-
-  void Send(std::string_view bytes) {
-    while (!bytes.empty()) {
-      const ssize_t n = write(in_, bytes.data(), bytes.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) Die("write to the child");
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-  }
-  void CloseInput() {
-    if (in_ != out_) close(in_);
-    in_ = -1;
-  }
-
-  // Reads what fd has within the deadline; empty on the deadline, and
-  // closed set at the end of the stream.
-  static std::string_view Read(int fd, std::vector<char>& buffer, Clock::time_point deadline,
-                               bool* closed = nullptr) {
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      pollfd p{fd, POLLIN, 0};
-      const int ready = poll(&p, 1, static_cast<int>(std::max<long>(0, left.count())));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return {};
-      const ssize_t n = read(fd, buffer.data(), buffer.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        if (closed != nullptr) *closed = true;
-        return {};
-      }
-      return {buffer.data(), static_cast<std::size_t>(n)};
-    }
-  }
-
-  // Reads fd until counter has reached count.
-  void ReadUntil(int fd, Counter& counter, long count, Clock::duration budget,
-                 const std::function<void(std::string_view)>& also = {}) {
-    const auto deadline = Clock::now() + budget;
-    while (counter.count() < count) {
-      bool closed = false;
-      const std::string_view chunk = Read(fd, buffer_, deadline, &closed);
-      if (closed || (chunk.empty() && Clock::now() >= deadline)) {
-        errno = 0;
-        Die("the child stopped short of its output");
-      }
-      counter.Feed(chunk);
-      if (also) also(chunk);
-    }
-  }
-
-  int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return status;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-  std::vector<char> buffer_ = std::vector<char>(1 << 20);
-};
+}
 
 // Nanoseconds on a processor so far, all of the process's threads together.
 long long CpuNs(pid_t pid) {
@@ -268,9 +136,9 @@ struct KeyLatency {
 };
 
 KeyLatency KeyToPrompt(const std::vector<std::string>& args, int keys) {
-  Child child(args, true);
-  Counter prompts(kTerminalPromptEnd);
-  child.ReadUntil(child.out(), prompts, 1, 10s);
+  const std::string prompt = LineOf(printed::kPrompt, Input::kTerminal);
+  ChildProcess child(args, Counting(Input::kTerminal, {prompt}));
+  WaitFor(child, prompt, 1, 10s);
   // Unmeasured keys first: the program has just slept through its 2 s probe
   // hold, and the first keys after an idle spell pay for waking processors.
   std::vector<double> latencies;
@@ -278,7 +146,7 @@ KeyLatency KeyToPrompt(const std::vector<std::string>& args, int keys) {
   for (int i = 0; i < kWarmUpKeys + keys; ++i) {
     const auto sent = Clock::now();
     child.Send("a");
-    child.ReadUntil(child.out(), prompts, i + 2, 5s);
+    WaitFor(child, prompt, i + 2, 5s);
     if (i >= kWarmUpKeys) {
       latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
     }
@@ -289,23 +157,15 @@ KeyLatency KeyToPrompt(const std::vector<std::string>& args, int keys) {
 
 // Keys per second from the first prompt to the closing line.
 double PipeRate(const std::vector<std::string>& args, long keys) {
-  Child child(args, false);
-  std::thread feeder([&] {
-    const std::string chunk(65536, 'a');
-    for (long left = keys; left > 0; left -= static_cast<long>(chunk.size())) {
-      child.Send(std::string_view(chunk).substr(0, static_cast<std::size_t>(
-                                                       std::min<long>(left, chunk.size()))));
-    }
-    child.Send("q");
-  });
-  Counter prompts(kPromptEnd);
-  Counter closed(kClosed);
-  Clock::time_point first{};
-  child.ReadUntil(child.out(), closed, 1, 600s, [&](std::string_view chunk) {
-    if (prompts.count() == 0 && prompts.Feed(chunk) > 0) first = Clock::now();
-  });
+  const std::string prompt = LineOf(printed::kPrompt, Input::kPipe);
+  const std::string closed = LineOf(printed::kClosed, Input::kPipe);
+  ChildProcess child(args, Counting(Input::kPipe, {prompt, closed}));
+  WaitFor(child, prompt, 1, 10s);
+  const auto first = Clock::now();
+  // Written while the outputs are read: the program never waits for either.
+  child.Send(std::string(static_cast<std::size_t>(keys), 'a') + "q");
+  WaitFor(child, closed, 1, 600s);
   const auto end = Clock::now();
-  feeder.join();
   child.Wait();
   return static_cast<double>(keys) / Seconds(end - first);
 }
@@ -317,23 +177,16 @@ struct Memory {
 };
 
 Memory ResidentSet(const std::vector<std::string>& args, long keys) {
-  Child child(args, false);
-  Counter prompts(kPromptEnd);
-  child.ReadUntil(child.out(), prompts, 1, 10s);
+  const std::string prompt = LineOf(printed::kPrompt, Input::kPipe);
+  ChildProcess child(args, Counting(Input::kPipe, {prompt}));
+  WaitFor(child, prompt, 1, 10s);
   child.Send(std::string(1000, 'a'));
-  child.ReadUntil(child.out(), prompts, 1001, 60s);
-  const long after_1000 = StatusKiB(child.pid(), "VmRSS:");
-  std::thread feeder([&] {
-    const std::string chunk(65536, 'a');
-    for (long left = keys - 1000; left > 0; left -= static_cast<long>(chunk.size())) {
-      child.Send(std::string_view(chunk).substr(0, static_cast<std::size_t>(
-                                                       std::min<long>(left, chunk.size()))));
-    }
-  });
-  child.ReadUntil(child.out(), prompts, keys + 1, 600s);
-  feeder.join();
-  const long after_all = StatusKiB(child.pid(), "VmRSS:");
-  const long peak = StatusKiB(child.pid(), "VmHWM:");
+  WaitFor(child, prompt, 1001, 60s);
+  const long after_1000 = StatusKiB(child.Pid(), "VmRSS:");
+  child.Send(std::string(static_cast<std::size_t>(keys - 1000), 'a'));
+  WaitFor(child, prompt, static_cast<std::uint64_t>(keys) + 1, 600s);
+  const long after_all = StatusKiB(child.Pid(), "VmRSS:");
+  const long peak = StatusKiB(child.Pid(), "VmHWM:");
   child.Send("q");
   return {peak / 1024.0, after_1000 / 1024.0, after_all / 1024.0};
 }
@@ -346,57 +199,34 @@ struct Waiting {
 };
 
 // The program and the reference each waiting at a prompt on a terminal, and
-// the reference's timed line beside the monitor's.
+// the reference's timed line beside the monitor's; each child's output is
+// read on a thread of its own.
 Waiting Wait(const std::vector<std::string>& program, const std::string& reference,
              const Settings& settings) {
-  Child waiting(program, true);
-  Child reference_waiting({reference, "keys"}, true);
-  Counter prompts(kTerminalPromptEnd);
-  Counter reference_prompts(kTerminalPromptEnd);
-  std::vector<Clock::time_point> lines;
-  Counter timer_lines(kTimerLine);
-  waiting.ReadUntil(waiting.out(), prompts, 1, 10s, [&](std::string_view chunk) {
-    if (timer_lines.Feed(chunk) > 0) lines.push_back(Clock::now());
-  });
-  reference_waiting.ReadUntil(reference_waiting.out(), reference_prompts, 1, 10s);
-  Child ticking({reference, "tick"}, false);
+  const std::string prompt = LineOf(printed::kPrompt, Input::kTerminal);
+  const std::string timer_line = printed::kTimerLine;
+  ChildProcess waiting(program, Counting(Input::kTerminal, {prompt, timer_line}));
+  ChildProcess reference_waiting({reference, "keys"}, Counting(Input::kTerminal, {prompt}));
+  WaitFor(waiting, prompt, 1, 10s);
+  WaitFor(reference_waiting, prompt, 1, 10s);
+  ChildProcess ticking({reference, "tick"}, Counting(Input::kPipe, {timer_line}));
 
   const auto start = Clock::now();
-  const long long cpu_start = CpuNs(waiting.pid());
-  const long long reference_cpu_start = CpuNs(reference_waiting.pid());
+  const long long cpu_start = CpuNs(waiting.Pid());
+  const long long reference_cpu_start = CpuNs(reference_waiting.Pid());
   const auto idle_end = start + std::chrono::seconds(settings.idle_seconds);
   const auto cadence_end = start + std::chrono::seconds(settings.cadence_seconds);
-  long long cpu = -1;
-  long long reference_cpu = -1;
-  lines.clear();
+  std::vector<Clock::time_point> lines;
   std::vector<Clock::time_point> ticks;
-  Counter ticks_seen(kTimerLine);
-  std::vector<char> buffer(65536);
-  while (Clock::now() < std::max(idle_end, cadence_end) || cpu < 0) {
-    if (cpu < 0 && Clock::now() >= idle_end) {
-      cpu = CpuNs(waiting.pid()) - cpu_start;
-      reference_cpu = CpuNs(reference_waiting.pid()) - reference_cpu_start;
-    }
-    const auto next = cpu < 0 ? std::min(idle_end, cadence_end) : cadence_end;
-    pollfd fds[2] = {{waiting.out(), POLLIN, 0}, {ticking.out(), POLLIN, 0}};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
-    if (poll(fds, 2, static_cast<int>(std::max<long>(1, left.count()))) <= 0) continue;
-    const auto now = Clock::now();
-    if (fds[0].revents != 0) {
-      const ssize_t n = read(waiting.out(), buffer.data(), buffer.size());
-      if (n <= 0) Die("the program's terminal closed");
-      if (now < cadence_end && timer_lines.Feed({buffer.data(), static_cast<std::size_t>(n)}) > 0) {
-        lines.push_back(now);
-      }
-    }
-    if (fds[1].revents != 0) {
-      const ssize_t n = read(ticking.out(), buffer.data(), buffer.size());
-      if (n <= 0) Die("the reference's output closed");
-      if (now < cadence_end && ticks_seen.Feed({buffer.data(), static_cast<std::size_t>(n)}) > 0) {
-        ticks.push_back(now);
-      }
-    }
-  }
+  std::thread program_reader([&] { lines = Arrivals(waiting, timer_line, cadence_end); });
+  std::thread reference_reader([&] { ticks = Arrivals(ticking, timer_line, cadence_end); });
+  std::this_thread::sleep_until(idle_end);
+  const long long cpu = CpuNs(waiting.Pid()) - cpu_start;
+  const long long reference_cpu = CpuNs(reference_waiting.Pid()) - reference_cpu_start;
+  program_reader.join();
+  reference_reader.join();
+  if (!waiting.Running() || !ticking.Running()) Die("a child ended while it was timed");
+
   const auto cadence = [](const std::vector<Clock::time_point>& at, double& mean, double& worst) {
     mean = worst = 0;
     if (at.size() < 2) return;
@@ -416,44 +246,35 @@ Waiting Wait(const std::vector<std::string>& program, const std::string& referen
 }
 
 // From the probe's enable to its disable, as the trace lines arrive on the
-// children's standard error; the children run at the same time.
-std::vector<double> ProbeHoldsMs(const std::vector<Child*>& children) {
-  struct Seen {
-    Counter enabled{kProbeEnable};
-    Counter disabled{kProbeDisable};
-    Clock::time_point enable_at{};
-    double hold_ms = -1;
-  };
-  std::vector<Seen> seen(children.size());
-  std::vector<char> buffer(65536);
-  const auto deadline = Clock::now() + 10s;
-  std::size_t done = 0;
-  while (done < children.size()) {
-    std::vector<pollfd> fds;
-    for (const Child* child : children) fds.push_back({child->err(), POLLIN, 0});
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) Die("no probe in the trace");
-    if (poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0) continue;
-    const auto now = Clock::now();
-    for (std::size_t i = 0; i < children.size(); ++i) {
-      if (fds[i].revents == 0 || seen[i].hold_ms >= 0) continue;
-      const ssize_t n = read(fds[i].fd, buffer.data(), buffer.size());
-      if (n <= 0) Die("a trace ended before the probe's disable");
-      std::string_view chunk(buffer.data(), static_cast<std::size_t>(n));
-      if (seen[i].enabled.count() == 0) {
-        if (seen[i].enabled.Feed(chunk) == 0) continue;
-        seen[i].enable_at = now;
-        chunk = chunk.substr(chunk.find(kProbeEnable));  // the disable may follow in the same read
-      }
-      if (seen[i].disabled.Feed(chunk) > 0) {
-        seen[i].hold_ms = std::chrono::duration<double, std::milli>(now - seen[i].enable_at).count();
-        ++done;
-      }
-    }
+// child's standard error.
+double ProbeHoldMs(ChildProcess& child) {
+  const std::string enabled = printed::Line(printed::kTraceProbe);
+  const std::string disabled = printed::Line(printed::kTraceDisarm);
+  if (!child.WaitUntil([&] { return child.ErrCount(enabled) > 0; }, 10s)) {
+    Die("no probe in the trace" + child.Describe());
   }
-  std::vector<double> holds;
-  for (const Seen& s : seen) holds.push_back(s.hold_ms);
-  return holds;
+  const auto enable_at = Clock::now();
+  // The disable may have come in the same read.
+  if (!child.WaitUntil([&] { return child.ErrCount(disabled) > 0; }, 10s)) {
+    Die("a trace ended before the probe's disable" + child.Describe());
+  }
+  return std::chrono::duration<double, std::milli>(Clock::now() - enable_at).count();
+}
+
+// The probe holds of the program and the reference, run at the same time,
+// each read on a thread of its own.
+std::vector<double> ProbeHoldsMs(const std::vector<std::string>& program,
+                                 const std::string& reference) {
+  const std::vector<std::string> trace = {printed::Line(printed::kTraceProbe),
+                                          printed::Line(printed::kTraceDisarm)};
+  ChildProcess traced(program, Counting(Input::kPipe, trace, {"WDT_SIM_TRACE=1"}));
+  ChildProcess holding({reference, "hold"}, Counting(Input::kPipe, trace));
+  double hold = 0;
+  double reference_hold = 0;
+  std::thread program_reader([&] { hold = ProbeHoldMs(traced); });
+  reference_hold = ProbeHoldMs(holding);
+  program_reader.join();
+  return {hold, reference_hold};
 }
 
 // --- the table ---
@@ -498,7 +319,7 @@ std::vector<double> Each(const std::vector<T>& runs, F field) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   if (argc < 3) {
     std::fprintf(stderr, "usage: %s <wdt-exerciser> <reference> [--short]\n", argv[0]);
     return 2;
@@ -510,6 +331,12 @@ int main(int argc, char** argv) {
     settings = {true, 2, 2, 1, 200, 20000, 20000, 2, 3};
   }
   signal(SIGPIPE, SIG_IGN);
+  // The plain program: no fault list, no trace, unless a figure asks for one.
+  std::vector<std::string> simulation;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "WDT_SIM_", 8) == 0) simulation.emplace_back(*e, std::strcspn(*e, "="));
+  }
+  for (const std::string& name : simulation) unsetenv(name.c_str());
 
   const auto progress = [](const char* what) { std::fprintf(stderr, "bench: %s\n", what); };
 
@@ -534,9 +361,7 @@ int main(int argc, char** argv) {
   progress("probe hold");
   std::vector<double> hold, reference_hold;
   for (int i = 0; i < settings.slow_runs; ++i) {
-    Child traced(program, false, {"WDT_SIM_TRACE=1"});
-    Child holding({reference, "hold"}, false);
-    const std::vector<double> holds = ProbeHoldsMs({&traced, &holding});
+    const std::vector<double> holds = ProbeHoldsMs(program, reference);
     hold.push_back(holds[0]);
     reference_hold.push_back(holds[1]);
   }
@@ -606,4 +431,7 @@ int main(int argc, char** argv) {
               Format(hold_ms, 1).c_str(), Format(ref_hold_ms, 1).c_str(),
               met(hold_ms.median >= 2000 && hold_ms.median <= 2010));
   return 0;
+} catch (const std::exception& e) {
+  std::fprintf(stderr, "bench: %s\n", e.what());
+  return 1;
 }

@@ -28,9 +28,14 @@ volatile std::sig_atomic_t g_reading = 0;
 volatile std::sig_atomic_t g_raw_applied = 0;
 
 // A clean stop asked for by a signal: the flag, and a byte in a pipe that
-// wakes a key read waiting in poll.
+// wakes a key read waiting in poll. Input that is not a terminal is read
+// without a poll first (one read a key); a stop that comes between the flag's
+// check and that read must not wait for the next key, so the handler puts
+// the null device in standard input's place, whose read ends at once.
 volatile std::sig_atomic_t g_stop_requested = 0;
 int g_stop_pipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_plain_input = 0;
+int g_null_input = -1;
 
 // Only the process group in the terminal's foreground touches its settings:
 // a background job that did so would take the echo from the shell.
@@ -63,6 +68,7 @@ bool Ignored(int signal_number) {
 extern "C" void OnStopSignal(int /*signal_number*/) {
   const int saved_errno = errno;
   g_stop_requested = 1;
+  if (g_plain_input && g_null_input >= 0) dup2(g_null_input, STDIN_FILENO);
   const char wake = 0;
   if (g_stop_pipe[1] >= 0 && write(g_stop_pipe[1], &wake, 1) < 0) {
     // The pipe is full: a wake-up is pending already.
@@ -140,12 +146,13 @@ bool PrepareTerminal() {
 // waited for, not taken for its end.
 int ReadByte(bool terminal) {
   unsigned char byte = 0;
+  bool wait_first = terminal;  // a terminal's read waits in poll, to wake on a stop
   for (;;) {
     if (g_stop_requested) return kNoMoreKeys;
     if (terminal && !g_raw_applied && InForeground()) ApplyRaw();
     // In the background the read itself stops the process (SIGTTIN) until
     // it is brought to the foreground, or fails where it cannot be stopped.
-    if (!terminal || g_raw_applied) {
+    if (wait_first && (!terminal || g_raw_applied)) {
       pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_stop_pipe[0], POLLIN, 0}};
       if (poll(fds, g_stop_pipe[0] >= 0 ? 2 : 1, -1) < 0) {
         if (errno == EINTR) continue;
@@ -155,7 +162,11 @@ int ReadByte(bool terminal) {
     }
     const ssize_t n = read(STDIN_FILENO, &byte, 1);
     if (n == 1) return byte;
-    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      wait_first = true;
+      continue;
+    }
     return kNoMoreKeys;
   }
 }
@@ -186,7 +197,10 @@ void Prepare() {
 int ReadKey() {
   // Asked and prepared once: a pipe's key then costs one read and nothing else.
   static const bool terminal = isatty(STDIN_FILENO) != 0 && PrepareTerminal();
-  if (!terminal) return ReadByte(false);
+  if (!terminal) {
+    g_plain_input = 1;
+    return ReadByte(false);
+  }
   // Raw only for the read, so the terminal behaves as usual in between.
   g_reading = 1;
   const int key = ReadByte(true);
@@ -234,6 +248,7 @@ void CatchStopSignals(StopSignals which) {
   if (g_stop_pipe[0] < 0 && pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     g_stop_pipe[0] = g_stop_pipe[1] = -1;  // the flag alone still stops at the next read
   }
+  if (g_null_input < 0) g_null_input = open("/dev/null", O_RDONLY | O_CLOEXEC);
   for (const int signal_number : {SIGHUP, SIGTERM, SIGINT}) {
     if (signal_number == SIGINT && which != StopSignals::kAlsoInterrupt) continue;
     if (!Ignored(signal_number)) Install(signal_number, OnStopSignal);

@@ -1,19 +1,21 @@
 #include "kernel_watchdog.h"
 
-#include "printable.h"
-
 #include <cerrno>
 #include <limits>
 #include <system_error>
 #include <utility>
 
+#include "printable.h"
+#include "status_codes.h"
+#include "trace.h"
+
 namespace kdev {
 namespace {
 
-constexpr StatusCode kOk = 0;
-constexpr StatusCode kNoCommunication = 1;
-constexpr StatusCode kNoHandle = 2;
-constexpr StatusCode kBadParameter = 3;
+using wdt::kBadParameter;
+using wdt::kNoCommunication;
+using wdt::kNoHandle;
+using wdt::kOk;
 
 // Seconds for `value` units, or -1 where the kernel's int cannot hold them.
 int ToSeconds(std::uint32_t value, std::int64_t unit_seconds) {
@@ -57,10 +59,7 @@ StatusCode KernelWatchdog::Call(std::string_view operation, const std::string& a
   const std::lock_guard lock(mutex_);
   std::string result;
   const StatusCode status = needs_session && fd_ < 0 ? kNoHandle : act(result);
-  if (trace_) {
-    diagnostics_(std::string(operation) + "(" + arguments + ") -> " + std::to_string(status) +
-                 result + "\n");
-  }
+  if (trace_) diagnostics_(sim::TraceLine(operation, arguments, status, result));
   return status;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "trace.h"
+
 namespace sim {
 
 Simulator::Simulator(Settings settings, std::function<Clock::time_point()> now,
@@ -35,10 +37,7 @@ StatusCode Simulator::Call(Operation operation, const std::string& arguments, Ac
   } else {
     status = act(now, result);
   }
-  if (settings_.trace) {
-    diagnostics_(std::string(OperationName(operation)) + "(" + arguments + ") -> " +
-                 std::to_string(status) + result + "\n");
-  }
+  if (settings_.trace) diagnostics_(TraceLine(OperationName(operation), arguments, status, result));
   return status;
 }
 

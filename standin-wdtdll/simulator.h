@@ -13,15 +13,16 @@
 
 #include "behaviour.h"
 #include "fault_list.h"
+#include "status_codes.h"
 #include "wdtDLL.h"
 
 namespace sim {
 
 using Clock = std::chrono::steady_clock;
 
-inline constexpr StatusCode kOk = 0;
-inline constexpr StatusCode kNoHandle = 2;
-inline constexpr StatusCode kBadParameter = 3;
+using wdt::kBadParameter;
+using wdt::kNoHandle;
+using wdt::kOk;
 inline constexpr std::uint32_t kMaxTimeout = 255;
 
 struct Settings {

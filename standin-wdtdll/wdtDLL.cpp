@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <variant>
 
 #include "kernel_watchdog.h"
 #include "printable.h"
 #include "simulator.h"
+#include "status_codes.h"
 #include "wdtDLL.h"
 
 namespace {
@@ -39,28 +41,25 @@ sim::Settings SettingsFromEnvironment() {
   return settings;
 }
 
-// Exactly one of the two is set, chosen once.
-struct Backend {
-  sim::Simulator* simulator = nullptr;
-  kdev::KernelWatchdog* device = nullptr;
-};
+// The watchdog behind the six operations, chosen once.
+using Backend = std::variant<sim::Simulator, kdev::KernelWatchdog>;
 
-Backend BackendFromEnvironment() {
+Backend* BackendFromEnvironment() {
   // Opening a device arms it: only one that the user named is ever opened.
   const char* device = std::getenv("WDT_DEVICE");
   if (device != nullptr && *device != '\0') {
-    return {nullptr, new kdev::KernelWatchdog(device, kdev::DeviceSystemCalls(),
-                                              TraceFromEnvironment(), WriteDiagnostics)};
+    return new Backend(std::in_place_type<kdev::KernelWatchdog>, device,
+                       kdev::DeviceSystemCalls(), TraceFromEnvironment(), WriteDiagnostics);
   }
-  return {new sim::Simulator(SettingsFromEnvironment(), sim::Clock::now, WriteDiagnostics),
-          nullptr};
+  return new Backend(std::in_place_type<sim::Simulator>, SettingsFromEnvironment(), sim::Clock::now,
+                     WriteDiagnostics);
 }
 
-const Backend& Watchdog() {
+Backend& Watchdog() {
   // Made at the first call and never destroyed: the program's monitor thread
   // may still be inside a call while the process exits.
-  static const Backend backend = BackendFromEnvironment();
-  return backend;
+  static Backend* const backend = BackendFromEnvironment();
+  return *backend;
 }
 
 // No exception crosses the C boundary: one that escapes is a failure to
@@ -68,10 +67,9 @@ const Backend& Watchdog() {
 template <typename Call>
 StatusCode Guarded(Call call) noexcept {
   try {
-    const Backend& backend = Watchdog();
-    return backend.device != nullptr ? call(*backend.device) : call(*backend.simulator);
+    return std::visit(call, Watchdog());
   } catch (...) {
-    return 1;
+    return wdt::kNoCommunication;
   }
 }
 

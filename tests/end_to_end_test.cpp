@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "expected_output.h"
 
 namespace {
 
@@ -29,9 +30,8 @@ using test_support::Input;
 using test_support::Lines;
 using namespace std::chrono_literals;
 
-const std::string kPrompt =
-    "Press key to reset timer to 30 seconds. Press q to close WDT and quit application.\n";
-const std::string kPause = "Press any key to continue . . . ";
+const std::string kPrompt = printed::Line(printed::kPrompt);
+const std::string kPause(printed::kPause);
 
 bool ExitedWithZero(int status) { return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
@@ -39,7 +39,8 @@ bool ExitedWithZero(int status) { return status != -1 && WIFEXITED(status) && WE
 // come between any two of the main thread's writes, and go on after the
 // close (a read then finds no session).
 std::string WithoutMonitor(const std::string& output) {
-  static const std::regex monitor_line("Current timeout: [0-9]+\n|Failed to read\n");
+  static const std::regex monitor_line(printed::kTimerLine + std::string("[0-9]+\n|") +
+                                       printed::Line(printed::kFailedRead));
   return std::regex_replace(output, monitor_line, "");
 }
 
@@ -230,6 +231,18 @@ INSTANTIATE_TEST_SUITE_P(
                     SignalRoad{"TerminateInPause", SIGTERM, When::kDuringAFailurePause, Ends::kPauseEnds}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(EndToEnd, TerminationWithKeysFromAPipeEndsTheRunAsQDoes) {
+  ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_SIM_TRACE=1"}});
+  child.Send("a");
+  ASSERT_TRUE(child.WaitForOutput(kPrompt, 2)) << child.Describe();
+  child.Signal(SIGTERM);
+  ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Describe();
+  const auto calls = MainThreadCalls(child.Error());
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ(calls[calls.size() - 2], "DisableTimer() -> 0");
+  EXPECT_EQ(calls.back(), "CloseSession() -> 0");
+}
+
 TEST(EndToEnd, ANonBlockingTerminalIsWaitedForNotTakenForItsEnd) {
   ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kTerminal, .nonblocking_input = true});
   ASSERT_TRUE(child.WaitForOutput(kPrompt)) << child.Output();
@@ -278,7 +291,7 @@ TEST(EndToEnd, AMonitorThatCannotStartIsReportedAndTheRunGoesOn) {
   ChildProcess child({"/bin/sh", "-c", "ulimit -s 1000000000 && exec \"$0\"", WDT_EXERCISER_PATH},
                      {.input = Input::kDevNull});
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Describe();
-  EXPECT_EQ(child.Error(), "Failed to start the timer monitor: no \"Current timeout\" lines will follow\n");
+  EXPECT_EQ(child.Error(), printed::Line(printed::kMonitorNotStarted));
   EXPECT_EQ(child.Output(), "Set timer to 5 seconds\nSet timer to 30 seconds\n" + kPrompt + "WDT closed. Exiting\n");
 }
 

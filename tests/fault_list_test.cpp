@@ -35,13 +35,16 @@ TEST(FaultList, AcceptedEntriesMeanWhatTheySay) {
                          }));
 }
 
-TEST(FaultList, ACallNumberWinsOverEveryCall) {
-  const auto list = ParseFaultList("EnableTimer=1,EnableTimer#2=3");
-  ASSERT_EQ(list.error, "");
-  EXPECT_EQ(sim::InjectedStatus(list.faults, Operation::EnableTimer, 1), 1);
-  EXPECT_EQ(sim::InjectedStatus(list.faults, Operation::EnableTimer, 2), 3);
-  EXPECT_EQ(sim::InjectedStatus(list.faults, Operation::EnableTimer, 3), 1);
-  EXPECT_EQ(sim::InjectedStatus(list.faults, Operation::DisableTimer, 2), std::nullopt);
+TEST(FaultList, ACallNumberWinsOverEveryCallInEitherOrder) {
+  for (const char* text : {"EnableTimer=1,EnableTimer#2=3", "EnableTimer#2=3,EnableTimer=1"}) {
+    SCOPED_TRACE(text);
+    const auto list = ParseFaultList(text);
+    ASSERT_EQ(list.error, "");
+    EXPECT_EQ(sim::InjectedStatus(list.faults, Operation::EnableTimer, 1), 1);
+    EXPECT_EQ(sim::InjectedStatus(list.faults, Operation::EnableTimer, 2), 3);
+    EXPECT_EQ(sim::InjectedStatus(list.faults, Operation::EnableTimer, 3), 1);
+    EXPECT_EQ(sim::InjectedStatus(list.faults, Operation::DisableTimer, 2), std::nullopt);
+  }
 }
 
 TEST(FaultList, OnlyTheNthCallOfItsOwnOperation) {

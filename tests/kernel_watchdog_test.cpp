@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "status_codes.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -210,14 +212,14 @@ class KernelWatchdogTest : public ::testing::Test {
   // A session open and armed for 30 seconds, the log cleared.
   KernelWatchdog& Armed(std::uint32_t timeout = 30) {
     KernelWatchdog& w = Make();
-    EXPECT_EQ(w.InitializeSession(), 0);
-    EXPECT_EQ(w.EnableTimer(timeout, 0), 0);
+    EXPECT_EQ(w.InitializeSession(), wdt::kOk);
+    EXPECT_EQ(w.EnableTimer(timeout, 0), wdt::kOk);
     device_.log.clear();
     return w;
   }
   std::uint32_t Read(KernelWatchdog& w) {
     std::uint32_t value = 12345;
-    EXPECT_EQ(w.ReadTimerValue(&value), 0);
+    EXPECT_EQ(w.ReadTimerValue(&value), wdt::kOk);
     return value;
   }
   using Log = std::vector<std::string>;
@@ -231,22 +233,22 @@ class KernelWatchdogTest : public ::testing::Test {
 
 TEST(StatusForErrnoTest, NoDeviceNoRightOrBusyAtOpenIsNoHandle) {
   for (const int error : {ENOENT, ENODEV, ENXIO, EACCES, EPERM, EBUSY}) {
-    EXPECT_EQ(StatusForErrno(Failed::kOpen, error), 2) << error;
+    EXPECT_EQ(StatusForErrno(Failed::kOpen, error), wdt::kNoHandle) << error;
   }
-  EXPECT_EQ(StatusForErrno(Failed::kOpen, EIO), 1);
-  EXPECT_EQ(StatusForErrno(Failed::kOpen, EINVAL), 1);
-  EXPECT_EQ(StatusForErrno(Failed::kOpen, EMFILE), 1);
+  EXPECT_EQ(StatusForErrno(Failed::kOpen, EIO), wdt::kNoCommunication);
+  EXPECT_EQ(StatusForErrno(Failed::kOpen, EINVAL), wdt::kNoCommunication);
+  EXPECT_EQ(StatusForErrno(Failed::kOpen, EMFILE), wdt::kNoCommunication);
 }
 
 TEST(StatusForErrnoTest, TimeoutOutOfRangeIsBadParameter) {
-  EXPECT_EQ(StatusForErrno(Failed::kSetTimeout, EINVAL), 3);
-  EXPECT_EQ(StatusForErrno(Failed::kSetTimeout, EIO), 1);
-  EXPECT_EQ(StatusForErrno(Failed::kSetTimeout, EOPNOTSUPP), 1);
+  EXPECT_EQ(StatusForErrno(Failed::kSetTimeout, EINVAL), wdt::kBadParameter);
+  EXPECT_EQ(StatusForErrno(Failed::kSetTimeout, EIO), wdt::kNoCommunication);
+  EXPECT_EQ(StatusForErrno(Failed::kSetTimeout, EOPNOTSUPP), wdt::kNoCommunication);
 }
 
 TEST(StatusForErrnoTest, EveryOtherErrnoIsNoCommunication) {
   for (const int error : {EINVAL, EBUSY, ENOENT, EACCES, EIO, ENOTTY, EFAULT, EBADF}) {
-    EXPECT_EQ(StatusForErrno(Failed::kOther, error), 1) << error;
+    EXPECT_EQ(StatusForErrno(Failed::kOther, error), wdt::kNoCommunication) << error;
   }
 }
 
@@ -254,7 +256,7 @@ TEST(StatusForErrnoTest, EveryOtherErrnoIsNoCommunication) {
 
 TEST_F(KernelWatchdogTest, InitializeIdentifiesThenDisarmsAtOnceWithSignalsHeld) {
   KernelWatchdog& w = Make();
-  EXPECT_EQ(w.InitializeSession(), 0);
+  EXPECT_EQ(w.InitializeSession(), wdt::kOk);
   EXPECT_TRUE(device_.held_open);
   EXPECT_FALSE(device_.active);
   EXPECT_EQ(device_.log, (Log{"hold signals", "open", "fstat", "GETSUPPORT", "SETOPTIONS 1",
@@ -282,11 +284,11 @@ TEST_P(IdentificationTest, WhatIsNotAWatchdogIsClosedUntouched) {
   device_.watchdog = it.watchdog;
   if (it.open_error != 0) device_.failures["open"] = it.open_error;
   KernelWatchdog& w = Make();
-  EXPECT_EQ(w.InitializeSession(), 2);
+  EXPECT_EQ(w.InitializeSession(), wdt::kNoHandle);
   EXPECT_EQ(device_.log, it.log);
   EXPECT_FALSE(device_.held_open);
   EXPECT_EQ(diagnostics_, std::string("wdtDLL (/dev/watchdog0): ") + it.why + "\n");
-  EXPECT_EQ(w.DisableTimer(), 2);  // no session
+  EXPECT_EQ(w.DisableTimer(), wdt::kNoHandle);  // no session
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -306,9 +308,9 @@ TEST_F(KernelWatchdogTest, OpenFailuresAreNoHandleAndSaySo) {
     device_.failures["open"] = error;
     diagnostics_.clear();
     KernelWatchdog& w = Make();
-    EXPECT_EQ(w.InitializeSession(), 2) << error;
+    EXPECT_EQ(w.InitializeSession(), wdt::kNoHandle) << error;
     EXPECT_NE(diagnostics_.find("cannot open the device"), std::string::npos);
-    EXPECT_EQ(w.EnableTimer(30, 0), 2);  // no session
+    EXPECT_EQ(w.EnableTimer(30, 0), wdt::kNoHandle);  // no session
   }
   device_.failures["open"] = EIO;
   EXPECT_EQ(Make().InitializeSession(), 1);
@@ -324,8 +326,8 @@ TEST_F(KernelWatchdogTest, DeviceHeldByAnotherProcessIsBusy) {
 
 TEST_F(KernelWatchdogTest, SecondInitializeInOneSessionIsRefused) {
   KernelWatchdog& w = Make();
-  ASSERT_EQ(w.InitializeSession(), 0);
-  EXPECT_EQ(w.InitializeSession(), 2);
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
+  EXPECT_EQ(w.InitializeSession(), wdt::kNoHandle);
   EXPECT_TRUE(device_.held_open);
 }
 
@@ -333,30 +335,30 @@ TEST_F(KernelWatchdogTest, NowayoutKeepsTheSessionArmedWithItsTimeout) {
   device_.nowayout = true;
   device_.timeout = 45;
   KernelWatchdog& w = Make();
-  EXPECT_EQ(w.InitializeSession(), 0);
+  EXPECT_EQ(w.InitializeSession(), wdt::kOk);
   EXPECT_TRUE(device_.active);
   EXPECT_NE(diagnostics_.find("nowayout"), std::string::npos);
   EXPECT_NE(diagnostics_.find("45-second"), std::string::npos);
   device_.now += 10s;
   EXPECT_EQ(Read(w), 35u);  // counts down from the open
-  EXPECT_EQ(w.DisableTimer(), 1);
+  EXPECT_EQ(w.DisableTimer(), wdt::kNoCommunication);
   EXPECT_TRUE(device_.active);
 }
 
 TEST_F(KernelWatchdogTest, AWatchdogThatCannotBeDisarmedIsClosedWithTheMagic) {
   device_.failures["SETOPTIONS"] = ENOTTY;
   KernelWatchdog& w = Make();
-  EXPECT_EQ(w.InitializeSession(), 1);
+  EXPECT_EQ(w.InitializeSession(), wdt::kNoCommunication);
   EXPECT_FALSE(device_.held_open);
-  EXPECT_EQ(w.ReadTimerValue(nullptr), 2);
+  EXPECT_EQ(w.ReadTimerValue(nullptr), wdt::kNoHandle);
 }
 
 TEST_F(KernelWatchdogTest, StaleMagicFromAnEarlierUserIsClearedAtOpen) {
   device_.allow_release = true;
   KernelWatchdog& w = Make();
-  ASSERT_EQ(w.InitializeSession(), 0);
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
   EXPECT_FALSE(device_.allow_release);
-  ASSERT_EQ(w.EnableTimer(30, 0), 0);
+  ASSERT_EQ(w.EnableTimer(30, 0), wdt::kOk);
   // The process dies while armed: the kernel closes without the magic, and
   // the watchdog must go on to fire.
   FakeClose(kFd);
@@ -369,9 +371,9 @@ TEST_F(KernelWatchdogTest, StaleMagicFromAnEarlierUserIsClearedAtOpen) {
 
 TEST_F(KernelWatchdogTest, EnableSetsTheTimeoutStartsAndPings) {
   KernelWatchdog& w = Make();
-  ASSERT_EQ(w.InitializeSession(), 0);
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
   device_.log.clear();
-  EXPECT_EQ(w.EnableTimer(30, 0), 0);
+  EXPECT_EQ(w.EnableTimer(30, 0), wdt::kOk);
   EXPECT_EQ(device_.log, (Log{"SETTIMEOUT 30", "SETOPTIONS 2", "KEEPALIVE"}));
   EXPECT_TRUE(device_.active);
   EXPECT_EQ(device_.timeout, 30);
@@ -383,8 +385,8 @@ TEST_F(KernelWatchdogTest, EnableSetsTheTimeoutStartsAndPings) {
 
 TEST_F(KernelWatchdogTest, EnableInMinutesSetsSixtyTimesTheSeconds) {
   KernelWatchdog& w = Make();
-  ASSERT_EQ(w.InitializeSession(), 0);
-  EXPECT_EQ(w.EnableTimer(2, 1), 0);
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
+  EXPECT_EQ(w.EnableTimer(2, 1), wdt::kOk);
   EXPECT_EQ(device_.timeout, 120);
   device_.now += 61s;
   EXPECT_EQ(Read(w), 1u);  // in minutes, rounded up
@@ -392,12 +394,12 @@ TEST_F(KernelWatchdogTest, EnableInMinutesSetsSixtyTimesTheSeconds) {
 
 TEST_F(KernelWatchdogTest, EnableWithAnUnknownUnitTouchesNothing) {
   KernelWatchdog& w = Make();
-  ASSERT_EQ(w.InitializeSession(), 0);
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
   device_.log.clear();
-  EXPECT_EQ(w.EnableTimer(30, 2), 3);
-  EXPECT_EQ(w.EnableTimer(30, -1), 3);
-  EXPECT_EQ(w.EnableTimer(4294967295u, 1), 3);  // more seconds than the kernel takes
-  EXPECT_EQ(w.EnableTimer(2147483648u, 0), 3);
+  EXPECT_EQ(w.EnableTimer(30, 2), wdt::kBadParameter);
+  EXPECT_EQ(w.EnableTimer(30, -1), wdt::kBadParameter);
+  EXPECT_EQ(w.EnableTimer(4294967295u, 1), wdt::kBadParameter);  // more seconds than the kernel takes
+  EXPECT_EQ(w.EnableTimer(2147483648u, 0), wdt::kBadParameter);
   EXPECT_TRUE(device_.log.empty());
   EXPECT_FALSE(device_.active);
 }
@@ -406,27 +408,27 @@ TEST_F(KernelWatchdogTest, TimeoutOutsideTheDriversRangeIsBadParameter) {
   device_.min_timeout = 3;
   device_.max_timeout = 614;
   KernelWatchdog& w = Make();
-  ASSERT_EQ(w.InitializeSession(), 0);
-  EXPECT_EQ(w.EnableTimer(0, 0), 3);
-  EXPECT_EQ(w.EnableTimer(615, 0), 3);
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
+  EXPECT_EQ(w.EnableTimer(0, 0), wdt::kBadParameter);
+  EXPECT_EQ(w.EnableTimer(615, 0), wdt::kBadParameter);
   EXPECT_FALSE(device_.active);
-  EXPECT_EQ(w.EnableTimer(614, 0), 0);
+  EXPECT_EQ(w.EnableTimer(614, 0), wdt::kOk);
   EXPECT_TRUE(device_.active);
 }
 
 TEST_F(KernelWatchdogTest, EnableFailuresOtherThanRangeAreNoCommunication) {
   KernelWatchdog& w = Make();
-  ASSERT_EQ(w.InitializeSession(), 0);
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
   device_.failures["SETOPTIONS"] = EIO;
-  EXPECT_EQ(w.EnableTimer(30, 0), 1);
+  EXPECT_EQ(w.EnableTimer(30, 0), wdt::kNoCommunication);
   EXPECT_FALSE(device_.active);
   device_.failures.clear();
   device_.failures["KEEPALIVE"] = EOPNOTSUPP;
-  EXPECT_EQ(w.EnableTimer(30, 0), 1);
+  EXPECT_EQ(w.EnableTimer(30, 0), wdt::kNoCommunication);
   EXPECT_TRUE(device_.active);
   // Armed as far as the record goes, so the close disarms it.
   device_.failures.clear();
-  EXPECT_EQ(w.CloseSession(), 0);
+  EXPECT_EQ(w.CloseSession(), wdt::kOk);
   EXPECT_FALSE(device_.active);
 }
 
@@ -434,7 +436,7 @@ TEST_F(KernelWatchdogTest, EnableFailuresOtherThanRangeAreNoCommunication) {
 
 TEST_F(KernelWatchdogTest, DisableStopsTheWatchdog) {
   KernelWatchdog& w = Armed();
-  EXPECT_EQ(w.DisableTimer(), 0);
+  EXPECT_EQ(w.DisableTimer(), wdt::kOk);
   EXPECT_EQ(device_.log, (Log{"SETOPTIONS 1"}));
   EXPECT_FALSE(device_.active);
 }
@@ -442,7 +444,7 @@ TEST_F(KernelWatchdogTest, DisableStopsTheWatchdog) {
 TEST_F(KernelWatchdogTest, DisableRefusedByTheDriverIsNoCommunication) {
   KernelWatchdog& w = Armed();
   device_.failures["SETOPTIONS"] = EBUSY;
-  EXPECT_EQ(w.DisableTimer(), 1);
+  EXPECT_EQ(w.DisableTimer(), wdt::kNoCommunication);
   EXPECT_TRUE(device_.active);
 }
 
@@ -451,7 +453,7 @@ TEST_F(KernelWatchdogTest, DisableRefusedByTheDriverIsNoCommunication) {
 TEST_F(KernelWatchdogTest, WriteOfTheTimeoutInForcePings) {
   KernelWatchdog& w = Armed();
   device_.now += 20s;
-  EXPECT_EQ(w.WriteTimerValue(30), 0);
+  EXPECT_EQ(w.WriteTimerValue(30), wdt::kOk);
   EXPECT_EQ(device_.log, (Log{"KEEPALIVE"}));
   device_.now += 29s;
   EXPECT_FALSE(device_.Fired());
@@ -460,31 +462,31 @@ TEST_F(KernelWatchdogTest, WriteOfTheTimeoutInForcePings) {
 TEST_F(KernelWatchdogTest, WriteOfAnotherValueSetsTheTimeout) {
   KernelWatchdog& w = Armed();
   device_.now += 20s;
-  EXPECT_EQ(w.WriteTimerValue(12), 0);
+  EXPECT_EQ(w.WriteTimerValue(12), wdt::kOk);
   EXPECT_EQ(device_.log, (Log{"SETTIMEOUT 12"}));
   EXPECT_EQ(device_.timeout, 12);
   EXPECT_EQ(Read(w), 12u);
   device_.log.clear();
-  EXPECT_EQ(w.WriteTimerValue(12), 0);  // now the one in force
+  EXPECT_EQ(w.WriteTimerValue(12), wdt::kOk);  // now the one in force
   EXPECT_EQ(device_.log, (Log{"KEEPALIVE"}));
 }
 
 TEST_F(KernelWatchdogTest, WriteDoesNotArmADisarmedWatchdog) {
   KernelWatchdog& w = Armed();
-  ASSERT_EQ(w.DisableTimer(), 0);
-  EXPECT_EQ(w.WriteTimerValue(30), 0);
-  EXPECT_EQ(w.WriteTimerValue(40), 0);
+  ASSERT_EQ(w.DisableTimer(), wdt::kOk);
+  EXPECT_EQ(w.WriteTimerValue(30), wdt::kOk);
+  EXPECT_EQ(w.WriteTimerValue(40), wdt::kOk);
   EXPECT_FALSE(device_.active);
 }
 
 TEST_F(KernelWatchdogTest, WriteOutsideTheRangeOrFailingMaps) {
   KernelWatchdog& w = Armed();
-  EXPECT_EQ(w.WriteTimerValue(0), 3);
-  EXPECT_EQ(w.WriteTimerValue(70000), 3);
+  EXPECT_EQ(w.WriteTimerValue(0), wdt::kBadParameter);
+  EXPECT_EQ(w.WriteTimerValue(70000), wdt::kBadParameter);
   device_.failures["KEEPALIVE"] = EIO;
-  EXPECT_EQ(w.WriteTimerValue(30), 1);
+  EXPECT_EQ(w.WriteTimerValue(30), wdt::kNoCommunication);
   device_.failures["SETTIMEOUT"] = EFAULT;
-  EXPECT_EQ(w.WriteTimerValue(31), 1);
+  EXPECT_EQ(w.WriteTimerValue(31), wdt::kNoCommunication);
 }
 
 // --- ReadTimerValue -----------------------------------------------------
@@ -497,7 +499,7 @@ TEST_F(KernelWatchdogTest, ReadAsksTheDriverWhereItKnowsTheTimeLeft) {
   EXPECT_EQ(device_.log, (Log{"GETTIMELEFT"}));
   device_.failures["GETTIMELEFT"] = EIO;
   std::uint32_t value = 0;
-  EXPECT_EQ(w.ReadTimerValue(&value), 1);
+  EXPECT_EQ(w.ReadTimerValue(&value), wdt::kNoCommunication);
 }
 
 TEST_F(KernelWatchdogTest, ReadCountsFromItsOwnRecordWhereTheDriverCannot) {
@@ -507,7 +509,7 @@ TEST_F(KernelWatchdogTest, ReadCountsFromItsOwnRecordWhereTheDriverCannot) {
   EXPECT_EQ(Read(w), 20u);
   device_.now += 2s;
   EXPECT_EQ(Read(w), 18u);
-  ASSERT_EQ(w.WriteTimerValue(30), 0);
+  ASSERT_EQ(w.WriteTimerValue(30), wdt::kOk);
   EXPECT_EQ(Read(w), 30u);  // back up after the reload
   // The driver is asked once; then the record alone answers.
   int asked = 0;
@@ -520,34 +522,34 @@ TEST_F(KernelWatchdogTest, ReadCountsFromItsOwnRecordWhereTheDriverCannot) {
 TEST_F(KernelWatchdogTest, ReadOfADisarmedWatchdogShowsWhereItStopped) {
   KernelWatchdog& w = Armed();
   device_.now += 7s;
-  ASSERT_EQ(w.DisableTimer(), 0);
+  ASSERT_EQ(w.DisableTimer(), wdt::kOk);
   device_.now += 100s;
   EXPECT_EQ(Read(w), 23u);
 }
 
 TEST_F(KernelWatchdogTest, ReadWithoutAHolderOrSessionFails) {
   KernelWatchdog& w = Armed();
-  EXPECT_EQ(w.ReadTimerValue(nullptr), 3);
-  ASSERT_EQ(w.DisableTimer(), 0);
-  ASSERT_EQ(w.CloseSession(), 0);
+  EXPECT_EQ(w.ReadTimerValue(nullptr), wdt::kBadParameter);
+  ASSERT_EQ(w.DisableTimer(), wdt::kOk);
+  ASSERT_EQ(w.CloseSession(), wdt::kOk);
   std::uint32_t value = 0;
-  EXPECT_EQ(w.ReadTimerValue(&value), 2);
+  EXPECT_EQ(w.ReadTimerValue(&value), wdt::kNoHandle);
 }
 
 // --- CloseSession -------------------------------------------------------
 
 TEST_F(KernelWatchdogTest, DisarmedWatchdogIsClosedWithoutTheMagic) {
   KernelWatchdog& w = Armed();
-  ASSERT_EQ(w.DisableTimer(), 0);
+  ASSERT_EQ(w.DisableTimer(), wdt::kOk);
   device_.log.clear();
-  EXPECT_EQ(w.CloseSession(), 0);
+  EXPECT_EQ(w.CloseSession(), wdt::kOk);
   EXPECT_EQ(device_.log, (Log{"close"}));
   EXPECT_FALSE(device_.active);
   EXPECT_FALSE(device_.allow_release);  // nothing stale for the next user
   // The next session crashes while armed: its watchdog still fires.
   KernelWatchdog& next = Make();
-  ASSERT_EQ(next.InitializeSession(), 0);
-  ASSERT_EQ(next.EnableTimer(5, 0), 0);
+  ASSERT_EQ(next.InitializeSession(), wdt::kOk);
+  ASSERT_EQ(next.EnableTimer(5, 0), wdt::kOk);
   FakeClose(kFd);
   device_.now += 5s;
   EXPECT_TRUE(device_.Fired());
@@ -556,7 +558,7 @@ TEST_F(KernelWatchdogTest, DisarmedWatchdogIsClosedWithoutTheMagic) {
 TEST_F(KernelWatchdogTest, ArmedWatchdogGetsTheMagicCloseAlsoAfterInterruptedWrites) {
   KernelWatchdog& w = Armed();
   device_.interrupted_writes = 2;
-  EXPECT_EQ(w.CloseSession(), 0);
+  EXPECT_EQ(w.CloseSession(), wdt::kOk);
   EXPECT_EQ(device_.log, (Log{"write V", "write V", "write V", "close"}));
   EXPECT_FALSE(device_.active);
   EXPECT_FALSE(device_.allow_release);
@@ -565,7 +567,7 @@ TEST_F(KernelWatchdogTest, ArmedWatchdogGetsTheMagicCloseAlsoAfterInterruptedWri
 TEST_F(KernelWatchdogTest, AMagicCloseThatCannotBeWrittenIsReported) {
   KernelWatchdog& w = Armed();
   device_.failures["write"] = EIO;
-  EXPECT_EQ(w.CloseSession(), 0);
+  EXPECT_EQ(w.CloseSession(), wdt::kOk);
   EXPECT_TRUE(device_.active);
   EXPECT_NE(diagnostics_.find("cannot write the magic close character"), std::string::npos);
 }
@@ -573,19 +575,19 @@ TEST_F(KernelWatchdogTest, AMagicCloseThatCannotBeWrittenIsReported) {
 TEST_F(KernelWatchdogTest, ArmedNowayoutWatchdogStaysArmedAfterTheClose) {
   device_.nowayout = true;
   KernelWatchdog& w = Armed();
-  EXPECT_EQ(w.CloseSession(), 0);
+  EXPECT_EQ(w.CloseSession(), wdt::kOk);
   EXPECT_TRUE(device_.active);
   EXPECT_FALSE(device_.allow_release);
 }
 
 TEST_F(KernelWatchdogTest, CloseEndsTheSessionEvenWhenCloseReportsAnError) {
   KernelWatchdog& w = Armed();
-  ASSERT_EQ(w.DisableTimer(), 0);
+  ASSERT_EQ(w.DisableTimer(), wdt::kOk);
   device_.failures["close"] = EIO;
-  EXPECT_EQ(w.CloseSession(), 1);
-  EXPECT_EQ(w.CloseSession(), 2);
+  EXPECT_EQ(w.CloseSession(), wdt::kNoCommunication);
+  EXPECT_EQ(w.CloseSession(), wdt::kNoHandle);
   device_.failures.clear();
-  EXPECT_EQ(w.InitializeSession(), 0);  // a new session may start
+  EXPECT_EQ(w.InitializeSession(), wdt::kOk);  // a new session may start
 }
 
 // --- both threads, tracing ---------------------------------------------
@@ -605,10 +607,10 @@ TEST_F(KernelWatchdogTest, TwoThreadsNeverMeetInsideTheDevice) {
 
 TEST_F(KernelWatchdogTest, TraceLinesNameEachCallAndItsStatus) {
   KernelWatchdog& w = Make(true);
-  ASSERT_EQ(w.InitializeSession(), 0);
-  ASSERT_EQ(w.EnableTimer(5, 0), 0);
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
+  ASSERT_EQ(w.EnableTimer(5, 0), wdt::kOk);
   EXPECT_EQ(Read(w), 5u);
-  EXPECT_EQ(w.EnableTimer(0, 0), 3);
+  EXPECT_EQ(w.EnableTimer(0, 0), wdt::kBadParameter);
   EXPECT_EQ(diagnostics_,
             "InitializeSession() -> 0 (Fake\\x1b watchdog)\n"
             "EnableTimer(5, 0) -> 0\n"

@@ -2,6 +2,8 @@
 // many calls from many threads at once.
 #include <gtest/gtest.h>
 
+#include "status_codes.h"
+
 #include <atomic>
 #include <cstdio>
 #include <set>
@@ -29,8 +31,8 @@ TEST(Library, ExportsExactlyTheSixOperations) {
 }
 
 TEST(Library, ManyThreadsCallAtOnceWhileTheSessionOpensAndCloses) {
-  ASSERT_EQ(InitializeSession(), 0);
-  ASSERT_EQ(EnableTimer(30, 0), 0);
+  ASSERT_EQ(InitializeSession(), wdt::kOk);
+  ASSERT_EQ(EnableTimer(30, 0), wdt::kOk);
   std::atomic<bool> stop{false};
   std::atomic<long> unexpected{0};
   std::vector<std::thread> readers;
@@ -56,9 +58,9 @@ TEST(Library, ManyThreadsCallAtOnceWhileTheSessionOpensAndCloses) {
   stop = true;
   for (auto& reader : readers) reader.join();
   EXPECT_EQ(unexpected, 0);
-  EXPECT_EQ(DisableTimer(), 0);
-  EXPECT_EQ(CloseSession(), 0);
-  EXPECT_EQ(CloseSession(), 2);
+  EXPECT_EQ(DisableTimer(), wdt::kOk);
+  EXPECT_EQ(CloseSession(), wdt::kOk);
+  EXPECT_EQ(CloseSession(), wdt::kNoHandle);
 }
 
 }  // namespace

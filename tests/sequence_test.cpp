@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "expected_output.h"
 #include "fakes.h"
 #include "monitor.h"
 #include "sequence.h"
@@ -18,11 +19,15 @@
 namespace {
 
 using Events = std::vector<std::string>;
+using printed::Line;
 
-const std::string kPrompt =
-    "Press key to reset timer to 30 seconds. Press q to close WDT and quit application.\n";
+const std::string kPrompt = Line(printed::kPrompt);
 
 std::string Out(const std::string& text) { return "out:" + text; }
+std::string OutLine(std::string_view line) { return Out(Line(line)); }
+std::string OutTimer(std::uint32_t value) {
+  return Out(printed::kTimerLine + std::to_string(value) + "\n");
+}
 
 std::string Key(unsigned char code) {
   char text[16];
@@ -30,32 +35,22 @@ std::string Key(unsigned char code) {
   return text;
 }
 
-// The status line that an operator must see for each status.
-std::string StatusLine(StatusCode status) {
-  switch (status) {
-    case 1: return "Failed to communicate with driver\n";
-    case 2: return "Failed to obtain handle to driver\n";
-    case 3: return "Bad parameter\n";
-    default: return "Unkown error!\n";
-  }
-}
-
 // Everything the road that succeeds does, for the given keys (the last one q).
 Events SuccessRoad(const std::string& keys) {
   Events e = {"InitializeSession() -> 0",
               "EnableTimer(5, 0) -> 0",
-              Out("Set timer to 5 seconds\n"),
+              OutLine(printed::kProbeArmed),
               "sleep 2000",
               "DisableTimer() -> 0",
               "EnableTimer(30, 0) -> 0",
-              Out("Set timer to 30 seconds\n"),
+              OutLine(printed::kArmed),
               "start thread"};
   for (const char key : keys) {
     e.push_back("WriteTimerValue(30) -> 0");
     e.push_back(Out(kPrompt));
     e.push_back(Key(static_cast<unsigned char>(key)));
   }
-  e.insert(e.end(), {"DisableTimer() -> 0", "CloseSession() -> 0", Out("WDT closed. Exiting\n")});
+  e.insert(e.end(), {"DisableTimer() -> 0", "CloseSession() -> 0", OutLine(printed::kClosed)});
   return e;
 }
 
@@ -92,7 +87,7 @@ TEST_F(SequenceTest, AMonitorThatCannotStartIsReportedAndTheRunGoesOn) {
   EXPECT_EQ(exerciser::RunExercise(), 0);
   Events expected = SuccessRoad("aq");
   expected.insert(std::find(expected.begin(), expected.end(), "start thread") + 1,
-                  "err:Failed to start the timer monitor: no \"Current timeout\" lines will follow\n");
+                  "err:" + Line(printed::kMonitorNotStarted));
   EXPECT_EQ(fake::Events(), expected);
 }
 
@@ -115,20 +110,18 @@ struct Step {
   const char* operation;
   int nth;             // which call of the operation fails
   const char* call;    // how that call shows in the log
-  const char* line;    // the step's own failure line
+  std::string_view line;  // the step's own failure line
   friend void PrintTo(const Step& step, std::ostream* os) { *os << step.name; }
 };
 
 const Step kCheckedSteps[] = {
-    {"Open", "InitializeSession", 1, "InitializeSession()", "Failed to open device\n"},
-    {"Probe", "EnableTimer", 1, "EnableTimer(5, 0)",
-     "Failed to start WDT with the following timeout and min_sec args 5 0\n"},
-    {"Arm", "EnableTimer", 2, "EnableTimer(30, 0)",
-     "Failed to start WDT with the following timeout and min_sec args 30 0\n"},
-    {"FirstReload", "WriteTimerValue", 1, "WriteTimerValue(30)", "Failed to write time to driver\n"},
-    {"KeyReload", "WriteTimerValue", 2, "WriteTimerValue(30)", "Failed to write time to driver\n"},
-    {"Disarm", "DisableTimer", 2, "DisableTimer()", "Failed to disable timer.\n"},
-    {"Close", "CloseSession", 1, "CloseSession()", "Failed to close Driver.\n"},
+    {"Open", "InitializeSession", 1, "InitializeSession()", printed::kFailedOpen},
+    {"Probe", "EnableTimer", 1, "EnableTimer(5, 0)", printed::kFailedProbe},
+    {"Arm", "EnableTimer", 2, "EnableTimer(30, 0)", printed::kFailedArm},
+    {"FirstReload", "WriteTimerValue", 1, "WriteTimerValue(30)", printed::kFailedReload},
+    {"KeyReload", "WriteTimerValue", 2, "WriteTimerValue(30)", printed::kFailedReload},
+    {"Disarm", "DisableTimer", 2, "DisableTimer()", printed::kFailedDisarm},
+    {"Close", "CloseSession", 1, "CloseSession()", printed::kFailedClose},
 };
 
 class FailedStepTest : public SequenceTest,
@@ -150,7 +143,8 @@ TEST_P(FailedStepTest, PrintsItsLineAndTheStatusLinePausesAndReturnsZero) {
   ASSERT_EQ(*failing, std::string(step.call) + " -> 0");
   *failing = std::string(step.call) + " -> " + std::to_string(status);
   expected.erase(failing + 1, expected.end());
-  expected.insert(expected.end(), {Out(step.line), Out(StatusLine(status)), "pause"});
+  expected.insert(expected.end(),
+                  {OutLine(step.line), OutLine(printed::StatusLine(status)), "pause"});
   EXPECT_EQ(fake::Events(), expected);
 }
 
@@ -171,9 +165,9 @@ TEST_F(MonitorTest, ReadsPrintsAndSleepsASecondEachPass) {
   fake::SetReadValues({30, 29, 28});
   fake::SetMonitorPasses(3);
   EXPECT_THROW(MonitorTimerValue(nullptr), fake::StopMonitor);
-  EXPECT_EQ(fake::Events(), (Events{"ReadTimerValue() -> 0", Out("Current timeout: 30\n"), "sleep 1000",
-                                    "ReadTimerValue() -> 0", Out("Current timeout: 29\n"), "sleep 1000",
-                                    "ReadTimerValue() -> 0", Out("Current timeout: 28\n"), "sleep 1000"}));
+  EXPECT_EQ(fake::Events(), (Events{"ReadTimerValue() -> 0", OutTimer(30), "sleep 1000",
+                                    "ReadTimerValue() -> 0", OutTimer(29), "sleep 1000",
+                                    "ReadTimerValue() -> 0", OutTimer(28), "sleep 1000"}));
 }
 
 TEST_F(MonitorTest, AFailedFirstReadShowsZeroAndALaterOneTheLastValue) {
@@ -183,9 +177,9 @@ TEST_F(MonitorTest, AFailedFirstReadShowsZeroAndALaterOneTheLastValue) {
   fake::SetMonitorPasses(3);
   EXPECT_THROW(MonitorTimerValue(nullptr), fake::StopMonitor);
   EXPECT_EQ(fake::Events(),
-            (Events{"ReadTimerValue() -> 1", Out("Failed to read\n"), Out("Current timeout: 0\n"),
-                    "sleep 1000", "ReadTimerValue() -> 0", Out("Current timeout: 17\n"), "sleep 1000",
-                    "ReadTimerValue() -> -7", Out("Failed to read\n"), Out("Current timeout: 17\n"),
+            (Events{"ReadTimerValue() -> 1", OutLine(printed::kFailedRead), OutTimer(0),
+                    "sleep 1000", "ReadTimerValue() -> 0", OutTimer(17), "sleep 1000",
+                    "ReadTimerValue() -> -7", OutLine(printed::kFailedRead), OutTimer(17),
                     "sleep 1000"}));
 }
 
@@ -194,23 +188,26 @@ TEST_F(MonitorTest, ALibraryWhoseEveryReadFailsIsReportedEveryPass) {
   fake::SetMonitorPasses(50);
   EXPECT_THROW(MonitorTimerValue(nullptr), fake::StopMonitor);
   const Events events = fake::Events();
-  EXPECT_EQ(std::count(events.begin(), events.end(), Out("Failed to read\n")), 50);
-  EXPECT_EQ(std::count(events.begin(), events.end(), Out("Current timeout: 0\n")), 50);
+  EXPECT_EQ(std::count(events.begin(), events.end(), OutLine(printed::kFailedRead)), 50);
+  EXPECT_EQ(std::count(events.begin(), events.end(), OutTimer(0)), 50);
 }
 
 TEST_F(MonitorTest, LargestValuePrintsInPlainUnsignedDecimal) {
   fake::SetReadValues({4294967295u});
   fake::SetMonitorPasses(1);
   EXPECT_THROW(MonitorTimerValue(nullptr), fake::StopMonitor);
-  EXPECT_EQ(fake::Events()[1], Out("Current timeout: 4294967295\n"));
+  EXPECT_EQ(fake::Events()[1], OutTimer(4294967295u));
 }
 
-// Waits, with a deadline, until the log holds `count` events matching `event`.
+// Waits, with a deadline, until the log holds `count` events matching `event`;
+// no longer once the monitor has ended.
 bool WaitForEvents(const std::string& event, long count) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
+    const bool ended = fake::MonitorEnded();
     const Events events = fake::Events();
     if (std::count(events.begin(), events.end(), event) >= count) return true;
+    if (ended) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return false;
@@ -237,14 +234,15 @@ TEST_F(MonitorTest, RunsBesideTheKeyLoopAndReadsOnAfterTheClose) {
   Events monitor;
   for (const std::string& e : events) {
     const bool from_monitor = e.rfind("ReadTimerValue", 0) == 0 || e == "sleep 1000" ||
-                              e.rfind("out:Current timeout", 0) == 0 || e == Out("Failed to read\n");
+                              e.rfind(Out(printed::kTimerLine), 0) == 0 ||
+                              e == OutLine(printed::kFailedRead);
     (from_monitor ? monitor : main_thread).push_back(e);
   }
   EXPECT_EQ(main_thread, SuccessRoad("abq"));
-  EXPECT_GE(std::count(monitor.begin(), monitor.end(), Out("Current timeout: 30\n")), 6);
+  EXPECT_GE(std::count(monitor.begin(), monitor.end(), OutTimer(30)), 6);
   const auto close = std::find(events.begin(), events.end(), "CloseSession() -> 0");
   EXPECT_NE(std::find(close, events.end(), "ReadTimerValue() -> 2"), events.end());
-  EXPECT_NE(std::find(close, events.end(), Out("Failed to read\n")), events.end());
+  EXPECT_NE(std::find(close, events.end(), OutLine(printed::kFailedRead)), events.end());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // rounding, reload, disarm, ranges, sessions, faults, behaviours and tracing.
 #include <gtest/gtest.h>
 
+#include "status_codes.h"
+
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -30,7 +32,7 @@ class SimulatorTest : public testing::Test {
 
   std::uint32_t Read() {
     std::uint32_t value = 0xDEADBEEF;
-    EXPECT_EQ(watchdog_->ReadTimerValue(&value), 0);
+    EXPECT_EQ(watchdog_->ReadTimerValue(&value), wdt::kOk);
     return value;
   }
 
@@ -48,8 +50,8 @@ class SimulatorTest : public testing::Test {
 };
 
 TEST_F(SimulatorTest, CountsDownInWholeSecondsRoundedUp) {
-  ASSERT_EQ(watchdog_->InitializeSession(), 0);
-  ASSERT_EQ(watchdog_->EnableTimer(30, 0), 0);
+  ASSERT_EQ(watchdog_->InitializeSession(), wdt::kOk);
+  ASSERT_EQ(watchdog_->EnableTimer(30, 0), wdt::kOk);
   EXPECT_EQ(Read(), 30u);
   now_ += 1ns;
   EXPECT_EQ(Read(), 30u);
@@ -71,12 +73,12 @@ TEST_F(SimulatorTest, CountsDownInWholeSecondsRoundedUp) {
 }
 
 TEST_F(SimulatorTest, MinSecOneCountsMinutes) {
-  ASSERT_EQ(watchdog_->InitializeSession(), 0);
-  ASSERT_EQ(watchdog_->EnableTimer(2, 1), 0);
+  ASSERT_EQ(watchdog_->InitializeSession(), wdt::kOk);
+  ASSERT_EQ(watchdog_->EnableTimer(2, 1), wdt::kOk);
   EXPECT_EQ(Read(), 2u);
   now_ += 61s;
   EXPECT_EQ(Read(), 1u);
-  ASSERT_EQ(watchdog_->WriteTimerValue(3), 0);  // in minutes too
+  ASSERT_EQ(watchdog_->WriteTimerValue(3), wdt::kOk);  // in minutes too
   now_ += 179s;
   EXPECT_EQ(Read(), 1u);
   EXPECT_EQ(Expiries(), 0);
@@ -86,14 +88,14 @@ TEST_F(SimulatorTest, MinSecOneCountsMinutes) {
 }
 
 TEST_F(SimulatorTest, ReloadStartsTheCountAgainWithTheValue) {
-  ASSERT_EQ(watchdog_->InitializeSession(), 0);
-  ASSERT_EQ(watchdog_->EnableTimer(30, 0), 0);
+  ASSERT_EQ(watchdog_->InitializeSession(), wdt::kOk);
+  ASSERT_EQ(watchdog_->EnableTimer(30, 0), wdt::kOk);
   now_ += 25s;
   EXPECT_EQ(Read(), 5u);
-  ASSERT_EQ(watchdog_->WriteTimerValue(30), 0);
+  ASSERT_EQ(watchdog_->WriteTimerValue(30), wdt::kOk);
   EXPECT_EQ(Read(), 30u);
   now_ += 29s;
-  ASSERT_EQ(watchdog_->WriteTimerValue(10), 0);
+  ASSERT_EQ(watchdog_->WriteTimerValue(10), wdt::kOk);
   EXPECT_EQ(Read(), 10u);
   now_ += 10s;
   EXPECT_EQ(Read(), 0u);
@@ -101,91 +103,91 @@ TEST_F(SimulatorTest, ReloadStartsTheCountAgainWithTheValue) {
 }
 
 TEST_F(SimulatorTest, DisarmStopsTheCountWhereItStoodAndNothingExpires) {
-  ASSERT_EQ(watchdog_->InitializeSession(), 0);
+  ASSERT_EQ(watchdog_->InitializeSession(), wdt::kOk);
   EXPECT_EQ(Read(), 0u) << "never armed";
-  ASSERT_EQ(watchdog_->EnableTimer(5, 0), 0);
+  ASSERT_EQ(watchdog_->EnableTimer(5, 0), wdt::kOk);
   now_ += 2s;
-  ASSERT_EQ(watchdog_->DisableTimer(), 0);
+  ASSERT_EQ(watchdog_->DisableTimer(), wdt::kOk);
   now_ += 1h;
   EXPECT_EQ(Read(), 3u);
-  EXPECT_EQ(watchdog_->DisableTimer(), 0) << "disarming twice is harmless";
+  EXPECT_EQ(watchdog_->DisableTimer(), wdt::kOk) << "disarming twice is harmless";
   // A reload does not arm a disarmed watchdog.
-  EXPECT_EQ(watchdog_->WriteTimerValue(30), 0);
+  EXPECT_EQ(watchdog_->WriteTimerValue(30), wdt::kOk);
   now_ += 1h;
   EXPECT_EQ(Read(), 3u);
   EXPECT_EQ(Expiries(), 0);
-  ASSERT_EQ(watchdog_->EnableTimer(30, 0), 0);
+  ASSERT_EQ(watchdog_->EnableTimer(30, 0), wdt::kOk);
   EXPECT_EQ(Read(), 30u);
 }
 
 TEST_F(SimulatorTest, RefusesOutOfRangeArgumentsWithoutChangingTheTimer) {
-  ASSERT_EQ(watchdog_->InitializeSession(), 0);
-  ASSERT_EQ(watchdog_->EnableTimer(20, 0), 0);
+  ASSERT_EQ(watchdog_->InitializeSession(), wdt::kOk);
+  ASSERT_EQ(watchdog_->EnableTimer(20, 0), wdt::kOk);
   for (const auto& [timeout, min_sec] : std::vector<std::pair<std::uint32_t, std::int32_t>>{
            {0, 0}, {256, 0}, {4294967295u, 0}, {5, 2}, {5, -1}, {5, INT32_MIN}, {0, 1}}) {
-    EXPECT_EQ(watchdog_->EnableTimer(timeout, min_sec), 3) << timeout << ", " << min_sec;
+    EXPECT_EQ(watchdog_->EnableTimer(timeout, min_sec), wdt::kBadParameter) << timeout << ", " << min_sec;
   }
   for (const std::uint32_t value : {0u, 256u, 4294967295u}) {
-    EXPECT_EQ(watchdog_->WriteTimerValue(value), 3) << value;
+    EXPECT_EQ(watchdog_->WriteTimerValue(value), wdt::kBadParameter) << value;
   }
-  EXPECT_EQ(watchdog_->ReadTimerValue(nullptr), 3);
+  EXPECT_EQ(watchdog_->ReadTimerValue(nullptr), wdt::kBadParameter);
   EXPECT_EQ(Read(), 20u);
-  EXPECT_EQ(watchdog_->EnableTimer(1, 0), 0);
-  EXPECT_EQ(watchdog_->EnableTimer(255, 0), 0);
-  EXPECT_EQ(watchdog_->WriteTimerValue(1), 0);
-  EXPECT_EQ(watchdog_->WriteTimerValue(255), 0);
+  EXPECT_EQ(watchdog_->EnableTimer(1, 0), wdt::kOk);
+  EXPECT_EQ(watchdog_->EnableTimer(255, 0), wdt::kOk);
+  EXPECT_EQ(watchdog_->WriteTimerValue(1), wdt::kOk);
+  EXPECT_EQ(watchdog_->WriteTimerValue(255), wdt::kOk);
   EXPECT_EQ(Read(), 255u);
 }
 
 TEST_F(SimulatorTest, EveryCallWithoutAnOpenSessionFindsNoHandle) {
   std::uint32_t holder = 77;
   const auto all_refused = [&] {
-    EXPECT_EQ(watchdog_->EnableTimer(30, 0), 2);
-    EXPECT_EQ(watchdog_->DisableTimer(), 2);
-    EXPECT_EQ(watchdog_->WriteTimerValue(30), 2);
-    EXPECT_EQ(watchdog_->ReadTimerValue(&holder), 2);
-    EXPECT_EQ(watchdog_->CloseSession(), 2);
+    EXPECT_EQ(watchdog_->EnableTimer(30, 0), wdt::kNoHandle);
+    EXPECT_EQ(watchdog_->DisableTimer(), wdt::kNoHandle);
+    EXPECT_EQ(watchdog_->WriteTimerValue(30), wdt::kNoHandle);
+    EXPECT_EQ(watchdog_->ReadTimerValue(&holder), wdt::kNoHandle);
+    EXPECT_EQ(watchdog_->CloseSession(), wdt::kNoHandle);
     EXPECT_EQ(holder, 77u) << "a failed read leaves the holder untouched";
   };
   all_refused();
-  ASSERT_EQ(watchdog_->InitializeSession(), 0);
-  EXPECT_EQ(watchdog_->InitializeSession(), 2) << "one session at a time";
-  ASSERT_EQ(watchdog_->EnableTimer(30, 0), 0);
-  ASSERT_EQ(watchdog_->CloseSession(), 0);
+  ASSERT_EQ(watchdog_->InitializeSession(), wdt::kOk);
+  EXPECT_EQ(watchdog_->InitializeSession(), wdt::kNoHandle) << "one session at a time";
+  ASSERT_EQ(watchdog_->EnableTimer(30, 0), wdt::kOk);
+  ASSERT_EQ(watchdog_->CloseSession(), wdt::kOk);
   all_refused();
   // The watchdog itself runs on without a session, and still runs out.
   now_ += 30s;
-  EXPECT_EQ(watchdog_->ReadTimerValue(&holder), 2);
+  EXPECT_EQ(watchdog_->ReadTimerValue(&holder), wdt::kNoHandle);
   EXPECT_EQ(Expiries(), 1);
-  ASSERT_EQ(watchdog_->InitializeSession(), 0);
+  ASSERT_EQ(watchdog_->InitializeSession(), wdt::kOk);
   EXPECT_EQ(Read(), 0u);
 }
 
 TEST_F(SimulatorTest, InjectedFaultsReplaceTheirCallsOnly) {
   Make("EnableTimer#2=3,ReadTimerValue=1,CloseSession#1=-9");
-  ASSERT_EQ(watchdog_->InitializeSession(), 0);
-  EXPECT_EQ(watchdog_->EnableTimer(5, 0), 0);
-  EXPECT_EQ(watchdog_->DisableTimer(), 0);
-  EXPECT_EQ(watchdog_->EnableTimer(30, 0), 3);
-  EXPECT_EQ(watchdog_->EnableTimer(30, 0), 0);
+  ASSERT_EQ(watchdog_->InitializeSession(), wdt::kOk);
+  EXPECT_EQ(watchdog_->EnableTimer(5, 0), wdt::kOk);
+  EXPECT_EQ(watchdog_->DisableTimer(), wdt::kOk);
+  EXPECT_EQ(watchdog_->EnableTimer(30, 0), wdt::kBadParameter);
+  EXPECT_EQ(watchdog_->EnableTimer(30, 0), wdt::kOk);
   std::uint32_t holder = 55;
-  EXPECT_EQ(watchdog_->ReadTimerValue(&holder), 1);
-  EXPECT_EQ(watchdog_->ReadTimerValue(&holder), 1);
+  EXPECT_EQ(watchdog_->ReadTimerValue(&holder), wdt::kNoCommunication);
+  EXPECT_EQ(watchdog_->ReadTimerValue(&holder), wdt::kNoCommunication);
   EXPECT_EQ(holder, 55u);
   EXPECT_EQ(watchdog_->CloseSession(), -9);
-  EXPECT_EQ(watchdog_->WriteTimerValue(30), 0) << "the failed close left the session open";
-  EXPECT_EQ(watchdog_->CloseSession(), 0);
-  EXPECT_EQ(watchdog_->WriteTimerValue(30), 2);
+  EXPECT_EQ(watchdog_->WriteTimerValue(30), wdt::kOk) << "the failed close left the session open";
+  EXPECT_EQ(watchdog_->CloseSession(), wdt::kOk);
+  EXPECT_EQ(watchdog_->WriteTimerValue(30), wdt::kNoHandle);
 }
 
 TEST_F(SimulatorTest, AnInjectedFailureHasNoEffect) {
   Make("EnableTimer#1=1,WriteTimerValue#1=0");
-  ASSERT_EQ(watchdog_->InitializeSession(), 0);
-  EXPECT_EQ(watchdog_->EnableTimer(30, 0), 1);
+  ASSERT_EQ(watchdog_->InitializeSession(), wdt::kOk);
+  EXPECT_EQ(watchdog_->EnableTimer(30, 0), wdt::kNoCommunication);
   EXPECT_EQ(Read(), 0u) << "not armed";
-  ASSERT_EQ(watchdog_->EnableTimer(30, 0), 0);
+  ASSERT_EQ(watchdog_->EnableTimer(30, 0), wdt::kOk);
   now_ += 20s;
-  EXPECT_EQ(watchdog_->WriteTimerValue(30), 0) << "reported success, but no reload";
+  EXPECT_EQ(watchdog_->WriteTimerValue(30), wdt::kOk) << "reported success, but no reload";
   EXPECT_EQ(Read(), 10u);
 }
 
@@ -196,12 +198,12 @@ TEST_F(SimulatorTest, ABadFaultListIsReportedOnceAndEveryCallReturnsBadParameter
             "wdtDLL (simulated): WDT_SIM_FAULTS entry 1 'EnableTimer#0=3': call number is not a whole "
             "number from 1 to 4294967295; every operation returns 3 (bad parameter)\n");
   std::uint32_t holder = 9;
-  EXPECT_EQ(watchdog_->InitializeSession(), 3);
-  EXPECT_EQ(watchdog_->EnableTimer(30, 0), 3);
-  EXPECT_EQ(watchdog_->DisableTimer(), 3);
-  EXPECT_EQ(watchdog_->WriteTimerValue(30), 3);
-  EXPECT_EQ(watchdog_->ReadTimerValue(&holder), 3);
-  EXPECT_EQ(watchdog_->CloseSession(), 3);
+  EXPECT_EQ(watchdog_->InitializeSession(), wdt::kBadParameter);
+  EXPECT_EQ(watchdog_->EnableTimer(30, 0), wdt::kBadParameter);
+  EXPECT_EQ(watchdog_->DisableTimer(), wdt::kBadParameter);
+  EXPECT_EQ(watchdog_->WriteTimerValue(30), wdt::kBadParameter);
+  EXPECT_EQ(watchdog_->ReadTimerValue(&holder), wdt::kBadParameter);
+  EXPECT_EQ(watchdog_->CloseSession(), wdt::kBadParameter);
   EXPECT_EQ(holder, 9u);
   EXPECT_EQ(diagnostics_.size(), 1u);
 }
@@ -212,8 +214,8 @@ TEST_F(SimulatorTest, ABadBehaviourListIsReportedOnceAndEveryCallReturnsBadParam
   EXPECT_EQ(diagnostics_[0],
             "wdtDLL (simulated): WDT_SIM_BEHAVIOUR entry 1 'grant=0': grant is not a whole number "
             "from 1 to 255; every operation returns 3 (bad parameter)\n");
-  EXPECT_EQ(watchdog_->InitializeSession(), 3);
-  EXPECT_EQ(watchdog_->DisableTimer(), 3);
+  EXPECT_EQ(watchdog_->InitializeSession(), wdt::kBadParameter);
+  EXPECT_EQ(watchdog_->DisableTimer(), wdt::kBadParameter);
   EXPECT_EQ(diagnostics_.size(), 1u);
 }
 
@@ -231,21 +233,21 @@ class BehaviourTest : public SimulatorTest, public testing::WithParamInterface<L
 TEST_P(BehaviourTest, ShowsItsLieAndNothingElse) {
   const Lie& lie = GetParam();
   Make("", false, lie.behaviour);
-  ASSERT_EQ(watchdog_->InitializeSession(), 0);
-  ASSERT_EQ(watchdog_->EnableTimer(30, 0), 0);
+  ASSERT_EQ(watchdog_->InitializeSession(), wdt::kOk);
+  ASSERT_EQ(watchdog_->EnableTimer(30, 0), wdt::kOk);
   now_ += 1ms;
   EXPECT_EQ(Read(), lie.armed);
   now_ += 4499ms;
   EXPECT_EQ(Read(), lie.counted);
-  EXPECT_EQ(watchdog_->WriteTimerValue(20), 0);
+  EXPECT_EQ(watchdog_->WriteTimerValue(20), wdt::kOk);
   now_ += 1ms;
   EXPECT_EQ(Read(), lie.reloaded);
-  EXPECT_EQ(watchdog_->DisableTimer(), 0);
+  EXPECT_EQ(watchdog_->DisableTimer(), wdt::kOk);
   now_ += 2s;
   EXPECT_EQ(Read(), lie.disarmed);
   EXPECT_EQ(Expiries(), 0);
 
-  ASSERT_EQ(watchdog_->EnableTimer(10, 0), 0);
+  ASSERT_EQ(watchdog_->EnableTimer(10, 0), wdt::kOk);
   now_ += lie.runs_out - 1ns;
   Read();
   EXPECT_EQ(Expiries(), 0);
@@ -292,8 +294,8 @@ TEST(SimulatorThreads, TwoThreadsAndMoreAtOnceSeeOneConsistentWatchdog) {
     std::lock_guard lock(lines_mutex);
     lines.emplace_back(line);
   });
-  ASSERT_EQ(watchdog.InitializeSession(), 0);
-  ASSERT_EQ(watchdog.EnableTimer(30, 0), 0);
+  ASSERT_EQ(watchdog.InitializeSession(), wdt::kOk);
+  ASSERT_EQ(watchdog.EnableTimer(30, 0), wdt::kOk);
   std::atomic<int> bad{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
@@ -311,8 +313,8 @@ TEST(SimulatorThreads, TwoThreadsAndMoreAtOnceSeeOneConsistentWatchdog) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(bad, 0);
   EXPECT_TRUE(lines.empty());
-  EXPECT_EQ(watchdog.DisableTimer(), 0);
-  EXPECT_EQ(watchdog.CloseSession(), 0);
+  EXPECT_EQ(watchdog.DisableTimer(), wdt::kOk);
+  EXPECT_EQ(watchdog.CloseSession(), wdt::kOk);
 }
 
 }  // namespace

@@ -4,15 +4,16 @@
 #include <map>
 #include <string>
 
+#include "expected_output.h"
 #include "status_messages.h"
 
 namespace {
 
 TEST(StatusMessages, EveryRowAndEveryOtherCode) {
   const std::map<StatusCode, std::string> known = {
-      {1, "Failed to communicate with driver\n"},
-      {2, "Failed to obtain handle to driver\n"},
-      {3, "Bad parameter\n"},
+      {1, printed::Line(printed::kNoCommunication)},
+      {2, printed::Line(printed::kNoHandle)},
+      {3, printed::Line(printed::kBadParameter)},
   };
   ASSERT_EQ(wdt::kStatusMessageCount, known.size());
   for (const auto& [code, message] : wdt::kStatusMessages) {
@@ -21,7 +22,7 @@ TEST(StatusMessages, EveryRowAndEveryOtherCode) {
     EXPECT_EQ(wdt::StatusMessage(code), known.at(code));
   }
   for (const StatusCode other : {0, 4, 5, -1, -2, -3, INT_MIN, INT_MAX, 255, 256}) {
-    EXPECT_STREQ(wdt::StatusMessage(other), "Unkown error!\n") << other;
+    EXPECT_EQ(wdt::StatusMessage(other), printed::Line(printed::kUnknownError)) << other;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <utility>
 
+#include "status_codes.h"
 #include "wdtDLL.h"
 
 namespace wdt {
@@ -11,9 +12,9 @@ namespace wdt {
 // The codes the program knows; every other value, negative ones included,
 // prints kUnknownStatusMessage.
 inline constexpr std::pair<StatusCode, const char*> kStatusMessages[] = {
-    {1, "Failed to communicate with driver\n"},
-    {2, "Failed to obtain handle to driver\n"},
-    {3, "Bad parameter\n"},
+    {kNoCommunication, "Failed to communicate with driver\n"},
+    {kNoHandle, "Failed to obtain handle to driver\n"},
+    {kBadParameter, "Bad parameter\n"},
 };
 inline constexpr std::size_t kStatusMessageCount = std::size(kStatusMessages);
 

@@ -13,6 +13,15 @@ work=build/kernel-vm
 mkdir -p "$work"
 started=$SECONDS
 
+# The VM's init script (busybox sh) and the stage scripts, where shellcheck
+# is installed.
+if command -v shellcheck >/dev/null; then
+  echo "== shellcheck"
+  shellcheck .ci/stages/kernel-vm/init .ci/stages/*.sh
+else
+  echo "== shellcheck is not installed: the scripts go unchecked"
+fi
+
 echo "== building the program and the library"
 cmake --preset test >/dev/null
 cmake --build --preset test --target wdt-exerciser wdt-check wdtDLL
@@ -31,7 +40,7 @@ kernel_version=${kernel_pkg#linux-image-}
 if ! ls "$work/${kernel_pkg}_"*.deb >/dev/null 2>&1; then
   echo "== downloading $kernel_pkg"
   rm -f "$work"/linux-image-*.deb
-  (cd "$work" && apt-get download -q "$kernel_pkg" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+  (cd "$work" && { apt-get download -q "$kernel_pkg" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true; })
 fi
 deb=$(ls "$work/${kernel_pkg}_"*.deb)
 kernel_dir=$work/kernel

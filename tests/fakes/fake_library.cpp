@@ -138,6 +138,7 @@ StatusCode ReadTimerValue(uint32_t* value) {
   if (closed) fake::FailCall("ReadTimerValue", 0, 2);
   const StatusCode status = fake::Answer("ReadTimerValue", "ReadTimerValue()");
   std::lock_guard lock(fake::StateMutex());
+  fake::NoteTimerReaderLocked();
   fake::Script& s = fake::TheScript();
   if (status == 0 && s.counter) {
     *value = s.Shown();

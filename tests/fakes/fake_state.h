@@ -9,5 +9,6 @@ namespace fake {
 std::mutex& StateMutex();
 void LogLocked(std::string event);  // with StateMutex held
 void ResetLibrary();                // with StateMutex held
+void NoteTimerReaderLocked();       // the calling thread reads the timer: the monitor
 
 }  // namespace fake

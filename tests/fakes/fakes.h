@@ -47,7 +47,9 @@ void SetKeys(std::string keys);
 void BeforeEachKey(std::function<void()> hook);
 
 // Thrown from the monitor's one-second sleep once its passes are used up, so
-// that a test can end the otherwise endless monitor.
+// that a test can end the otherwise endless monitor. A sleep of any other
+// length on a thread that has read the timer (the monitor) fails the test and
+// throws it at once.
 struct StopMonitor {};
 void SetMonitorPasses(int passes);
 
@@ -56,6 +58,7 @@ void SetMonitorPasses(int passes);
 enum class ThreadMode { kRecord, kRun, kFail };
 void SetThreadMode(ThreadMode mode);
 void JoinThread();
+bool MonitorEnded();  // kRun: the routine's thread has ended
 
 std::vector<std::string> Events();
 void Log(std::string event);

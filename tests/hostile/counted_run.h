@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "expected_output.h"
 
 namespace hostile {
 
@@ -16,22 +17,22 @@ using test_support::ChildProcess;
 using test_support::Input;
 using namespace std::chrono_literals;
 
-inline constexpr std::string_view kPrompt =
-    "Press key to reset timer to 30 seconds. Press q to close WDT and quit application.";
-inline constexpr std::string_view kClosed = "WDT closed. Exiting";
-inline constexpr std::string_view kFailedWrite = "Failed to write time to driver";
-inline constexpr std::string_view kNoCommunication = "Failed to communicate with driver";
-inline constexpr std::string_view kPause = "Press any key to continue . . . ";
-inline constexpr std::string_view kReload = "WriteTimerValue(30) -> 0\n";
-inline constexpr std::string_view kDisable = "DisableTimer() -> 0\n";
-inline constexpr std::string_view kClose = "CloseSession() -> 0\n";
+// The counted texts; the trace's lines with their end.
+using printed::kClosed;
+using printed::kFailedReload;
+using printed::kNoCommunication;
+using printed::kPause;
+using printed::kPrompt;
+inline const std::string kReload = printed::Line(printed::kTraceReload);
+inline const std::string kDisable = printed::Line(printed::kTraceDisarm);
+inline const std::string kClose = printed::Line(printed::kTraceClose);
 // The beginnings of every sanitizer's report.
 inline const std::vector<std::string> kSanitizerReports = {"ThreadSanitizer", "AddressSanitizer",
                                                            "LeakSanitizer", "runtime error:"};
 
 // `options` with the texts above counted and only the outputs' ends kept.
 inline test_support::Options Counted(test_support::Options options) {
-  options.counted = {std::string(kPrompt),          std::string(kClosed), std::string(kFailedWrite),
+  options.counted = {std::string(kPrompt),          std::string(kClosed), std::string(kFailedReload),
                      std::string(kNoCommunication), std::string(kPause),  std::string(kReload),
                      std::string(kDisable),         std::string(kClose)};
   options.counted.insert(options.counted.end(), kSanitizerReports.begin(), kSanitizerReports.end());

@@ -69,7 +69,7 @@ TEST(SoakTest, AFailedReloadAgainAndAgain) {
   for (int i = 1; i <= Runs(); ++i) {
     ASSERT_TRUE(RunOnce(i, "ax", {"WDT_SIM_TRACE=1", "WDT_SIM_FAULTS=WriteTimerValue#2=1"},
                     [](const ChildProcess& run) {
-                      return run.OutCount(kPrompt) == 1 && run.OutCount(kFailedWrite) == 1 &&
+                      return run.OutCount(kPrompt) == 1 && run.OutCount(kFailedReload) == 1 &&
                              run.OutCount(kNoCommunication) == 1 && run.OutCount(kPause) == 1 &&
                              run.OutCount(kClosed) == 0 && run.ErrCount(kDisable) == 1 &&
                              run.ErrCount(kClose) == 0;

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
+#include "expected_output.h"
 
 namespace wine_test {
 namespace {
@@ -20,12 +21,9 @@ namespace {
 using namespace test_support;  // the child-process harness and its chrono literals
 
 const std::vector<std::string> kWineProgram = {WDT_WINE_COMMAND, WDT_WINE_EXERCISER_PATH};
-const std::string kPrompt =
-    "Press key to reset timer to 30 seconds. Press q to close WDT and quit application.";
-const std::string kPromptLine = kPrompt + "\r\n";
-// Windows prints "Press any key to continue . . . ", Wine "Press any key to
-// continue... ".
-const std::string kPauseText = "Press any key";
+const std::string kPrompt(printed::kPrompt);
+const std::string kPromptLine = printed::Line(kPrompt, "\r\n");
+const std::string kPauseText(printed::kPauseStart);
 
 // Wine's settings for every run: the throwaway prefix that the test fixture
 // starts, no debug chatter, no display.
@@ -53,13 +51,14 @@ bool ExitedWithZero(int status) { return status != -1 && WIFEXITED(status) && WE
 // and "Failed to read" comes after the close too, when the monitor reads
 // once more before the process ends.
 std::vector<std::string> SequenceLines(const std::string& output) {
-  static const std::regex kMonitorLine("Current timeout: [0-9]+\r\n|Failed to read\r\n");
+  static const std::regex kMonitorLine(printed::kTimerLine + std::string("[0-9]+\r\n|") +
+                                       printed::Line(printed::kFailedRead, "\r\n"));
   return Lines(std::regex_replace(output, kMonitorLine, ""), "\r\n");
 }
 
 // The values of the monitor's lines at or after `from`.
 std::vector<unsigned long> TimerValues(const std::string& output, std::size_t from = 0) {
-  static const std::regex kLine("Current timeout: ([0-9]+)\r\n");
+  static const std::regex kLine(printed::kTimerLine + std::string("([0-9]+)\r\n"));
   std::vector<unsigned long> values;
   const std::string tail = output.substr(from);
   for (std::sregex_iterator it(tail.begin(), tail.end(), kLine), end; it != end; ++it) {
@@ -95,19 +94,19 @@ TEST(WineEndToEnd, KeysReloadUntilQThenTheRunClosesAndExitsWithZero) {
 
   const std::string output = child.Output();
   const std::vector<std::string> expected = {
-      "Set timer to 5 seconds", "Set timer to 30 seconds", kPrompt, kPrompt, kPrompt, kPrompt,
-      kPrompt, "WDT closed. Exiting"};
+      printed::kProbeArmed, printed::kArmed, kPrompt, kPrompt, kPrompt, kPrompt,
+      kPrompt, printed::kClosed};
   EXPECT_EQ(SequenceLines(output), expected) << Shown(output);
   ExpectCrlfLineEnds(output);
   const std::vector<unsigned long> values = TimerValues(output);
   ASSERT_FALSE(values.empty()) << Shown(output);
   for (const unsigned long value : values) EXPECT_LE(value, 30u);
 
-  const std::string reload = "WriteTimerValue(30) -> 0";
+  const std::string reload = printed::kTraceReload;
   const std::vector<std::string> calls = {
-      "InitializeSession() -> 0", "EnableTimer(5, 0) -> 0", "DisableTimer() -> 0",
-      "EnableTimer(30, 0) -> 0", reload, reload, reload, reload, reload, "DisableTimer() -> 0",
-      "CloseSession() -> 0"};
+      printed::kTraceOpen, printed::kTraceProbe, printed::kTraceDisarm,
+      printed::kTraceArm, reload, reload, reload, reload, reload, printed::kTraceDisarm,
+      printed::kTraceClose};
   EXPECT_EQ(TracedCalls(child.Error()), calls) << child.Error();
 }
 
@@ -120,7 +119,7 @@ TEST(WineEndToEnd, FailedReloadPausesForAKeyWhileTheMonitorGoesOn) {
   const std::size_t pause_at = child.Output().find(kPauseText);
   // The pause waits for a key while the armed watchdog counts down. A fourth
   // line begun means the third is whole.
-  ASSERT_TRUE(child.WaitForOutput("Current timeout: ", 4, pause_at)) << Shown(child.Output());
+  ASSERT_TRUE(child.WaitForOutput(printed::kTimerLine, 4, pause_at)) << Shown(child.Output());
   EXPECT_TRUE(child.Running());
   const std::vector<unsigned long> values = TimerValues(child.Output(), pause_at);
   ASSERT_GE(values.size(), 3u) << Shown(child.Output());
@@ -131,11 +130,11 @@ TEST(WineEndToEnd, FailedReloadPausesForAKeyWhileTheMonitorGoesOn) {
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
   const std::string output = child.Output();
   const std::vector<std::string> expected = {
-      "Set timer to 5 seconds", "Set timer to 30 seconds", kPrompt,
-      "Failed to write time to driver", "Failed to communicate with driver"};
+      printed::kProbeArmed, printed::kArmed, kPrompt,
+      printed::kFailedReload, printed::kNoCommunication};
   const std::vector<std::string> lines = SequenceLines(output.substr(0, pause_at));
   EXPECT_EQ(lines, expected) << Shown(output);
-  EXPECT_EQ(output.find("WDT closed"), std::string::npos) << Shown(output);
+  EXPECT_EQ(output.find(printed::kClosed), std::string::npos) << Shown(output);
 }
 
 TEST(WineEndToEnd, FailedOpenPrintsItsLinesPausesAndExitsWithZero) {
@@ -147,8 +146,9 @@ TEST(WineEndToEnd, FailedOpenPrintsItsLinesPausesAndExitsWithZero) {
   child.Send(" ");
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
   const std::string output = child.Output();
-  EXPECT_EQ(output.rfind("Failed to open device\r\nUnkown error!\r\n" + kPauseText, 0), 0u)
-      << Shown(output);
+  const std::string lines =
+      printed::Line(printed::kFailedOpen, "\r\n") + printed::Line(printed::kUnknownError, "\r\n");
+  EXPECT_EQ(output.rfind(lines + kPauseText, 0), 0u) << Shown(output);
   EXPECT_EQ(TracedCalls(child.Error()), std::vector<std::string>{"InitializeSession() -> -7"})
       << child.Error();
 }
@@ -157,8 +157,8 @@ TEST(WineEndToEnd, FailedOpenPrintsItsLinesPausesAndExitsWithZero) {
 void ExpectOneReloadThenClose(Input input) {
   ChildProcess child(kWineProgram, {.input = input});
   ASSERT_TRUE(ExitedWithZero(child.Wait(30s))) << Shown(child.Output());
-  const std::vector<std::string> expected = {"Set timer to 5 seconds", "Set timer to 30 seconds",
-                                             kPrompt, "WDT closed. Exiting"};
+  const std::vector<std::string> expected = {printed::kProbeArmed, printed::kArmed,
+                                             kPrompt, printed::kClosed};
   EXPECT_EQ(SequenceLines(child.Output()), expected) << Shown(child.Output());
 }
 
@@ -176,9 +176,9 @@ TEST(WineEndToEnd, FailureWithStandardInputDevNullDoesNotWaitInThePause) {
   ASSERT_TRUE(ExitedWithZero(child.Wait(30s))) << Shown(child.Output());
   const std::string output = child.Output();
   const std::vector<std::string> lines = SequenceLines(output);
-  const std::vector<std::string> expected = {"Set timer to 5 seconds", "Set timer to 30 seconds",
-                                             "Failed to write time to driver",
-                                             "Failed to communicate with driver"};
+  const std::vector<std::string> expected = {printed::kProbeArmed, printed::kArmed,
+                                             printed::kFailedReload,
+                                             printed::kNoCommunication};
   ASSERT_EQ(lines.size(), expected.size() + 1) << Shown(output);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), lines.begin())) << Shown(output);
   EXPECT_EQ(lines.back().rfind(kPauseText, 0), 0u) << Shown(output);
@@ -189,8 +189,8 @@ TEST(WineEndToEnd, TerminalHangUpEndsTheRunAsQDoes) {
   ASSERT_TRUE(child.WaitForOutput(kPromptLine, 1)) << Shown(child.Output());
   child.CloseInput();
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << Shown(child.Output());
-  const std::vector<std::string> expected = {"Set timer to 5 seconds", "Set timer to 30 seconds",
-                                             kPrompt, "WDT closed. Exiting"};
+  const std::vector<std::string> expected = {printed::kProbeArmed, printed::kArmed,
+                                             kPrompt, printed::kClosed};
   EXPECT_EQ(SequenceLines(child.Output()), expected) << Shown(child.Output());
 }
 
