@@ -3,10 +3,7 @@
 include(GNUInstallDirs)
 
 # The programs that are shipped; the test builds are not.
-set(WDT_SHIPPED_PROGRAMS wdt-exerciser)
-if(TARGET wdt-check)
-  list(APPEND WDT_SHIPPED_PROGRAMS wdt-check)
-endif()
+set(WDT_SHIPPED_PROGRAMS wdt-exerciser wdt-check)
 
 if(NOT WIN32)
   # Installed, a program finds the installed library through a run-path
@@ -35,10 +32,7 @@ else()
   install(FILES README.md packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
   # Man pages, gzip-compressed where gzip is at hand, as Debian ships them.
-  set(WDT_MAN_PAGES man/wdt-exerciser.1)
-  if(TARGET wdt-check)
-    list(APPEND WDT_MAN_PAGES man/wdt-check.1)
-  endif()
+  set(WDT_MAN_PAGES man/wdt-exerciser.1 man/wdt-check.1)
   find_program(WDT_GZIP gzip)
   foreach(page IN LISTS WDT_MAN_PAGES)
     get_filename_component(page_name ${page} NAME)
