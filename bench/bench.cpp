@@ -1,11 +1,11 @@
 // The exerciser's benchmark: runs the built program with the simulated
 // library beside the bare reference (reference.c), both in the same run, and
-// prints one Markdown table, each figure as the median and the spread
+// wdt-check on the same honest simulation, and prints one Markdown table, each figure as the median and the spread
 // (lowest to highest) over repeated runs. It asserts nothing; the last column
 // only says whether today's median meets the figure's target. The children
 // run through the tests' child-process harness.
 //
-//   bench <wdt-exerciser> <reference> [--short]
+//   bench <wdt-exerciser> <reference> <wdt-check> [--short]
 #include <dirent.h>
 #include <signal.h>
 #include <sys/utsname.h>
@@ -43,6 +43,7 @@ struct Settings {
   int key_runs = 9;           // key to prompt: its p99 is at the mercy of the machine's load
   int fast_runs = 5;          // pipe and memory figures
   int slow_runs = 3;          // idle, cadence and probe hold
+  int check_runs = 5;         // each of wdt-check's two rows: some 6.5 s a run
   int terminal_keys = 1000;   // keys per key-to-prompt run
   long pipe_keys = 1000000;   // keys per pipe run
   long memory_keys = 1000000; // the second resident-set sample
@@ -277,6 +278,30 @@ std::vector<double> ProbeHoldsMs(const std::vector<std::string>& program,
   return {hold, reference_hold};
 }
 
+// One run of wdt-check, which never reads its input, to its exit with 0 (every
+// check passed); its standard output, and its wall time from start to exit.
+std::string CheckRun(const std::vector<std::string>& args, double& seconds) {
+  const auto start = Clock::now();
+  ChildProcess child(args, {.input = Input::kDevNull});
+  const int status = child.Wait(60s);
+  seconds = Seconds(Clock::now() - start);
+  if (status != 0) Die("wdt-check did not pass: wait status " + std::to_string(status) + child.Describe());
+  return child.Output();
+}
+
+// The countdown check's "seconds_per_unit" in wdt-check's JSON: the one field
+// of that name, a plain number.
+double SecondsPerUnit(const std::string& json) {
+  constexpr std::string_view kField = "\"seconds_per_unit\":";
+  const std::size_t at = json.find(kField);
+  if (at == std::string::npos) Die("no seconds_per_unit in wdt-check's JSON:\n" + json);
+  const char* number = json.c_str() + at + kField.size();
+  char* end = nullptr;
+  const double value = std::strtod(number, &end);
+  if (end == number) Die("seconds_per_unit is not a number in wdt-check's JSON:\n" + json);
+  return value;
+}
+
 // --- the table ---
 
 struct Spread {
@@ -320,19 +345,21 @@ std::vector<double> Each(const std::vector<T>& runs, F field) {
 }  // namespace
 
 int main(int argc, char** argv) try {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: %s <wdt-exerciser> <reference> [--short]\n", argv[0]);
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: %s <wdt-exerciser> <reference> <wdt-check> [--short]\n", argv[0]);
     return 2;
   }
   const std::vector<std::string> program = {argv[1]};
   const std::string reference = argv[2];
+  const std::string checker = argv[3];
   Settings settings;
-  if (argc > 3 && std::string_view(argv[3]) == "--short") {
-    settings = {true, 2, 2, 1, 200, 20000, 20000, 2, 3};
+  if (argc > 4 && std::string_view(argv[4]) == "--short") {
+    settings = {true, 2, 2, 1, 1, 200, 20000, 20000, 2, 3};
   }
   signal(SIGPIPE, SIG_IGN);
-  // The plain program: no fault list, no trace, unless a figure asks for one.
-  std::vector<std::string> simulation;
+  // The plain programs on the honest simulation: no device, no fault list, no
+  // lie, no trace, unless a figure asks for one.
+  std::vector<std::string> simulation = {"WDT_DEVICE"};
   for (char** e = environ; *e != nullptr; ++e) {
     if (std::strncmp(*e, "WDT_SIM_", 8) == 0) simulation.emplace_back(*e, std::strcspn(*e, "="));
   }
@@ -368,6 +395,14 @@ int main(int argc, char** argv) try {
   progress("idle cost and monitor cadence");
   std::vector<Waiting> waiting;
   for (int i = 0; i < settings.slow_runs; ++i) waiting.push_back(Wait(program, reference, settings));
+  progress("wdt-check");
+  std::vector<double> check_s, rate_error;
+  for (int i = 0; i < settings.check_runs; ++i) {
+    double seconds = 0;
+    CheckRun({checker}, seconds);
+    check_s.push_back(seconds);
+    rate_error.push_back(100 * std::abs(SecondsPerUnit(CheckRun({checker, "--json"}, seconds)) - 1));
+  }
 
   const Spread p50 = Of(Each(keys, [](const KeyLatency& k) { return k.p50_us; }));
   const Spread p99 = Of(Each(keys, [](const KeyLatency& k) { return k.p99_us; }));
@@ -391,6 +426,8 @@ int main(int argc, char** argv) try {
   const Spread ref_worst = Of(Each(waiting, [](const Waiting& w) { return w.reference_worst_ms; }));
   const Spread hold_ms = Of(hold);
   const Spread ref_hold_ms = Of(reference_hold);
+  const Spread check_run_s = Of(check_s);
+  const Spread rate_error_pct = Of(rate_error);
 
   const auto met = [](bool yes) { return yes ? "yes" : "**no**"; };
   utsname machine{};
@@ -399,9 +436,10 @@ int main(int argc, char** argv) try {
               CpuModel().c_str(), machine.release,
               settings.short_mode ? "; SHORT MODE (a smoke run, not a measurement)" : "");
   std::printf("Median (lowest–highest) over %d runs for the key-to-prompt rows, %d for the pipe "
-              "and memory rows, %d for the others.\n\n",
-              settings.key_runs, settings.fast_runs, settings.slow_runs);
-  std::printf("| Figure | wdt-exerciser | Reference | Target | Met |\n|---|---|---|---|---|\n");
+              "and memory rows, %d for the wdt-check rows, %d for the others. The program is "
+              "wdt-exerciser except in the wdt-check rows.\n\n",
+              settings.key_runs, settings.fast_runs, settings.check_runs, settings.slow_runs);
+  std::printf("| Figure | Program | Reference | Target | Met |\n|---|---|---|---|---|\n");
   std::printf("| Key to prompt p50, terminal, %d keys (µs) | %s | %s | - | - |\n",
               settings.terminal_keys, Format(p50, 0).c_str(), Format(ref_p50, 0).c_str());
   std::printf("| Key to prompt p99, terminal, %d keys (µs) | %s | %s | ≤ 1.5 × reference | %s |\n",
@@ -430,6 +468,10 @@ int main(int argc, char** argv) try {
   std::printf("| Probe hold, enable to disable in the trace (ms) | %s | %s | 2000 to 2010 | %s |\n",
               Format(hold_ms, 1).c_str(), Format(ref_hold_ms, 1).c_str(),
               met(hold_ms.median >= 2000 && hold_ms.median <= 2010));
+  std::printf("| wdt-check, default run, start to exit (s) | %s | - | ≤ 10 s | %s |\n",
+              Format(check_run_s, 2).c_str(), met(check_run_s.median <= 10));
+  std::printf("| wdt-check --json, countdown's error from 1 s per unit (%%) | %s | - | ≤ 1 %% | %s |\n",
+              Format(rate_error_pct, 3).c_str(), met(rate_error_pct.median <= 1));
   return 0;
 } catch (const std::exception& e) {
   std::fprintf(stderr, "bench: %s\n", e.what());
