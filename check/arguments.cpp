@@ -1,8 +1,9 @@
 #include "arguments.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
+
+#include "printable.h"
 
 namespace check {
 namespace {
@@ -25,25 +26,6 @@ std::optional<double> Decimal(std::string_view text) {
   double scale = 1;
   for (const char c : part) value += (c - '0') * (scale /= 10);
   return value;
-}
-
-// An argument as it may be shown: printable ASCII as it is, a backslash
-// doubled, every other byte as \xNN.
-std::string Shown(std::string_view text) {
-  std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
-      shown += "\\\\";
-    } else if (byte >= 0x20 && byte < 0x7f) {
-      shown += c;
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      shown += escaped;
-    }
-  }
-  return shown;
 }
 
 }  // namespace
@@ -69,17 +51,17 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
       const auto number = Decimal(value);
       if (argument == "--timeout") {
         if (!AllDigits(value) || !number || *number < kMinTimeout || *number > kMaxTimeout) {
-          return bad("--timeout takes a whole number of seconds from 5 to 255, not '" + Shown(value) + "'");
+          return bad("--timeout takes a whole number of seconds from 5 to 255, not '" + wdt::Printable(value) + "'");
         }
         parsed.settings.timeout = static_cast<std::uint32_t>(*number);
       } else {
         if (!number || *number <= 0 || *number > kMaxTolerancePct) {
-          return bad("--tolerance takes a percentage above 0 and at most 50, not '" + Shown(value) + "'");
+          return bad("--tolerance takes a percentage above 0 and at most 50, not '" + wdt::Printable(value) + "'");
         }
         parsed.settings.tolerance_pct = *number;
       }
     } else {
-      return bad("unknown argument '" + Shown(argument) + "'");
+      return bad("unknown argument '" + wdt::Printable(argument) + "'");
     }
   }
   return parsed;

@@ -54,14 +54,14 @@ std::string ParseEntry(std::string_view entry, Behaviour& behaviour) {
   }};
   for (const auto& [flag, set] : flags) {
     if (name != flag) continue;
-    if (has_value) return "'" + Printable(name) + "' takes no value";
+    if (has_value) return "'" + wdt::Printable(name) + "' takes no value";
     *set = true;
     return {};
   }
   if (name != "rate" && name != "grant" && name != "round") {
-    return "unknown behaviour '" + Printable(name) + "'";
+    return "unknown behaviour '" + wdt::Printable(name) + "'";
   }
-  if (!has_value) return "'" + Printable(name) + "' needs '=' and a value";
+  if (!has_value) return "'" + wdt::Printable(name) + "' needs '=' and a value";
   if (name == "rate") {
     const auto rate = ParseRate(value);
     if (!rate) return "rate is not a decimal number from 0.01 to 100";
@@ -96,7 +96,7 @@ BehaviourList ParseBehaviour(std::string_view text) {
     }
     if (!why.empty()) {
       list.behaviour = {};
-      list.error = "entry " + std::to_string(number) + " '" + Printable(entry) + "': " + why;
+      list.error = "entry " + std::to_string(number) + " '" + wdt::Printable(entry) + "': " + why;
       return list;
     }
     given.push_back(name);

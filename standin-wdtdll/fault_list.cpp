@@ -51,7 +51,7 @@ std::string ParseEntry(std::string_view entry, Fault& fault) {
     target = target.substr(0, hash);
   }
   const auto operation = FindOperation(target);
-  if (!operation) return "unknown operation '" + Printable(target) + "'";
+  if (!operation) return "unknown operation '" + wdt::Printable(target) + "'";
   fault.operation = *operation;
 
   const auto status = ParseDecimal<StatusCode>(status_text,
@@ -85,7 +85,7 @@ FaultList ParseFaultList(std::string_view text) {
     }
     if (!why.empty()) {
       list.faults.clear();
-      list.error = "entry " + std::to_string(number) + " '" + Printable(entry) + "': " + why;
+      list.error = "entry " + std::to_string(number) + " '" + wdt::Printable(entry) + "': " + why;
       return list;
     }
     list.faults.push_back(fault);

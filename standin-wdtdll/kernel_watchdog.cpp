@@ -64,7 +64,7 @@ StatusCode KernelWatchdog::Call(std::string_view operation, const std::string& a
 }
 
 void KernelWatchdog::Warn(const std::string& text) {
-  diagnostics_("wdtDLL (" + sim::Printable(path_) + "): " + text + "\n");
+  diagnostics_("wdtDLL (" + wdt::Printable(path_) + "): " + text + "\n");
 }
 
 bool KernelWatchdog::WriteByte(char byte) {
@@ -156,7 +156,7 @@ StatusCode KernelWatchdog::OpenHeld() {
 StatusCode KernelWatchdog::InitializeSession() {
   return Call("InitializeSession", "", false, [&](std::string& result) {
     const StatusCode status = Open();
-    if (status == kOk) result = " (" + sim::Printable(identity_) + ")";
+    if (status == kOk) result = " (" + wdt::Printable(identity_) + ")";
     return status;
   });
 }

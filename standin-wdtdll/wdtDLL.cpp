@@ -25,7 +25,7 @@ bool TraceFromEnvironment() {
   const char* trace = std::getenv("WDT_SIM_TRACE");
   const std::string_view value = trace != nullptr ? trace : "";
   if (value != "" && value != "0" && value != "1") {
-    WriteDiagnostics("wdtDLL: WDT_SIM_TRACE='" + sim::Printable(value) +
+    WriteDiagnostics("wdtDLL: WDT_SIM_TRACE='" + wdt::Printable(value) +
                      "' is neither 1 (trace) nor 0 (no trace); tracing stays off\n");
   }
   return value == "1";

@@ -7,18 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 # .ci/run exports need(); run alone, the stage brings its own.
-if ! declare -F need >/dev/null; then
-  need() {
-    local missing=()
-    for pkg in "$@"; do
-      dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
-    done
-    if [ ${#missing[@]} -gt 0 ]; then
-      apt-get update -qq
-      apt-get install -y -qq --no-install-recommends "${missing[@]}"
-    fi
-  }
-fi
+# shellcheck source=.ci/need.sh
+declare -F need >/dev/null || . .ci/need.sh
 
 started=$SECONDS
 need g++ cmake make libgtest-dev g++-mingw-w64-x86-64-posix wine wine64

@@ -4,6 +4,9 @@
 # that it still runs. About two and a half minutes.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+# .ci/run exports need(); run alone, the stage brings its own.
+# shellcheck source=.ci/need.sh
+declare -F need >/dev/null || . .ci/need.sh
 
 need clang libclang-rt-14-dev
 

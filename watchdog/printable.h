@@ -1,12 +1,12 @@
-// Bytes from the environment, shown in a diagnostic: a path or a setting
-// that holds terminal escape sequences must not drive the operator's
-// terminal.
+// Bytes from the environment or the command line, shown in a diagnostic: a
+// path, a setting or an argument that holds terminal escape sequences must
+// not drive the operator's terminal.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-namespace sim {
+namespace wdt {
 
 // Printable ASCII as it is, a backslash doubled, every other byte as \xNN.
 inline std::string Printable(std::string_view bytes) {
@@ -26,4 +26,4 @@ inline std::string Printable(std::string_view bytes) {
   return shown;
 }
 
-}  // namespace sim
+}  // namespace wdt
