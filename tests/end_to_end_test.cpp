@@ -287,6 +287,9 @@ TEST(EndToEnd, ClosedStandardDescriptorsAreTheNullDeviceFromTheStart) {
 }
 
 TEST(EndToEnd, AMonitorThatCannotStartIsReportedAndTheRunGoesOn) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "ThreadSanitizer cannot lay out its memory under such a stack limit";
+#endif
   // A stack limit that no thread's stack can be mapped with.
   ChildProcess child({"/bin/sh", "-c", "ulimit -s 1000000000 && exec \"$0\"", WDT_EXERCISER_PATH},
                      {.input = Input::kDevNull});
