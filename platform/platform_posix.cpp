@@ -38,8 +38,12 @@ volatile std::sig_atomic_t g_plain_input = 0;
 int g_null_input = -1;
 
 // Only the process group in the terminal's foreground touches its settings:
-// a background job that did so would take the echo from the shell.
-bool InForeground() { return tcgetpgrp(STDIN_FILENO) == getpgrp(); }
+// a background job that did so would take the echo from the shell. A
+// terminal that is not the session's controlling one has no foreground.
+bool InForeground() {
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  return foreground == getpgrp() || (foreground < 0 && errno == ENOTTY);
+}
 
 void ApplyRaw() {
   g_raw_applied = 1;  // first: a signal in between still puts it back
