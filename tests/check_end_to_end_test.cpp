@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "expected_output.h"
 
 namespace {
 
@@ -146,8 +147,8 @@ TEST_P(CheckStopTest, ASignalMidCheckDisarmsAndClosesFirst) {
   for (const std::string& line : Lines(run.Error())) {
     if (line.rfind("ReadTimerValue", 0) != 0) calls.push_back(line);
   }
-  EXPECT_EQ(calls, (std::vector<std::string>{"InitializeSession() -> 0", "EnableTimer(30, 0) -> 0",
-                                             "DisableTimer() -> 0", "CloseSession() -> 0"}));
+  EXPECT_EQ(calls, (std::vector<std::string>{printed::kTraceOpen, printed::kTraceArm,
+                                             printed::kTraceDisarm, printed::kTraceClose}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CheckStopTest, testing::Values(SIGTERM, SIGINT, SIGHUP),

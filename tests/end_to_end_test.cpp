@@ -77,21 +77,21 @@ TEST(EndToEnd, TheWholeRoadOverATerminal) {
 
   const std::string output = child.Output();
   EXPECT_EQ(MainThreadLines(output),
-            (std::vector<std::string>{"Set timer to 5 seconds", "Set timer to 30 seconds",
+            (std::vector<std::string>{printed::kProbeArmed, printed::kArmed,
                                       kPrompt.substr(0, kPrompt.size() - 1),
                                       kPrompt.substr(0, kPrompt.size() - 1),
-                                      kPrompt.substr(0, kPrompt.size() - 1), "WDT closed. Exiting"}));
+                                      kPrompt.substr(0, kPrompt.size() - 1), printed::kClosed}));
   for (const std::string& line : Lines(output)) {
     if (line.rfind("Current", 0) == 0) {
       EXPECT_EQ(line.find_first_not_of("0123456789", 17), std::string::npos) << "no echo: " << line;
     }
   }
   EXPECT_EQ(MainThreadCalls(child.Error()),
-            (std::vector<std::string>{"InitializeSession() -> 0", "EnableTimer(5, 0) -> 0",
-                                      "DisableTimer() -> 0", "EnableTimer(30, 0) -> 0",
-                                      "WriteTimerValue(30) -> 0", "WriteTimerValue(30) -> 0",
-                                      "WriteTimerValue(30) -> 0", "DisableTimer() -> 0",
-                                      "CloseSession() -> 0"}));
+            (std::vector<std::string>{printed::kTraceOpen, printed::kTraceProbe,
+                                      printed::kTraceDisarm, printed::kTraceArm,
+                                      printed::kTraceReload, printed::kTraceReload,
+                                      printed::kTraceReload, printed::kTraceDisarm,
+                                      printed::kTraceClose}));
   const termios after = child.TerminalSettings();
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO))
       << "the terminal is put back after the last read";
@@ -104,8 +104,8 @@ TEST(EndToEnd, KeysThroughAPipeOneByteEach) {
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
   EXPECT_EQ(Count(child.Output(), kPrompt), 7u);
   EXPECT_EQ(Count(child.Error(), "WriteTimerValue(30) -> 0\n"), 7u);
-  EXPECT_EQ(MainThreadLines(child.Output()).back(), "WDT closed. Exiting");
-  EXPECT_EQ(child.Output().rfind("Set timer to 5 seconds\nSet timer to 30 seconds\n", 0), 0u);
+  EXPECT_EQ(MainThreadLines(child.Output()).back(), printed::kClosed);
+  EXPECT_EQ(child.Output().rfind(printed::Line(printed::kProbeArmed) + printed::Line(printed::kArmed), 0), 0u);
 }
 
 TEST(EndToEnd, ClosedInputEndsTheRunCleanly) {
@@ -114,11 +114,11 @@ TEST(EndToEnd, ClosedInputEndsTheRunCleanly) {
   child.CloseInput();
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
   EXPECT_EQ(Count(child.Output(), kPrompt), 1u) << "no spinning on end of input";
-  EXPECT_EQ(MainThreadLines(child.Output()).back(), "WDT closed. Exiting");
+  EXPECT_EQ(MainThreadLines(child.Output()).back(), printed::kClosed);
   const auto calls = MainThreadCalls(child.Error());
   ASSERT_GE(calls.size(), 2u);
-  EXPECT_EQ(calls[calls.size() - 2], "DisableTimer() -> 0");
-  EXPECT_EQ(calls.back(), "CloseSession() -> 0");
+  EXPECT_EQ(calls[calls.size() - 2], printed::kTraceDisarm);
+  EXPECT_EQ(calls.back(), printed::kTraceClose);
 }
 
 TEST(EndToEnd, AFailedReloadPausesWhileTheMonitorGoesOnPrinting) {
@@ -135,7 +135,7 @@ TEST(EndToEnd, AFailedReloadPausesWhileTheMonitorGoesOnPrinting) {
   child.Send("x");
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
   EXPECT_EQ(WithoutMonitor(child.Output()),
-            "Set timer to 5 seconds\nSet timer to 30 seconds\n" + kPrompt +
+            printed::Line(printed::kProbeArmed) + printed::Line(printed::kArmed) + kPrompt +
                 "Failed to write time to driver\nFailed to communicate with driver\n" + kPause + "\n");
   // Nothing is undone: no disarm, no close after the failed reload.
   const auto calls = MainThreadCalls(child.Error());
@@ -148,7 +148,7 @@ TEST(EndToEnd, ASessionThatDoesNotOpenPausesAndCallsNothingElse) {
                      {.env = {"WDT_SIM_TRACE=1", "WDT_SIM_FAULTS=InitializeSession=2"}});
   child.Send("k");
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
-  EXPECT_EQ(child.Output(), "Failed to open device\nFailed to obtain handle to driver\n" + kPause + "\n");
+  EXPECT_EQ(child.Output(), printed::Line(printed::kFailedOpen) + printed::Line(printed::kNoHandle) + kPause + "\n");
   EXPECT_EQ(child.Error(), "InitializeSession() -> 2\n");
 }
 
@@ -156,7 +156,7 @@ TEST(EndToEnd, ABadFaultListStopsTheRunAtItsFirstStep) {
   ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_SIM_FAULTS=EnableTimer#0=1"}});
   child.CloseInput();
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
-  EXPECT_EQ(child.Output(), "Failed to open device\nBad parameter\n" + kPause + "\n");
+  EXPECT_EQ(child.Output(), printed::Line(printed::kFailedOpen) + printed::Line(printed::kBadParameter) + kPause + "\n");
   EXPECT_NE(child.Error().find("entry 1 'EnableTimer#0=1'"), std::string::npos) << child.Error();
 }
 
@@ -180,7 +180,7 @@ TEST_P(SignalRoadTest, LeavesTheWatchdogAndTheTerminalAsDocumented) {
   if (road.when == When::kDuringAFailurePause) env.push_back("WDT_SIM_FAULTS=WriteTimerValue#1=1");
   ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kTerminal, .env = env});
   if (road.when == When::kDuringTheProbeHold) {
-    ASSERT_TRUE(child.WaitForOutput("Set timer to 5 seconds\n")) << child.Describe();
+    ASSERT_TRUE(child.WaitForOutput(printed::Line(printed::kProbeArmed))) << child.Describe();
   } else {
     ASSERT_TRUE(child.WaitForOutput(road.when == When::kAtThePrompt ? kPrompt : kPause))
         << child.Describe();
@@ -194,24 +194,24 @@ TEST_P(SignalRoadTest, LeavesTheWatchdogAndTheTerminalAsDocumented) {
     child.Signal(road.signal_number);
   }
   const int status = child.Wait();
-  const std::vector<std::string> armed = {"InitializeSession() -> 0", "EnableTimer(5, 0) -> 0",
-                                          "DisableTimer() -> 0", "EnableTimer(30, 0) -> 0"};
+  const std::vector<std::string> armed = {printed::kTraceOpen, printed::kTraceProbe,
+                                          printed::kTraceDisarm, printed::kTraceArm};
   std::vector<std::string> calls = armed;
   if (road.ends == Ends::kKilled) {
     ASSERT_TRUE(status != -1 && WIFSIGNALED(status)) << status << child.Describe();
     EXPECT_EQ(WTERMSIG(status), road.signal_number);
-    calls.push_back("WriteTimerValue(30) -> 0");  // and the watchdog is left armed
+    calls.push_back(printed::kTraceReload);  // and the watchdog is left armed
   } else {
     ASSERT_TRUE(ExitedWithZero(status)) << status << child.Describe();
     if (road.ends == Ends::kAsQDoes) {
-      calls.insert(calls.end(), {"WriteTimerValue(30) -> 0", "DisableTimer() -> 0", "CloseSession() -> 0"});
+      calls.insert(calls.end(), {printed::kTraceReload, printed::kTraceDisarm, printed::kTraceClose});
     } else {
       calls.push_back("WriteTimerValue(30) -> 1");  // nothing undone on the failure road
     }
   }
   EXPECT_EQ(MainThreadCalls(child.Error()), calls);
   if (road.signal_number != 0) {
-    EXPECT_EQ(WithoutMonitor(child.Output()).find("WDT closed. Exiting\n") != std::string::npos,
+    EXPECT_EQ(WithoutMonitor(child.Output()).find(printed::Line(printed::kClosed)) != std::string::npos,
               road.ends == Ends::kAsQDoes);
     const termios after = child.TerminalSettings();
     EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
@@ -239,8 +239,8 @@ TEST(EndToEnd, TerminationWithKeysFromAPipeEndsTheRunAsQDoes) {
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Describe();
   const auto calls = MainThreadCalls(child.Error());
   ASSERT_GE(calls.size(), 2u);
-  EXPECT_EQ(calls[calls.size() - 2], "DisableTimer() -> 0");
-  EXPECT_EQ(calls.back(), "CloseSession() -> 0");
+  EXPECT_EQ(calls[calls.size() - 2], printed::kTraceDisarm);
+  EXPECT_EQ(calls.back(), printed::kTraceClose);
 }
 
 TEST(EndToEnd, ANonBlockingTerminalIsWaitedForNotTakenForItsEnd) {
@@ -295,7 +295,7 @@ TEST(EndToEnd, AMonitorThatCannotStartIsReportedAndTheRunGoesOn) {
                      {.input = Input::kDevNull});
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Describe();
   EXPECT_EQ(child.Error(), printed::Line(printed::kMonitorNotStarted));
-  EXPECT_EQ(child.Output(), "Set timer to 5 seconds\nSet timer to 30 seconds\n" + kPrompt + "WDT closed. Exiting\n");
+  EXPECT_EQ(child.Output(), printed::Line(printed::kProbeArmed) + printed::Line(printed::kArmed) + kPrompt + printed::Line(printed::kClosed));
 }
 
 // WDT_DEVICE naming what is not a watchdog: refused with status 2, nothing
@@ -338,7 +338,7 @@ TEST_P(NotAWatchdogTest, IsRefusedUntouched) {
   }
   ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kDevNull, .env = {"WDT_DEVICE=" + path}});
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Describe();
-  EXPECT_EQ(child.Output(), "Failed to open device\nFailed to obtain handle to driver\n" + kPause + "\n");
+  EXPECT_EQ(child.Output(), printed::Line(printed::kFailedOpen) + printed::Line(printed::kNoHandle) + kPause + "\n");
   EXPECT_EQ(child.Error(), "wdtDLL (" + path + "): " + GetParam().why + "\n");
   char byte = 0;
   for (const int fd : {reader, terminal}) {
@@ -393,7 +393,7 @@ TEST(EndToEnd, EndingWhileTheMonitorIsBusyIsCleanEveryTime) {
     ASSERT_EQ(child.Error(), "") << "run " << run;
     const std::string output = child.Output();
     ASSERT_EQ(Count(output, kPrompt), 2u) << "run " << run;
-    ASSERT_NE(output.find("WDT closed. Exiting\n"), std::string::npos) << "run " << run;
+    ASSERT_NE(output.find(printed::Line(printed::kClosed)), std::string::npos) << "run " << run;
   }
 }
 
