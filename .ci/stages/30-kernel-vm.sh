@@ -6,11 +6,8 @@
 # marker on the serial console.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-# .ci/run exports need(); run alone, the stage brings its own.
-# shellcheck source=.ci/need.sh
-declare -F need >/dev/null || . .ci/need.sh
 
-need qemu-system-x86 busybox-static cpio gzip binutils xz-utils
+tools/deps kernel-vm
 
 work=build/kernel-vm
 mkdir -p "$work"
@@ -20,7 +17,7 @@ started=$SECONDS
 # is installed.
 if command -v shellcheck >/dev/null; then
   echo "== shellcheck"
-  shellcheck -x .ci/stages/kernel-vm/init .ci/run .ci/need.sh .ci/stages/*.sh
+  shellcheck -x .ci/stages/kernel-vm/init .ci/run .ci/stages/*.sh tools/deps
 else
   echo "== shellcheck is not installed: the scripts go unchecked"
 fi

@@ -4,11 +4,8 @@
 # that it still runs. About two and a half minutes.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-# .ci/run exports need(); run alone, the stage brings its own.
-# shellcheck source=.ci/need.sh
-declare -F need >/dev/null || . .ci/need.sh
 
-need clang libclang-rt-14-dev
+tools/deps bench-fuzz
 
 echo "-- fuzz: the WDT_SIM_FAULTS parser, 60 s (the fuzz preset)"
 # New inputs go to build/fuzz/corpus; the seeds in the tree stay as they are.
