@@ -17,11 +17,13 @@ std::string Text(const std::optional<std::string>& value) {
   return value ? JsonString(wdt::Printable(*value)) : "null";
 }
 
+// 0 is no bound: a maximum of 0 means that the watchdog core pings the
+// hardware for longer timeouts itself.
 std::string Range(const Facts& w) {
-  if (!w.min_timeout && !w.max_timeout) return "";
-  // A maximum of 0 is none: the watchdog core pings the hardware itself.
-  const std::string high = w.max_timeout.value_or(0) > 0 ? std::to_string(*w.max_timeout) + " s" : "any";
-  return " (the driver takes " + (w.min_timeout ? std::to_string(*w.min_timeout) : "?") + " s to " + high + ")";
+  const long low = w.min_timeout.value_or(0);
+  const long high = w.max_timeout.value_or(0);
+  if (high > 0) return " (the driver takes " + std::to_string(low) + " s to " + std::to_string(high) + " s)";
+  return low > 0 ? " (the driver takes at least " + std::to_string(low) + " s)" : "";
 }
 
 std::string Block(const Facts& w, const std::vector<sysfs::Holder>& holders) {
