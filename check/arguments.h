@@ -11,18 +11,20 @@ namespace check {
 
 inline constexpr std::string_view kUsage =
     "Usage: wdt-check [--timeout N] [--tolerance PCT] [--json]\n"
+    "       wdt-check --list [--json]\n"
     "       wdt-check --help | --version\n"
     "Checks a watchdog through wdtDLL: open, arm, countdown, reload, disarm, close.\n"
     "  --timeout N      arm for N seconds, 5 to 255 (default 30)\n"
     "  --tolerance PCT  how far the countdown may be from one second per unit, in\n"
     "                   percent: above 0, at most 50 (default 5)\n"
     "  --json           print one JSON document instead of TAP\n"
+    "  --list           list every watchdog that sysfs knows of, opening none\n"
     "  --help           print this text\n"
     "  --version        print the version\n"
     "Exit status: 0 every check passed, 1 a check failed, 2 it could not run.\n";
 
 struct Arguments {
-  enum class Action { kRun, kHelp, kVersion, kBad } action = Action::kRun;
+  enum class Action { kRun, kHelp, kVersion, kList, kBad } action = Action::kRun;
   Settings settings;
   bool json = false;
   std::string error;  // kBad: what is wrong, one line without its end

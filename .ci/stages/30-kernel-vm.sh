@@ -103,6 +103,8 @@ for binary in "$program_dir/wdt-exerciser" "$program_dir/wdt-check" "$program_di
   done
 done
 
+# The serial port's modem lines, read by a process that holds the port.
+gcc -static -O2 -Wall -Wextra -Werror -o "$root/opt/wdt/modem_lines" .ci/stages/kernel-vm/modem_lines.c
 cp .ci/stages/kernel-vm/expected "$root/etc/expected"
 cp .ci/stages/kernel-vm/countdown.awk "$root/etc/countdown.awk"
 cp .ci/stages/kernel-vm/init "$root/init"
@@ -116,7 +118,8 @@ boot() {
     -kernel "$kernel_dir/boot/vmlinuz-$kernel_version" -initrd "$work/initramfs.gz" \
     -append "console=ttyS0 panic=-1 quiet wdt_vm=$vm" </dev/null >"$work/$vm.log" 2>&1
 }
-boot pc -machine pc -device i6300esb &
+# pc: a second serial port (ttyS1) for the modem-line check.
+boot pc -machine pc -device i6300esb -serial mon:stdio -serial null &
 pc_pid=$!
 boot q35 -machine q35 &
 q35_pid=$!
