@@ -67,6 +67,7 @@ struct Check {
   Result result = Result::kSkip;
   std::string detail;
   std::vector<Figure> figures;
+  double time_s = 0;  // from the end of the check before
 };
 
 enum class Verdict { kPass, kFail, kCannotRun };
