@@ -121,4 +121,10 @@ StatusCode Simulator::CloseSession() {
   });
 }
 
+std::optional<Clock::duration> Simulator::TimeLeft() {
+  const std::lock_guard lock(mutex_);
+  if (!armed_) return std::nullopt;
+  return deadline_ - now_();
+}
+
 }  // namespace sim

@@ -52,6 +52,11 @@ void BeforeEachKey(std::function<void()> hook);
 // throws it at once.
 struct StopMonitor {};
 void SetMonitorPasses(int passes);
+// kRun: the monitor's thread, out of passes, waits for more (at most ten
+// seconds, then the test fails) instead of ending; these give it more, and
+// end it.
+void GrantMonitorPasses(int passes);
+void EndMonitor();
 
 // kRecord only logs the start; kRun runs the routine on a thread that ends at
 // StopMonitor, to be joined with JoinThread; kFail reports a failed start.
