@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "status_codes.h"
+
 namespace check {
 
 using namespace std::chrono_literals;
@@ -21,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 inline constexpr std::uint32_t kDefaultTimeout = 30;
 inline constexpr std::uint32_t kMinTimeout = 5;
-inline constexpr std::uint32_t kMaxTimeout = 255;
+using wdt::kMaxTimeout;
 inline constexpr double kDefaultTolerancePct = 5;
 inline constexpr double kMaxTolerancePct = 50;
 
