@@ -59,9 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto expected = Expected(text);
 
   if (!expected) {
-    Require(!parsed.error.empty(), "accepted a text that the grammar refuses");
-    Require(fuzz::Printable(parsed.error), "a refusal shows a byte that is not printable");
-    Require(parsed.behaviour == sim::Behaviour{}, "a refused text left a behaviour behind");
+    fuzz::RequireRefused(parsed.error, parsed.behaviour == sim::Behaviour{});
     return 0;
   }
   Require(parsed.error.empty(), "refused a text that the grammar allows");

@@ -74,9 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto expected = Expected(text);
 
   if (!expected) {
-    Require(!parsed.error.empty(), "accepted a text that the grammar refuses");
-    Require(fuzz::Printable(parsed.error), "a refusal shows a byte that is not printable");
-    Require(parsed.faults.empty(), "a refused text left faults behind");
+    fuzz::RequireRefused(parsed.error, parsed.faults.empty());
     return 0;
   }
   Require(parsed.error.empty(), "refused a text that the grammar allows");

@@ -64,4 +64,12 @@ inline bool Printable(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
 }
 
+// A text that the grammar refuses: the parser says why, in printable bytes,
+// and leaves nothing behind.
+inline void RequireRefused(std::string_view error, bool left_nothing) {
+  Require(!error.empty(), "accepted a text that the grammar refuses");
+  Require(Printable(error), "a refusal shows a byte that is not printable");
+  Require(left_nothing, "a refused text left something behind");
+}
+
 }  // namespace fuzz
