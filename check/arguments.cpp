@@ -16,9 +16,11 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
     const std::string_view argument = arguments[i];
     if (argument == "--json") {
       parsed.json = true;
-    } else if (argument == "--help" || argument == "--version") {
+    } else if (argument == "--help" || argument == "--version" || argument == "--list") {
       if (parsed.action == Arguments::Action::kRun) {
-        parsed.action = argument == "--help" ? Arguments::Action::kHelp : Arguments::Action::kVersion;
+        parsed.action = argument == "--help"      ? Arguments::Action::kHelp
+                        : argument == "--version" ? Arguments::Action::kVersion
+                                                  : Arguments::Action::kList;
       }
     } else if (argument == "--timeout" || argument == "--tolerance") {
       if (i + 1 == arguments.size()) return bad(std::string(argument) + " needs a value");

@@ -12,6 +12,7 @@ namespace check {
 
 inline const std::string kUsage =
     "Usage: wdt-check [--timeout N] [--tolerance PCT] [--json]\n"
+    "       wdt-check --list [--json]\n"
     "       wdt-check --help | --version\n"
     "Checks a watchdog through wdtDLL: open, arm, countdown, reload, disarm, close.\n"
     "  --timeout N      arm for N seconds, " + wdt::LimitText(kMinTimeout) + " to " + wdt::LimitText(kMaxTimeout) +
@@ -20,12 +21,13 @@ inline const std::string kUsage =
     "                   percent: above 0, at most " + wdt::LimitText(kMaxTolerancePct) +
     " (default " + wdt::LimitText(kDefaultTolerancePct) + ")\n"
     "  --json           print one JSON document instead of TAP\n"
+    "  --list           list every watchdog that sysfs knows of, opening none\n"
     "  --help           print this text\n"
     "  --version        print the version\n"
     "Exit status: 0 every check passed, 1 a check failed, 2 it could not run.\n";
 
 struct Arguments {
-  enum class Action { kRun, kHelp, kVersion, kBad } action = Action::kRun;
+  enum class Action { kRun, kHelp, kVersion, kList, kBad } action = Action::kRun;
   Settings settings;
   bool json = false;
   std::string error;  // kBad: what is wrong, one line without its end

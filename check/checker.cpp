@@ -261,6 +261,10 @@ Check Run::Reload() {
 
 Check Run::Disarm() {
   if (const StatusCode status = DisableTimer(); status != 0) {
+    if (settings_.device && settings_.device->nowayout.value_or(false)) {
+      // The driver cannot stop it: the report says when it resets the machine.
+      if (const Reading read = Read(); read.status == 0) report_.left_running_s = read.value;
+    }
     return CallFailed("disarm", "DisableTimer()", status);
   }
   known_ = false;
@@ -295,6 +299,12 @@ Check Run::Close() {
 }
 
 }  // namespace
+
+std::string LeftRunning(const Report& report) {
+  if (!report.left_running_s) return {};
+  return "the driver was loaded with nowayout: the watchdog is left running and resets the machine in " +
+         std::to_string(*report.left_running_s) + " s unless something feeds it";
+}
 
 std::uint32_t ReloadValue(std::uint32_t timeout) { return timeout >= 20 ? timeout - 10 : timeout + 10; }
 

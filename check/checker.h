@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "status_codes.h"
+#include "watchdog_facts.h"
 
 namespace check {
 
@@ -49,6 +50,8 @@ inline constexpr std::array<std::string_view, 6> kCheckNames = {"open",   "arm",
 struct Settings {
   std::uint32_t timeout = kDefaultTimeout;   // seconds, kMinTimeout..kMaxTimeout
   double tolerance_pct = kDefaultTolerancePct;
+  // What sysfs says of the device that WDT_DEVICE names, where it knows it.
+  std::optional<sysfs::Facts> device{};
 };
 
 enum class Result { kPass, kFail, kSkip };
@@ -74,7 +77,14 @@ struct Report {
   std::vector<Check> checks;  // all six, in order
   bool stopped = false;       // a stop signal ended the run early
   double duration_s = 0;
+  // Set where the run ends with the watchdog still running (a driver loaded
+  // with nowayout): seconds until it resets the machine, by the last read.
+  std::optional<std::uint32_t> left_running_s{};
 };
+
+// "the driver was loaded with nowayout: the watchdog is left running and
+// resets the machine in 28 s unless something feeds it"; empty if it is not.
+std::string LeftRunning(const Report& report);
 
 struct Seam {
   std::function<Clock::time_point()> now;

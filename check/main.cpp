@@ -1,18 +1,37 @@
 // wdt-check: an unattended verdict on a watchdog, through its driver's
 // library. TAP (or JSON) on standard output; exit status 0 pass, 1 a check
 // failed, 2 it could not run. Never reads standard input.
+#include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "arguments.h"
 #include "checker.h"
+#include "list.h"
 #include "output.h"
 #include "platform.h"
+#include "watchdog_facts.h"
+
+namespace {
+
+// What sysfs says of the device that WDT_DEVICE names for the library.
+std::optional<sysfs::Facts> DeviceFacts(const sysfs::Reader& reader) {
+  const char* device = std::getenv("WDT_DEVICE");
+  if (device == nullptr || *device == '\0') return std::nullopt;
+  const auto numbers = platform::CharacterDevice(device);
+  if (!numbers) return std::nullopt;
+  sysfs::Identification found = reader.Identify({numbers->first, numbers->second});
+  return found.kind == sysfs::Identification::Kind::kWatchdog ? std::move(found.facts) : std::nullopt;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   platform::Prepare();
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-  const check::Arguments parsed = check::ParseArguments(arguments);
+  check::Arguments parsed = check::ParseArguments(arguments);
+  const sysfs::Reader sysfs;
   switch (parsed.action) {
     case check::Arguments::Action::kBad:
       platform::WriteErr("wdt-check: " + parsed.error + "\n" + std::string(check::kUsage));
@@ -23,10 +42,17 @@ int main(int argc, char** argv) {
     case check::Arguments::Action::kVersion:
       platform::WriteOut("wdt-check " WDT_VERSION "\n");
       return 0;
+    case check::Arguments::Action::kList: {
+      const check::Listing listing = check::ListWatchdogs(sysfs, parsed.json);
+      platform::WriteErr(listing.err);
+      platform::WriteOut(listing.out);
+      return listing.exit_status;
+    }
     case check::Arguments::Action::kRun:
       break;
   }
 
+  parsed.settings.device = DeviceFacts(sysfs);
   // A stop signal ends the run early, but only after the disarm and the close.
   platform::CatchStopSignals(platform::StopSignals::kAlsoInterrupt);
   const check::Seam seam{

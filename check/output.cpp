@@ -14,6 +14,14 @@ std::string_view ResultName(Result result) {
   return "fail";
 }
 
+std::string Duration(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+}  // namespace
+
 std::string JsonString(std::string_view text) {
   std::string quoted = "\"";
   for (const char c : text) {
@@ -30,14 +38,6 @@ std::string JsonString(std::string_view text) {
   }
   return quoted + "\"";
 }
-
-std::string Duration(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", seconds);
-  return text;
-}
-
-}  // namespace
 
 std::string_view VerdictName(Verdict verdict) {
   switch (verdict) {
@@ -67,9 +67,11 @@ std::string TapLine(const Check& check, std::size_t number) {
 }
 
 std::string TapSummary(const Report& report) {
+  const std::string left_running = LeftRunning(report);
   std::size_t counts[3] = {0, 0, 0};
   for (const Check& check : report.checks) ++counts[static_cast<int>(check.result)];
-  return "# verdict: " + std::string(VerdictName(report.verdict)) + ": passed " +
+  return (left_running.empty() ? "" : "# warning: " + left_running + "\n") +
+         "# verdict: " + std::string(VerdictName(report.verdict)) + ": passed " +
          std::to_string(counts[0]) + ", failed " + std::to_string(counts[1]) + ", skipped " +
          std::to_string(counts[2]) + " in " + Duration(report.duration_s) + " s" +
          (report.stopped ? ", stopped by a signal" : "") + "\n";
@@ -86,7 +88,12 @@ std::string Json(const Report& report, const Settings& settings) {
     json += "}";
   }
   json += "\n], \"timeout\": " + std::to_string(settings.timeout) +
-          ", \"duration_s\": " + Duration(report.duration_s) + "}\n";
+          ", \"duration_s\": " + Duration(report.duration_s);
+  if (report.left_running_s) {
+    json += ", \"left_running_s\": " + std::to_string(*report.left_running_s) +
+            ", \"warning\": " + JsonString(LeftRunning(report));
+  }
+  json += "}\n";
   return json;
 }
 

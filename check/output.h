@@ -23,4 +23,7 @@ std::string Json(const Report& report, const Settings& settings);
 
 std::string_view VerdictName(Verdict verdict);
 
+// A JSON string of text: quotes, backslashes and control bytes escaped.
+std::string JsonString(std::string_view text);
+
 }  // namespace check

@@ -39,10 +39,12 @@ Arguments Expected(const std::vector<std::string_view>& arguments, Refusal& refu
     const bool timeout = argument == "--timeout";
     if (argument == "--json") {
       meant.json = true;
-    } else if (argument == "--help" || argument == "--version") {
-      // The first of the two wins.
+    } else if (argument == "--help" || argument == "--version" || argument == "--list") {
+      // The first of the three wins.
       if (meant.action == Arguments::Action::kRun) {
-        meant.action = argument == "--help" ? Arguments::Action::kHelp : Arguments::Action::kVersion;
+        meant.action = argument == "--help"      ? Arguments::Action::kHelp
+                       : argument == "--version" ? Arguments::Action::kVersion
+                                                 : Arguments::Action::kList;
       }
     } else if (!timeout && argument != "--tolerance") {
       return bad("unknown argument '" + wdt::Printable(argument) + "'", "");

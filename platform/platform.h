@@ -4,7 +4,9 @@
 // picks the file.
 #pragma once
 
+#include <optional>
 #include <string_view>
+#include <utility>
 
 namespace platform {
 
@@ -50,5 +52,10 @@ void WriteErr(std::string_view text);
 enum class StopSignals { kHangUpAndTerminate, kAlsoInterrupt };
 void CatchStopSignals(StopSignals which);
 bool StopRequested();
+
+// The major and minor numbers of the character device at path, found
+// without opening it; nothing where the path is no character device or the
+// platform has none.
+std::optional<std::pair<unsigned, unsigned>> CharacterDevice(const char* path);
 
 }  // namespace platform

@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -260,5 +262,11 @@ void CatchStopSignals(StopSignals which) {
 }
 
 bool StopRequested() { return g_stop_requested != 0; }
+
+std::optional<std::pair<unsigned, unsigned>> CharacterDevice(const char* path) {
+  struct stat status {};
+  if (stat(path, &status) != 0 || !S_ISCHR(status.st_mode)) return std::nullopt;
+  return std::pair{major(status.st_rdev), minor(status.st_rdev)};
+}
 
 }  // namespace platform

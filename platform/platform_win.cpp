@@ -88,4 +88,6 @@ void CatchStopSignals(StopSignals which) {
 
 bool StopRequested() { return g_stop_requested != 0; }
 
+std::optional<std::pair<unsigned, unsigned>> CharacterDevice(const char*) { return std::nullopt; }
+
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "kernel_watchdog.h"
@@ -33,10 +34,24 @@ int Open(const char* path) {
   return fd;
 }
 
-int IsCharacterDevice(int fd) {
+int CharacterDevice(const struct stat& status, sysfs::DeviceNumbers* numbers) {
+  if (!S_ISCHR(status.st_mode)) return 0;
+  *numbers = {major(status.st_rdev), minor(status.st_rdev)};
+  return 1;
+}
+
+// stat, not lstat: a symbolic link such as /dev/watchdog -> watchdog0 is
+// what it points to.
+int StatDevice(const char* path, sysfs::DeviceNumbers* numbers) {
+  struct stat status {};
+  if (::stat(path, &status) != 0) return -errno;
+  return CharacterDevice(status, numbers);
+}
+
+int FstatDevice(int fd, sysfs::DeviceNumbers* numbers) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) return -errno;
-  return S_ISCHR(status.st_mode) ? 1 : 0;
+  return CharacterDevice(status, numbers);
 }
 
 // WDIOC_GETSUPPORT reads the driver's description and changes nothing; any
@@ -95,7 +110,7 @@ void HoldSignals(bool hold) {
 }  // namespace
 
 SystemCalls DeviceSystemCalls() {
-  return {Open, IsCharacterDevice, Identify, Ioctl, Write, Close, Now, HoldSignals};
+  return {StatDevice, Open, FstatDevice, Identify, Ioctl, Write, Close, Now, HoldSignals};
 }
 
 }  // namespace kdev

@@ -8,7 +8,8 @@ namespace kdev {
 namespace {
 
 int NoDevice(const char*) { return -ENODEV; }
-int NoKind(int) { return -ENODEV; }
+int NoPath(const char*, sysfs::DeviceNumbers*) { return -ENODEV; }
+int NoKind(int, sysfs::DeviceNumbers*) { return -ENODEV; }
 int NoIdentity(int, std::string*) { return -ENODEV; }
 int NoIoctl(int, Request, int*) { return -ENODEV; }
 long NoWrite(int, const char*, std::size_t) { return -ENODEV; }
@@ -19,7 +20,7 @@ void NoSignals(bool) {}
 }  // namespace
 
 SystemCalls DeviceSystemCalls() {
-  return {NoDevice, NoKind, NoIdentity, NoIoctl, NoWrite, NoClose, Now, NoSignals};
+  return {NoPath, NoDevice, NoKind, NoIdentity, NoIoctl, NoWrite, NoClose, Now, NoSignals};
 }
 
 }  // namespace kdev

@@ -5,7 +5,9 @@
 // standard error; standard output is the program's alone.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "kernel_watchdog.h"
@@ -21,14 +23,20 @@ void WriteDiagnostics(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-bool TraceFromEnvironment() {
-  const char* trace = std::getenv("WDT_SIM_TRACE");
-  const std::string_view value = trace != nullptr ? trace : "";
+// A switch from the environment: 1 on, empty or 0 off, anything else off
+// and said so.
+bool SwitchFromEnvironment(const char* name, std::string_view on, std::string_view off, std::string_view stays) {
+  const char* set = std::getenv(name);
+  const std::string_view value = set != nullptr ? set : "";
   if (value != "" && value != "0" && value != "1") {
-    WriteDiagnostics("wdtDLL: WDT_SIM_TRACE='" + wdt::Printable(value) +
-                     "' is neither 1 (trace) nor 0 (no trace); tracing stays off\n");
+    WriteDiagnostics("wdtDLL: " + std::string(name) + "='" + wdt::Printable(value) + "' is neither 1 (" +
+                     std::string(on) + ") nor 0 (" + std::string(off) + "); " + std::string(stays) + "\n");
   }
   return value == "1";
+}
+
+bool TraceFromEnvironment() {
+  return SwitchFromEnvironment("WDT_SIM_TRACE", "trace", "no trace", "tracing stays off");
 }
 
 sim::Settings SettingsFromEnvironment() {
@@ -44,15 +52,34 @@ sim::Settings SettingsFromEnvironment() {
 // The watchdog behind the six operations, chosen once.
 using Backend = std::variant<sim::Simulator, kdev::KernelWatchdog>;
 
+void SayWhatIsLeft();
+
 Backend* BackendFromEnvironment() {
   // Opening a device arms it: only one that the user named is ever opened.
   const char* device = std::getenv("WDT_DEVICE");
   if (device != nullptr && *device != '\0') {
-    return new Backend(std::in_place_type<kdev::KernelWatchdog>, device,
-                       kdev::DeviceSystemCalls(), TraceFromEnvironment(), WriteDiagnostics);
+    kdev::Settings settings;
+    settings.trace = TraceFromEnvironment();
+    settings.allow_nowayout = SwitchFromEnvironment("WDT_ALLOW_NOWAYOUT", "open a nowayout driver",
+                                                    "refuse it", "a nowayout driver is refused");
+    auto* backend = new Backend(std::in_place_type<kdev::KernelWatchdog>, device, kdev::DeviceSystemCalls(),
+                                std::move(settings), WriteDiagnostics);
+    std::atexit(SayWhatIsLeft);
+    return backend;
   }
   return new Backend(std::in_place_type<sim::Simulator>, SettingsFromEnvironment(), sim::Clock::now,
                      WriteDiagnostics);
+}
+
+Backend& Watchdog();
+
+// An armed device that the process leaves behind says when it will reset
+// the machine. Nothing is destroyed here.
+void SayWhatIsLeft() {
+  try {
+    std::get<kdev::KernelWatchdog>(Watchdog()).AtExit();
+  } catch (...) {
+  }
 }
 
 Backend& Watchdog() {

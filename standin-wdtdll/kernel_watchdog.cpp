@@ -4,6 +4,7 @@
 #include <limits>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "printable.h"
 #include "status_codes.h"
@@ -49,9 +50,12 @@ StatusCode StatusForErrno(Failed what, int error) {
   return kNoCommunication;
 }
 
-KernelWatchdog::KernelWatchdog(std::string path, SystemCalls calls, bool trace,
+KernelWatchdog::KernelWatchdog(std::string path, SystemCalls calls, Settings settings,
                                std::function<void(std::string_view)> diagnostics)
-    : path_(std::move(path)), calls_(calls), trace_(trace), diagnostics_(std::move(diagnostics)) {}
+    : path_(std::move(path)),
+      calls_(calls),
+      settings_(std::move(settings)),
+      diagnostics_(std::move(diagnostics)) {}
 
 template <typename Act>
 StatusCode KernelWatchdog::Call(std::string_view operation, const std::string& arguments,
@@ -59,7 +63,7 @@ StatusCode KernelWatchdog::Call(std::string_view operation, const std::string& a
   const std::lock_guard lock(mutex_);
   std::string result;
   const StatusCode status = needs_session && fd_ < 0 ? kNoHandle : act(result);
-  if (trace_) diagnostics_(sim::TraceLine(operation, arguments, status, result));
+  if (settings_.trace) diagnostics_(sim::TraceLine(operation, arguments, status, result));
   return status;
 }
 
@@ -98,17 +102,64 @@ StatusCode KernelWatchdog::Open() {
   return status;
 }
 
+StatusCode KernelWatchdog::LookBeforeOpening(sysfs::DeviceNumbers* numbers, bool* identified) {
+  const int character_device = calls_.stat_device(path_.c_str(), numbers);
+  if (character_device < 0) {
+    Warn("cannot open the device: " + ErrnoText(-character_device));
+    return StatusForErrno(Failed::kOpen, -character_device);
+  }
+  if (character_device != 1) {
+    Warn("not a character device");
+    return kNoHandle;
+  }
+  const sysfs::Identification found = settings_.sysfs.Identify(*numbers);
+  switch (found.kind) {
+    case sysfs::Identification::Kind::kOther:
+      // A serial port, a terminal, a disk: opening it alone may do harm.
+      Warn("not a watchdog device (sysfs class: " + wdt::Printable(found.what) + ")");
+      return kNoHandle;
+    case sysfs::Identification::Kind::kUnknown:
+      Warn(found.what + "; the device is identified by opening it");
+      *identified = false;
+      return kOk;
+    case sysfs::Identification::Kind::kWatchdog:
+      break;
+  }
+  *identified = true;
+  facts_ = found.facts;
+  if (facts_ && facts_->nowayout.value_or(false) && !settings_.allow_nowayout) {
+    Warn("the driver was loaded with nowayout: opening the device starts the watchdog, and then "
+         "nothing can stop it; not opened (WDT_ALLOW_NOWAYOUT=1 opens it knowingly)");
+    return kNoHandle;
+  }
+  return kOk;
+}
+
 StatusCode KernelWatchdog::OpenHeld() {
+  sysfs::DeviceNumbers numbers;
+  bool identified = false;
+  facts_.reset();
+  if (const StatusCode status = LookBeforeOpening(&numbers, &identified); status != kOk) return status;
   const int fd = calls_.open(path_.c_str());
   if (fd < 0) {
-    Warn("cannot open the device: " + ErrnoText(-fd));
+    std::string why = "cannot open the device: " + ErrnoText(-fd);
+    if (-fd == EBUSY) {
+      std::vector<std::string> nodes = facts_ ? sysfs::Reader::Nodes(*facts_) : std::vector<std::string>{};
+      nodes.push_back(path_);
+      if (const std::string held = sysfs::HolderText(settings_.sysfs.Holders(nodes)); !held.empty()) {
+        why += " (held by " + wdt::Printable(held) + ")";
+      }
+    }
+    Warn(why);
     return StatusForErrno(Failed::kOpen, -fd);
   }
-  // Nothing is written to, or asked of, what is not a watchdog: a file, a
-  // disk or a terminal named by mistake is closed untouched.
-  const int character_device = calls_.is_character_device(fd);
+  // Nothing is written to, or asked of, what is not a watchdog; and what was
+  // opened must be what was looked at (the path may have changed since).
+  sysfs::DeviceNumbers opened;
+  const int character_device = calls_.fstat_device(fd, &opened);
   std::string identity;
-  const char* refused = character_device != 1                ? "not a character device"
+  const char* refused = character_device != 1                 ? "not a character device"
+                        : identified && !(opened == numbers)  ? "the path changed while it was opened"
                         : calls_.identify(fd, &identity) != 0 ? "not a watchdog device"
                                                               : nullptr;
   if (refused != nullptr) {
@@ -143,6 +194,7 @@ StatusCode KernelWatchdog::OpenHeld() {
   // watchdog on close instead of letting it fire. Any other byte clears it
   // (and pings, which does nothing to a stopped watchdog).
   if (!WriteByte('\n')) Warn("cannot clear a stale magic close");
+  nowayout_ = armed_;
   if (armed_) {
     last_ping_ = calls_.now();
     Warn("the driver refuses to disarm (nowayout); the session goes on armed with its " +
@@ -168,6 +220,7 @@ StatusCode KernelWatchdog::EnableTimer(std::uint32_t timeout, std::int32_t min_s
                 const std::int64_t unit_seconds = min_sec == 0 ? 1 : 60;
                 int seconds = ToSeconds(timeout, unit_seconds);
                 if (seconds < 0) return kBadParameter;
+                if (const StatusCode s = InRange(seconds); s != kOk) return s;
                 if (const StatusCode s = Ioctl(Request::kSetTimeout, &seconds, Failed::kSetTimeout);
                     s != kOk) {
                   return s;
@@ -188,7 +241,13 @@ StatusCode KernelWatchdog::EnableTimer(std::uint32_t timeout, std::int32_t min_s
 StatusCode KernelWatchdog::DisableTimer() {
   return Call("DisableTimer", "", true, [&](std::string&) {
     int option = kDisableCard;
-    if (const StatusCode s = Ioctl(Request::kSetOptions, &option); s != kOk) return s;
+    if (const int refused = calls_.ioctl(fd_, Request::kSetOptions, &option); refused < 0) {
+      if (-refused == EBUSY) {
+        nowayout_ = true;
+        Warn("the driver refuses to stop the watchdog (nowayout)");
+      }
+      return StatusForErrno(Failed::kOther, -refused);
+    }
     if (armed_) {
       // A disarmed counter stops where it stood.
       stopped_value_ = OwnTimeLeft(calls_.now());
@@ -204,6 +263,7 @@ StatusCode KernelWatchdog::WriteTimerValue(std::uint32_t value) {
     if (seconds < 0) return kBadParameter;
     // Neither call arms a disarmed watchdog; a new timeout also pings.
     if (seconds != timeout_) {
+      if (const StatusCode s = InRange(seconds); s != kOk) return s;
       if (const StatusCode s = Ioctl(Request::kSetTimeout, &seconds, Failed::kSetTimeout);
           s != kOk) {
         return s;
@@ -249,11 +309,43 @@ StatusCode KernelWatchdog::CloseSession() {
     // does: the magic written to a stopped watchdog outlives the close and
     // would make the next user's crash stop the watchdog.
     if (armed_ && !WriteByte(kMagicClose)) Warn(kMagicNotWritten);
+    if (armed_ && nowayout_) Warn("the watchdog is left running (nowayout) and " + WhenItResets());
     const int closed = calls_.close(fd_);
     fd_ = -1;
     armed_ = false;
     return closed < 0 ? StatusForErrno(Failed::kOther, -closed) : kOk;
   });
+}
+
+void KernelWatchdog::AtExit() {
+  // The monitor thread may be inside a call: wait for it a little, never for
+  // good (a driver stuck in an ioctl must not keep the process alive).
+  std::unique_lock lock(mutex_, std::defer_lock);
+  if (!lock.try_lock_for(std::chrono::milliseconds(500))) return;
+  if (fd_ >= 0 && armed_) Warn("the process ends with the watchdog armed: it " + WhenItResets());
+}
+
+std::string KernelWatchdog::WhenItResets() {
+  int left = 0;
+  const std::uint32_t seconds =
+      native_time_left_ && calls_.ioctl(fd_, Request::kGetTimeLeft, &left) == 0 && left >= 0
+          ? static_cast<std::uint32_t>(left)
+          : OwnTimeLeft(calls_.now());
+  return "resets the machine in " + std::to_string(seconds) + " seconds unless something feeds it";
+}
+
+StatusCode KernelWatchdog::InRange(int seconds) {
+  if (!facts_) return kOk;
+  // A maximum of 0 is none: the watchdog core then pings the hardware itself.
+  const std::optional<long> low = facts_->min_timeout;
+  const std::optional<long> high = facts_->max_timeout.value_or(0) > 0 ? facts_->max_timeout : std::nullopt;
+  if ((!low || seconds >= *low) && (!high || seconds <= *high)) return kOk;
+  const std::string range = low && high ? "from " + std::to_string(*low) + " to " + std::to_string(*high)
+                            : low       ? "at least " + std::to_string(*low)
+                                        : "at most " + std::to_string(*high);
+  Warn("a timeout of " + std::to_string(seconds) + " seconds is outside the driver's range: it takes " + range +
+       " seconds");
+  return kBadParameter;
 }
 
 }  // namespace kdev

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "watchdog_facts.h"
 #include "wdtDLL.h"
 
 namespace kdev {
@@ -30,10 +32,13 @@ inline constexpr char kMagicClose = 'V';
 // Each call returns what the system call returns, or the negated errno on
 // failure (so a fake needs no errno of its own).
 struct SystemCalls {
+  // What the path is, without opening it: 1 a character device (its numbers
+  // in *numbers), 0 anything else.
+  int (*stat_device)(const char* path, sysfs::DeviceNumbers* numbers);
   // Write-only, without blocking and without taking a controlling terminal,
   // never as descriptor 0, 1 or 2. Opening a watchdog starts it.
   int (*open)(const char* path);
-  int (*is_character_device)(int fd);  // 1 or 0
+  int (*fstat_device)(int fd, sysfs::DeviceNumbers* numbers);  // as stat_device
   // The watchdog's read-only identification: fails on anything else.
   int (*identify)(int fd, std::string* identity);
   int (*ioctl)(int fd, Request request, int* argument);
@@ -52,10 +57,16 @@ SystemCalls DeviceSystemCalls();
 enum class Failed { kOpen, kSetTimeout, kOther };
 StatusCode StatusForErrno(Failed what, int error);
 
+struct Settings {
+  bool trace = false;           // WDT_SIM_TRACE=1
+  bool allow_nowayout = false;  // WDT_ALLOW_NOWAYOUT=1: a nowayout driver is opened knowingly
+  sysfs::Reader sysfs{};
+};
+
 class KernelWatchdog {
  public:
   // diagnostics receives whole lines (trace, warnings) for standard error.
-  KernelWatchdog(std::string path, SystemCalls calls, bool trace,
+  KernelWatchdog(std::string path, SystemCalls calls, Settings settings,
                  std::function<void(std::string_view)> diagnostics);
 
   StatusCode InitializeSession();
@@ -65,6 +76,10 @@ class KernelWatchdog {
   StatusCode ReadTimerValue(std::uint32_t* value);
   StatusCode CloseSession();
 
+  // At the end of the process: a session still open and armed is left to the
+  // watchdog, and standard error says when it will reset the machine.
+  void AtExit();
+
  private:
   template <typename Act>
   StatusCode Call(std::string_view operation, const std::string& arguments, bool needs_session,
@@ -73,15 +88,22 @@ class KernelWatchdog {
   StatusCode Ioctl(Request request, int* argument, Failed what = Failed::kOther);
   StatusCode Open();
   StatusCode OpenHeld();  // with the ending signals held back
+  // What can be known before the open: the path a character device, of the
+  // watchdog class, and not one that cannot be stopped unless so allowed.
+  StatusCode LookBeforeOpening(sysfs::DeviceNumbers* numbers, bool* identified);
+  // A timeout within the driver's range, where sysfs gives it.
+  StatusCode InRange(int seconds);
+  // "resets the machine in 28 seconds unless something feeds it".
+  std::string WhenItResets();
   // Writes one byte, again after an interrupted write; false if it could not.
   bool WriteByte(char byte);
   std::uint32_t OwnTimeLeft(Clock::time_point now) const;
   void Warn(const std::string& text);
 
-  std::mutex mutex_;  // the program's two threads call in at once
+  std::timed_mutex mutex_;  // the program's two threads call in at once
   const std::string path_;
   const SystemCalls calls_;
-  const bool trace_;
+  const Settings settings_;
   const std::function<void(std::string_view)> diagnostics_;
 
   int fd_ = -1;
@@ -92,6 +114,8 @@ class KernelWatchdog {
   Clock::time_point last_ping_{};     // the last arm or reload
   std::uint32_t stopped_value_ = 0;   // what the own record shows while disarmed
   bool native_time_left_ = true;      // until the driver says it has none
+  std::optional<sysfs::Facts> facts_;  // what sysfs said before the open
+  bool nowayout_ = false;             // the driver refuses to stop it
 };
 
 }  // namespace kdev

@@ -11,7 +11,9 @@
 #include "arguments.h"
 #include "checker.h"
 #include "fake_clock.h"
+#include "fake_sysfs.h"
 #include "fakes.h"
+#include "list.h"
 #include "output.h"
 
 namespace {
@@ -185,6 +187,67 @@ TEST_F(CheckTest, AStopMidCountdownSkipsTheRestButDisarmsAndCloses) {
                                                "DisableTimer()", "CloseSession()"}));
   EXPECT_LT(clock_.Elapsed(), std::chrono::milliseconds(2100));
   EXPECT_FALSE(fake::CounterArmed());
+}
+
+TEST_F(CheckTest, ADisarmThatANowayoutDriverRefusesSaysWhenTheMachineResets) {
+  UseCounter({});
+  fake::FailCall("DisableTimer", 1, 1);
+  check::Settings settings;
+  settings.device = sysfs::Facts{.name = "watchdog0", .nowayout = true};
+  const check::Report report = Run(settings);
+  ASSERT_TRUE(report.left_running_s.has_value());
+  EXPECT_GE(*report.left_running_s, 25u);
+  const std::string warning = "the driver was loaded with nowayout: the watchdog is left running and resets the "
+                              "machine in " + std::to_string(*report.left_running_s) + " s unless something feeds it";
+  EXPECT_EQ(check::TapSummary(report).rfind("# warning: " + warning + "\n# verdict: fail: ", 0), 0u);
+  EXPECT_NE(check::Json(report, settings).find("\"left_running_s\": " + std::to_string(*report.left_running_s) +
+                                                ", \"warning\": \"" + warning + "\"}"),
+            std::string::npos);
+}
+
+// Every watchdog of the class, none opened; the fields that a driver lacks
+// say so.
+TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
+  fake::FakeSysfs sysfs;
+  EXPECT_EQ(check::ListWatchdogs(sysfs.Reader(), true).exit_status, 2);  // no class at all
+  sysfs.AddWatchdog("watchdog1", {250, 1}, {{"identity", "i6300ESB timer"}, {"state", "inactive"},
+                                            {"timeout", "30"}, {"min_timeout", "1"}, {"max_timeout", "2046"},
+                                            {"nowayout", "0"}, {"bootstatus", "32"}});
+  sysfs.AddWatchdog("watchdog0", {250, 0}, {{"identity", "Software\x1bWatchdog"}, {"state", "active"},
+                                            {"timeout", "60"}, {"timeleft", "42"}, {"nowayout", "1"},
+                                            {"bootstatus", "17"}});
+  sysfs.AddHolder(1, "systemd", "/dev/watchdog");
+  const check::Listing text = check::ListWatchdogs(sysfs.Reader(), false);
+  EXPECT_EQ(text.exit_status, 0);
+  EXPECT_EQ(text.err, "");
+  EXPECT_EQ(text.out,
+            "watchdog0: /dev/watchdog0 (also /dev/watchdog)\n"
+            "  identity     Software\\x1bWatchdog\n"
+            "  state        active\n"
+            "  timeout      60 s\n"
+            "  time left    42 s\n"
+            "  nowayout     yes: once started, it cannot be stopped\n"
+            "  boot status  overheat, power under (17)\n"
+            "  held by      systemd, pid 1\n"
+            "watchdog1: /dev/watchdog1\n"
+            "  identity     i6300ESB timer\n"
+            "  state        inactive\n"
+            "  timeout      30 s (the driver takes 1 s to 2046 s)\n"
+            "  time left    not reported by the driver\n"
+            "  nowayout     no\n"
+            "  boot status  card reset (32)\n"
+            "  held by      no process found\n");
+  EXPECT_EQ(check::ListWatchdogs(sysfs.Reader(), true).out,
+            "{\"watchdogs\": [\n"
+            "  {\"name\": \"watchdog0\", \"nodes\": [\"/dev/watchdog0\", \"/dev/watchdog\"], \"identity\": "
+            "\"Software\\\\x1bWatchdog\", \"state\": \"active\", \"timeout_s\": 60, \"min_timeout_s\": null, "
+            "\"max_timeout_s\": null, \"timeleft_s\": 42, \"nowayout\": true, \"bootstatus\": 17, \"boot_cause\": "
+            "\"overheat, power under\", \"held_by\": [{\"pid\": 1, \"name\": \"systemd\"}]},\n"
+            "  {\"name\": \"watchdog1\", \"nodes\": [\"/dev/watchdog1\"], \"identity\": \"i6300ESB timer\", "
+            "\"state\": \"inactive\", \"timeout_s\": 30, \"min_timeout_s\": 1, \"max_timeout_s\": 2046, "
+            "\"timeleft_s\": null, \"nowayout\": false, \"bootstatus\": 32, \"boot_cause\": \"card reset\", "
+            "\"held_by\": []}\n"
+            "]}\n");
 }
 
 TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {

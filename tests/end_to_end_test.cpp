@@ -322,7 +322,9 @@ TEST_P(NotAWatchdogTest, IsRefusedUntouched) {
     std::fclose(file);
   } else if (kind == "Folder") {
     path = folder;
-  } else {
+  } else if (kind == "NullDevice") {
+    path = "/dev/null";
+  } else if (kind != "Missing") {
     if (kind != "Terminal") {
       ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
     }
@@ -357,17 +359,19 @@ TEST_P(NotAWatchdogTest, IsRefusedUntouched) {
   for (const int fd : {reader, terminal}) {
     if (fd >= 0) close(fd);
   }
-  if (path != folder) unlink(path.c_str());
+  if (path != folder && kind != "NullDevice") unlink(path.c_str());
   rmdir(folder.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, NotAWatchdogTest,
     testing::Values(NotAWatchdog{"RegularFile", "not a character device"},
-                    NotAWatchdog{"Folder", "cannot open the device: Is a directory"},
-                    NotAWatchdog{"FifoWithoutReader", "cannot open the device: No such device or address"},
+                    NotAWatchdog{"Folder", "not a character device"},
+                    NotAWatchdog{"FifoWithoutReader", "not a character device"},
                     NotAWatchdog{"FifoWithReader", "not a character device"},
-                    NotAWatchdog{"Terminal", "not a watchdog device"}),
+                    NotAWatchdog{"Missing", "cannot open the device: No such file or directory"},
+                    NotAWatchdog{"Terminal", "not a watchdog device (sysfs class: none)"},
+                    NotAWatchdog{"NullDevice", "not a watchdog device (sysfs class: mem)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EndToEnd, EnvironmentBytesInDiagnosticsAreShownEscaped) {

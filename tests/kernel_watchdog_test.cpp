@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_sysfs.h"
 #include "status_codes.h"
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -35,6 +37,8 @@ struct FakeDevice {
   int max_timeout = 65535;
   bool character_device = true;  // false: a regular file, a FIFO, a disk's partition
   bool watchdog = true;          // false: a terminal, /dev/null, any other device
+  sysfs::DeviceNumbers numbers{250, 0};
+  bool path_changes = false;     // another device is at the path by the time it is opened
   int interrupted_writes = 0;    // writes that a signal interrupts before they pass
   std::map<std::string, int> failures;  // call name -> errno it fails with
 
@@ -177,9 +181,19 @@ int FakeClose(int fd) {
   return error != 0 ? -error : 0;
 }
 
-int FakeIsCharacterDevice(int fd) {
+int FakeStatDevice(const char*, sysfs::DeviceNumbers* numbers) {
+  const int error = g_device->Enter("stat");
+  g_device->Leave();
+  if (error != 0) return -error;
+  *numbers = g_device->numbers;
+  return g_device->character_device;
+}
+
+int FakeFstatDevice(int fd, sysfs::DeviceNumbers* numbers) {
   g_device->Enter("fstat");
   g_device->Leave();
+  *numbers = g_device->numbers;
+  if (g_device->path_changes) ++numbers->minor;
   return fd == kFd ? g_device->character_device : -EBADF;
 }
 
@@ -195,17 +209,21 @@ void FakeHoldSignals(bool hold) { g_device->log.push_back(hold ? "hold signals" 
 
 Clock::time_point FakeNow() { return g_device->now; }
 
-constexpr kdev::SystemCalls kFakeCalls = {FakeOpen, FakeIsCharacterDevice, FakeIdentify, FakeIoctl,
-                                          FakeWrite, FakeClose, FakeNow, FakeHoldSignals};
+constexpr kdev::SystemCalls kFakeCalls = {FakeStatDevice, FakeOpen,  FakeFstatDevice,
+                                          FakeIdentify,   FakeIoctl, FakeWrite,
+                                          FakeClose,      FakeNow,   FakeHoldSignals};
 
 class KernelWatchdogTest : public ::testing::Test {
  protected:
-  KernelWatchdogTest() { g_device = &device_; }
+  KernelWatchdogTest() {
+    g_device = &device_;
+    sysfs_.AddWatchdog("watchdog0", {250, 0}, {{"identity", "Fake"}, {"nowayout", "0"}});
+  }
   ~KernelWatchdogTest() override { g_device = nullptr; }
 
-  KernelWatchdog& Make(bool trace = false) {
+  KernelWatchdog& Make(bool trace = false, bool allow_nowayout = false) {
     watchdog_ = std::make_unique<KernelWatchdog>(
-        "/dev/watchdog0", kFakeCalls, trace,
+        "/dev/watchdog0", kFakeCalls, kdev::Settings{trace, allow_nowayout, sysfs_.Reader()},
         [this](std::string_view line) { diagnostics_ += line; });
     return *watchdog_;
   }
@@ -225,6 +243,7 @@ class KernelWatchdogTest : public ::testing::Test {
   using Log = std::vector<std::string>;
 
   FakeDevice device_;
+  fake::FakeSysfs sysfs_;
   std::string diagnostics_;
   std::unique_ptr<KernelWatchdog> watchdog_;
 };
@@ -254,57 +273,112 @@ TEST(StatusForErrnoTest, EveryOtherErrnoIsNoCommunication) {
 
 // --- InitializeSession --------------------------------------------------
 
+const std::vector<std::string> kOpened = {"hold signals", "stat", "open", "fstat", "GETSUPPORT", "SETOPTIONS 1",
+                                          "GETTIMEOUT", "write \n", "let signals"};
+const std::vector<std::string> kLookedAt = {"hold signals", "stat", "let signals"};
+const char* const kByOpening = "sysfs is not mounted; the device is identified by opening it\n";
+
 TEST_F(KernelWatchdogTest, InitializeIdentifiesThenDisarmsAtOnceWithSignalsHeld) {
   KernelWatchdog& w = Make();
   EXPECT_EQ(w.InitializeSession(), wdt::kOk);
   EXPECT_TRUE(device_.held_open);
   EXPECT_FALSE(device_.active);
-  EXPECT_EQ(device_.log, (Log{"hold signals", "open", "fstat", "GETSUPPORT", "SETOPTIONS 1",
-                              "GETTIMEOUT", "write \n", "let signals"}));
+  EXPECT_EQ(device_.log, kOpened);
   EXPECT_EQ(diagnostics_, "");
 }
 
-// Only a watchdog is written to or asked anything beyond what it is.
-struct Identification {
+// What the path is, is known before it is opened: only a watchdog is
+// opened, written to or asked anything, and one whose driver cannot stop it
+// only with consent.
+struct Road {
   const char* name;
-  bool character_device;
-  bool watchdog;
-  int open_error;
-  const char* why;
+  std::function<void(FakeDevice&, fake::FakeSysfs&)> setup;
+  bool allow_nowayout;
+  StatusCode status;
   std::vector<std::string> log;
-  friend void PrintTo(const Identification& it, std::ostream* os) { *os << it.name; }
+  std::string diagnostics;  // after "wdtDLL (/dev/watchdog0): "
+  friend void PrintTo(const Road& road, std::ostream* os) { *os << road.name; }
 };
 
-class IdentificationTest : public KernelWatchdogTest,
-                           public testing::WithParamInterface<Identification> {};
+class OpenRoadTest : public KernelWatchdogTest, public testing::WithParamInterface<Road> {};
 
-TEST_P(IdentificationTest, WhatIsNotAWatchdogIsClosedUntouched) {
-  const Identification& it = GetParam();
-  device_.character_device = it.character_device;
-  device_.watchdog = it.watchdog;
-  if (it.open_error != 0) device_.failures["open"] = it.open_error;
-  KernelWatchdog& w = Make();
-  EXPECT_EQ(w.InitializeSession(), wdt::kNoHandle);
-  EXPECT_EQ(device_.log, it.log);
-  EXPECT_FALSE(device_.held_open);
-  EXPECT_EQ(diagnostics_, std::string("wdtDLL (/dev/watchdog0): ") + it.why + "\n");
-  EXPECT_EQ(w.DisableTimer(), wdt::kNoHandle);  // no session
+TEST_P(OpenRoadTest, OnlyAWatchdogIsOpened) {
+  const Road& road = GetParam();
+  road.setup(device_, sysfs_);
+  const bool held_by_another = device_.held_open;
+  KernelWatchdog& w = Make(false, road.allow_nowayout);
+  EXPECT_EQ(w.InitializeSession(), road.status);
+  EXPECT_EQ(device_.log, road.log);
+  EXPECT_EQ(device_.held_open, road.status == wdt::kOk || held_by_another);
+  std::string expected;
+  for (std::size_t start = 0; start < road.diagnostics.size();) {
+    const std::size_t end = road.diagnostics.find('\n', start) + 1;
+    expected += "wdtDLL (/dev/watchdog0): " + road.diagnostics.substr(start, end - start);
+    start = end;
+  }
+  EXPECT_EQ(diagnostics_, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Files, IdentificationTest,
+    Paths, OpenRoadTest,
     testing::Values(
-        Identification{"RegularFile", false, false, 0, "not a character device",
-                       {"hold signals", "open", "fstat", "close", "let signals"}},
-        Identification{"FifoWithoutReader", false, false, ENXIO,
-                       "cannot open the device: No such device or address",
-                       {"hold signals", "open", "let signals"}},
-        Identification{"TerminalOrNullDevice", true, false, 0, "not a watchdog device",
-                       {"hold signals", "open", "fstat", "GETSUPPORT", "close", "let signals"}}),
+        Road{"Watchdog", [](FakeDevice&, fake::FakeSysfs&) {}, false, wdt::kOk, kOpened, ""},
+        Road{"LegacyNode",
+             [](FakeDevice& d, fake::FakeSysfs& s) {
+               d.numbers = sysfs::kLegacyWatchdog;
+               s.AddDevice("misc", "watchdog", sysfs::kLegacyWatchdog);
+             },
+             false, wdt::kOk, kOpened, ""},
+        Road{"NoSysfsWatchdog", [](FakeDevice&, fake::FakeSysfs& s) { s.Unmount(); }, false, wdt::kOk, kOpened,
+             kByOpening},
+        Road{"NoSysfsTerminal",
+             [](FakeDevice& d, fake::FakeSysfs& s) {
+               s.Unmount();
+               d.watchdog = false;
+             },
+             false, wdt::kNoHandle, {"hold signals", "stat", "open", "fstat", "GETSUPPORT", "close", "let signals"},
+             kByOpening + std::string("not a watchdog device\n")},
+        Road{"FileOrFifo", [](FakeDevice& d, fake::FakeSysfs&) { d.character_device = false; }, false,
+             wdt::kNoHandle, kLookedAt, "not a character device\n"},
+        Road{"Missing", [](FakeDevice& d, fake::FakeSysfs&) { d.failures["stat"] = ENOENT; }, false,
+             wdt::kNoHandle, kLookedAt, "cannot open the device: No such file or directory\n"},
+        Road{"SerialPort",
+             [](FakeDevice& d, fake::FakeSysfs& s) {
+               d.numbers = {4, 65};
+               s.AddDevice("tty", "ttyS1", {4, 65});
+             },
+             false, wdt::kNoHandle, kLookedAt, "not a watchdog device (sysfs class: tty)\n"},
+        Road{"UnknownToSysfs", [](FakeDevice& d, fake::FakeSysfs&) { d.numbers = {99, 1}; }, false,
+             wdt::kNoHandle, kLookedAt, "not a watchdog device (sysfs class: none)\n"},
+        Road{"Nowayout",
+             [](FakeDevice& d, fake::FakeSysfs& s) {
+               d.nowayout = true;
+               s.SetAttribute("watchdog", "watchdog0", "nowayout", "1");
+             },
+             false, wdt::kNoHandle, kLookedAt,
+             "the driver was loaded with nowayout: opening the device starts the watchdog, and then nothing can "
+             "stop it; not opened (WDT_ALLOW_NOWAYOUT=1 opens it knowingly)\n"},
+        Road{"NowayoutAllowed",
+             [](FakeDevice& d, fake::FakeSysfs& s) {
+               d.nowayout = true;
+               s.SetAttribute("watchdog", "watchdog0", "nowayout", "1");
+             },
+             true, wdt::kOk, kOpened,
+             "the driver refuses to disarm (nowayout); the session goes on armed with its 60-second timeout\n"},
+        Road{"Busy",
+             [](FakeDevice& d, fake::FakeSysfs& s) {
+               d.held_open = d.active = true;
+               s.AddHolder(1, "systemd", "/dev/watchdog");
+             },
+             false, wdt::kNoHandle, {"hold signals", "stat", "open", "let signals"},
+             "cannot open the device: Device or resource busy (held by systemd, pid 1)\n"},
+        Road{"PathChanged", [](FakeDevice& d, fake::FakeSysfs&) { d.path_changes = true; }, false,
+             wdt::kNoHandle, {"hold signals", "stat", "open", "fstat", "close", "let signals"},
+             "the path changed while it was opened\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KernelWatchdogTest, OpenFailuresAreNoHandleAndSaySo) {
-  for (const int error : {ENOENT, EACCES, EPERM, ENODEV}) {
+  for (const int error : {ENOENT, EACCES, EPERM, ENODEV, ENXIO}) {
     device_.failures["open"] = error;
     diagnostics_.clear();
     KernelWatchdog& w = Make();
@@ -316,12 +390,28 @@ TEST_F(KernelWatchdogTest, OpenFailuresAreNoHandleAndSaySo) {
   EXPECT_EQ(Make().InitializeSession(), 1);
 }
 
-TEST_F(KernelWatchdogTest, DeviceHeldByAnotherProcessIsBusy) {
-  device_.held_open = true;
-  device_.active = true;
-  device_.last_ping = device_.now;
-  EXPECT_EQ(Make().InitializeSession(), 2);
-  EXPECT_TRUE(device_.active);  // the other holder's watchdog is left alone
+// With consent, every road that ends says what the watchdog is left doing.
+TEST_F(KernelWatchdogTest, NowayoutSaysWhenTheWatchdogLeftRunningResetsTheMachine) {
+  device_.nowayout = true;
+  sysfs_.SetAttribute("watchdog", "watchdog0", "nowayout", "1");
+  KernelWatchdog& w = Make(false, true);
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
+  ASSERT_EQ(w.EnableTimer(30, 0), wdt::kOk);
+  device_.now += 10s;
+  diagnostics_.clear();
+  EXPECT_EQ(w.DisableTimer(), wdt::kNoCommunication);
+  w.AtExit();
+  EXPECT_EQ(diagnostics_,
+            "wdtDLL (/dev/watchdog0): the driver refuses to stop the watchdog (nowayout)\n"
+            "wdtDLL (/dev/watchdog0): the process ends with the watchdog armed: it resets the machine in 20 "
+            "seconds unless something feeds it\n");
+  diagnostics_.clear();
+  EXPECT_EQ(w.CloseSession(), wdt::kOk);
+  w.AtExit();  // closed: nothing more to say
+  EXPECT_EQ(diagnostics_,
+            "wdtDLL (/dev/watchdog0): the watchdog is left running (nowayout) and resets the machine in 20 "
+            "seconds unless something feeds it\n");
+  EXPECT_TRUE(device_.active);
 }
 
 TEST_F(KernelWatchdogTest, SecondInitializeInOneSessionIsRefused) {
@@ -409,11 +499,34 @@ TEST_F(KernelWatchdogTest, TimeoutOutsideTheDriversRangeIsBadParameter) {
   device_.max_timeout = 614;
   KernelWatchdog& w = Make();
   ASSERT_EQ(w.InitializeSession(), wdt::kOk);
-  EXPECT_EQ(w.EnableTimer(0, 0), wdt::kBadParameter);
+  EXPECT_EQ(w.EnableTimer(0, 0), wdt::kBadParameter);  // refused by the driver
   EXPECT_EQ(w.EnableTimer(615, 0), wdt::kBadParameter);
   EXPECT_FALSE(device_.active);
   EXPECT_EQ(w.EnableTimer(614, 0), wdt::kOk);
   EXPECT_TRUE(device_.active);
+}
+
+// Where sysfs gives the range, a timeout outside it never reaches the device.
+TEST_F(KernelWatchdogTest, TimeoutOutsideTheRangeThatSysfsGivesIsRefusedUntouched) {
+  sysfs_.SetAttribute("watchdog", "watchdog0", "min_timeout", "3");
+  sysfs_.SetAttribute("watchdog", "watchdog0", "max_timeout", "614");
+  KernelWatchdog& w = Make();
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
+  ASSERT_EQ(w.EnableTimer(30, 0), wdt::kOk);
+  device_.log.clear();
+  EXPECT_EQ(w.EnableTimer(615, 0), wdt::kBadParameter);
+  EXPECT_EQ(w.WriteTimerValue(2), wdt::kBadParameter);
+  EXPECT_TRUE(device_.log.empty());
+  EXPECT_EQ(diagnostics_,
+            "wdtDLL (/dev/watchdog0): a timeout of 615 seconds is outside the driver's range: it takes from 3 to "
+            "614 seconds\n"
+            "wdtDLL (/dev/watchdog0): a timeout of 2 seconds is outside the driver's range: it takes from 3 to "
+            "614 seconds\n");
+  ASSERT_EQ(w.CloseSession(), wdt::kOk);
+  sysfs_.SetAttribute("watchdog", "watchdog0", "max_timeout", "0");  // none: the core pings for it
+  KernelWatchdog& unbounded = Make();
+  ASSERT_EQ(unbounded.InitializeSession(), wdt::kOk);
+  EXPECT_EQ(unbounded.EnableTimer(1000, 0), wdt::kOk);
 }
 
 TEST_F(KernelWatchdogTest, EnableFailuresOtherThanRangeAreNoCommunication) {

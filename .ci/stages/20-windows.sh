@@ -6,12 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-# .ci/run exports need(); run alone, the stage brings its own.
-# shellcheck source=.ci/need.sh
-declare -F need >/dev/null || . .ci/need.sh
-
 started=$SECONDS
-need g++ cmake make libgtest-dev g++-mingw-w64-x86-64-posix wine wine64
+tools/deps windows
 echo "== packages ready after $((SECONDS - started)) s"
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
 
@@ -121,7 +117,6 @@ echo "== Windows stage passed in $((SECONDS - started)) s"
 # The zip that CPack makes of the cross build, and an install of the
 # import-library build, which ships no wdtDLL.dll: the driver brings its own.
 echo "== the Windows zip"
-need unzip
 version=$(sed -n 's/^project(wdt-exerciser VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 top=wdt-exerciser-$version-win64
 rm -f "$cross"/wdt-exerciser-*.zip

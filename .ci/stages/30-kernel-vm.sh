@@ -6,11 +6,8 @@
 # marker on the serial console.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-# .ci/run exports need(); run alone, the stage brings its own.
-# shellcheck source=.ci/need.sh
-declare -F need >/dev/null || . .ci/need.sh
 
-need qemu-system-x86 busybox-static cpio gzip binutils xz-utils
+tools/deps kernel-vm
 
 work=build/kernel-vm
 mkdir -p "$work"
@@ -20,7 +17,7 @@ started=$SECONDS
 # is installed.
 if command -v shellcheck >/dev/null; then
   echo "== shellcheck"
-  shellcheck -x .ci/stages/kernel-vm/init .ci/run .ci/need.sh .ci/stages/*.sh
+  shellcheck -x .ci/stages/kernel-vm/init .ci/run .ci/stages/*.sh tools/deps
 else
   echo "== shellcheck is not installed: the scripts go unchecked"
 fi
@@ -106,6 +103,8 @@ for binary in "$program_dir/wdt-exerciser" "$program_dir/wdt-check" "$program_di
   done
 done
 
+# The serial port's modem lines, read by a process that holds the port.
+gcc -static -O2 -Wall -Wextra -Werror -o "$root/opt/wdt/modem_lines" .ci/stages/kernel-vm/modem_lines.c
 cp .ci/stages/kernel-vm/expected "$root/etc/expected"
 cp .ci/stages/kernel-vm/countdown.awk "$root/etc/countdown.awk"
 cp .ci/stages/kernel-vm/init "$root/init"
@@ -119,7 +118,8 @@ boot() {
     -kernel "$kernel_dir/boot/vmlinuz-$kernel_version" -initrd "$work/initramfs.gz" \
     -append "console=ttyS0 panic=-1 quiet wdt_vm=$vm" </dev/null >"$work/$vm.log" 2>&1
 }
-boot pc -machine pc -device i6300esb &
+# pc: a second serial port (ttyS1) for the modem-line check.
+boot pc -machine pc -device i6300esb -serial mon:stdio -serial null &
 pc_pid=$!
 boot q35 -machine q35 &
 q35_pid=$!

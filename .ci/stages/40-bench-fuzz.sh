@@ -5,11 +5,8 @@
 # runs. About two and a half minutes.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-# .ci/run exports need(); run alone, the stage brings its own.
-# shellcheck source=.ci/need.sh
-declare -F need >/dev/null || . .ci/need.sh
 
-need clang libclang-rt-14-dev
+tools/deps bench-fuzz
 
 echo "-- fuzz: the three parsers, 20 s each (the fuzz preset)"
 # New inputs go to build/fuzz/corpus/<target>; the seeds in the tree stay as they are.

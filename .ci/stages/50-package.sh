@@ -8,12 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-# .ci/run exports need(); run alone, the stage brings its own.
-# shellcheck source=.ci/need.sh
-declare -F need >/dev/null || . .ci/need.sh
-
-# dpkg-dev: dpkg-shlibdeps, which computes the package's dependencies.
-need g++ cmake make dpkg-dev mandoc groff-base man-db lintian
+tools/deps package
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
