@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,18 +35,20 @@ Arguments Expected(const std::vector<std::string_view>& arguments, Refusal& refu
     refusal = {std::move(first), std::move(last)};
     return meant;
   };
+  // Each of these stands for what wdt-check does instead of a run; the first given wins.
+  const std::map<std::string_view, Arguments::Action> instead = {
+      {"--help", Arguments::Action::kHelp},
+      {"--version", Arguments::Action::kVersion},
+      {"--list", Arguments::Action::kList},
+  };
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string_view argument = arguments[i];
     const bool timeout = argument == "--timeout";
+    const auto action = instead.find(argument);
     if (argument == "--json") {
       meant.json = true;
-    } else if (argument == "--help" || argument == "--version" || argument == "--list") {
-      // The first of the three wins.
-      if (meant.action == Arguments::Action::kRun) {
-        meant.action = argument == "--help"      ? Arguments::Action::kHelp
-                       : argument == "--version" ? Arguments::Action::kVersion
-                                                 : Arguments::Action::kList;
-      }
+    } else if (action != instead.end()) {
+      if (meant.action == Arguments::Action::kRun) meant.action = action->second;
     } else if (!timeout && argument != "--tolerance") {
       return bad("unknown argument '" + wdt::Printable(argument) + "'", "");
     } else if (i + 1 == arguments.size()) {
