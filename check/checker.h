@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "status_codes.h"
 #include "watchdog_facts.h"
 
 namespace check {
@@ -23,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 inline constexpr std::uint32_t kDefaultTimeout = 30;
 inline constexpr std::uint32_t kMinTimeout = 5;
-inline constexpr std::uint32_t kMaxTimeout = 255;
+using wdt::kMaxTimeout;
 inline constexpr double kDefaultTolerancePct = 5;
 inline constexpr double kMaxTolerancePct = 50;
 

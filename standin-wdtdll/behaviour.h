@@ -21,12 +21,18 @@
 #include <string>
 #include <string_view>
 
+#include "status_codes.h"
+
 namespace sim {
+
+inline constexpr double kMinRate = 0.01;
+inline constexpr double kMaxRate = 100;
+inline constexpr std::uint32_t kMinGrant = 1;
 
 struct Behaviour {
   bool frozen = false;
   double rate = 1.0;
-  std::uint32_t grant = 255;
+  std::uint32_t grant = wdt::kMaxTimeout;
   bool ignore_reload = false;
   bool ignore_disarm = false;
   bool round_down = false;

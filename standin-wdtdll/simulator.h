@@ -23,8 +23,8 @@ using Clock = std::chrono::steady_clock;
 
 using wdt::kBadParameter;
 using wdt::kNoHandle;
+using wdt::kMaxTimeout;
 using wdt::kOk;
-inline constexpr std::uint32_t kMaxTimeout = 255;
 
 struct Settings {
   FaultList faults;
