@@ -76,16 +76,23 @@ void WriteOut(std::string_view text) { WriteAll(stdout, text); }
 
 void WriteErr(std::string_view text) { WriteAll(stderr, text); }
 
+// Every write above is done before it returns: nothing is kept.
+void FinishOutput() {}
+
 // The console's close and log-off events are not caught: on Windows a run
-// ends on them as it always has.
+// ends on them as it always has. There is no request to suspend.
 void CatchStopSignals(StopSignals which) {
   std::signal(SIGTERM, OnStopSignal);
-  if (which == StopSignals::kAlsoInterrupt) {
+  if (which != StopSignals::kHangUpAndTerminate) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGBREAK, OnStopSignal);
   }
 }
 
 bool StopRequested() { return g_stop_requested != 0; }
+
+std::string_view HeldSuspension() { return {}; }
+
+void SuspendIfRequested() {}
 
 }  // namespace platform
