@@ -1,6 +1,7 @@
 // wdt-check: an unattended verdict on a watchdog, through its driver's
 // library. TAP (or JSON) on standard output; exit status 0 pass, 1 a check
 // failed, 2 it could not run. Never reads standard input.
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -9,6 +10,16 @@
 #include "output.h"
 #include "platform.h"
 
+namespace {
+
+// Every road ends here: what the output could not take yet is waited for.
+int Finish(int status) {
+  platform::FinishOutput();
+  return status;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   platform::Prepare();
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -16,19 +27,20 @@ int main(int argc, char** argv) {
   switch (parsed.action) {
     case check::Arguments::Action::kBad:
       platform::WriteErr("wdt-check: " + parsed.error + "\n" + std::string(check::kUsage));
-      return 2;
+      return Finish(2);
     case check::Arguments::Action::kHelp:
       platform::WriteOut(check::kUsage);
-      return 0;
+      return Finish(0);
     case check::Arguments::Action::kVersion:
       platform::WriteOut("wdt-check " WDT_VERSION "\n");
-      return 0;
+      return Finish(0);
     case check::Arguments::Action::kRun:
       break;
   }
 
-  // A stop signal ends the run early, but only after the disarm and the close.
-  platform::CatchStopSignals(platform::StopSignals::kAlsoInterrupt);
+  // A stop signal ends the run early, but only after the disarm and the
+  // close; so does Ctrl+Z, whose suspension waits until then.
+  platform::CatchStopSignals(platform::StopSignals::kAlsoInterruptAndSuspend);
   const check::Seam seam{
       .now = check::Clock::now,
       .sleep =
@@ -36,7 +48,12 @@ int main(int argc, char** argv) {
             platform::SleepMs(static_cast<unsigned>(
                 std::chrono::ceil<std::chrono::milliseconds>(duration).count()));
           },
-      .stop_requested = platform::StopRequested,
+      .stop_requested =
+          []() -> std::string {
+            if (!platform::StopRequested()) return {};
+            const std::string_view suspension = platform::HeldSuspension();
+            return suspension.empty() ? "a signal" : std::string(suspension);
+          },
       .judged =
           [&](const check::Check& check, std::size_t number) {
             if (!parsed.json) platform::WriteOut(check::TapLine(check, number));
@@ -44,6 +61,7 @@ int main(int argc, char** argv) {
   };
   if (!parsed.json) platform::WriteOut(check::TapHeader());
   const check::Report report = check::RunChecks(parsed.settings, seam);
+  platform::SuspendIfRequested();
   platform::WriteOut(parsed.json ? check::Json(report, parsed.settings) : check::TapSummary(report));
-  return check::ExitStatus(report.verdict);
+  return Finish(check::ExitStatus(report.verdict));
 }

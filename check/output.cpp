@@ -72,7 +72,7 @@ std::string TapSummary(const Report& report) {
   return "# verdict: " + std::string(VerdictName(report.verdict)) + ": passed " +
          std::to_string(counts[0]) + ", failed " + std::to_string(counts[1]) + ", skipped " +
          std::to_string(counts[2]) + " in " + Duration(report.duration_s) + " s" +
-         (report.stopped ? ", stopped by a signal" : "") + "\n";
+         (report.stopped.empty() ? "" : ", " + report.stopped) + "\n";
 }
 
 std::string Json(const Report& report, const Settings& settings) {
@@ -86,7 +86,9 @@ std::string Json(const Report& report, const Settings& settings) {
     json += "}";
   }
   json += "\n], \"timeout\": " + std::to_string(settings.timeout) +
-          ", \"duration_s\": " + Duration(report.duration_s) + "}\n";
+          ", \"duration_s\": " + Duration(report.duration_s);
+  if (!report.stopped.empty()) json += ", \"ended_early\": " + JsonString(report.stopped);
+  json += "}\n";
   return json;
 }
 
