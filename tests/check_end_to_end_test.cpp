@@ -168,11 +168,12 @@ class CheckInterruptionTest : public testing::TestWithParam<Interruption> {};
 
 TEST_P(CheckInterruptionTest, DisarmsAtOnceAndCannotRun) {
   const Interruption how = GetParam();
+  using test_support::Input;
+  using test_support::Options;
   const std::vector<std::string> trace = {"WDT_SIM_TRACE=1"};
-  ChildProcess run({WDT_CHECK_PATH},
-                   how == Interruption::kOutputFull
-                       ? test_support::Options{.input = test_support::Input::kDevNull, .env = trace, .full_output = true}
-                       : test_support::Options{.input = test_support::Input::kTerminal, .env = trace, .job_control = true});
+  ChildProcess run({WDT_CHECK_PATH}, how == Interruption::kOutputFull
+                                         ? Options{.input = Input::kDevNull, .env = trace, .full_output = true}
+                                         : Options{.input = Input::kTerminal, .env = trace, .job_control = true});
   const auto has = [&](const char* text) { return run.Error().find(text) != std::string::npos; };
   ASSERT_TRUE(run.WaitUntil([&] { return has(printed::kTraceArm); })) << run.Describe();
   std::size_t resumed = 0;  // how far the trace was when continued
@@ -203,7 +204,8 @@ TEST_P(CheckInterruptionTest, DisarmsAtOnceAndCannotRun) {
     ASSERT_NE(stall, std::string::npos) << output;
     EXPECT_GE(std::stod(output.substr(stall + 14)), 2.95);
     // Disarmed at once: at most the read that saw the stall came first.
-    const std::string after = run.Error().substr(resumed, run.Error().find(printed::kTraceDisarm, resumed) - resumed);
+    const std::string& trace_now = run.Error();
+    const std::string after = trace_now.substr(resumed, trace_now.find(printed::kTraceDisarm, resumed) - resumed);
     EXPECT_LE(test_support::Count(after, "ReadTimerValue"), 1u) << after;
   }
 }
@@ -211,6 +213,6 @@ TEST_P(CheckInterruptionTest, DisarmsAtOnceAndCannotRun) {
 INSTANTIATE_TEST_SUITE_P(Interruptions, CheckInterruptionTest,
                          testing::Values(Interruption::kOutputStopped, Interruption::kOutputFull,
                                          Interruption::kSuspended, Interruption::kStalled),
-                         [](const auto& info) { return std::string(kInterruptionNames[static_cast<int>(info.param)]); });
+                         [](const auto& info) { return kInterruptionNames[static_cast<int>(info.param)]; });
 
 }  // namespace
