@@ -7,5 +7,8 @@ int main() {
   platform::Prepare();
   // A hang-up or a termination ends the run as q does: disarmed and closed.
   platform::CatchStopSignals(platform::StopSignals::kHangUpAndTerminate);
-  return exerciser::RunExercise();
+  const int status = exerciser::RunExercise();
+  // What the output could not take yet is waited for, but not after a stop.
+  platform::FinishOutput();
+  return status;
 }
