@@ -14,7 +14,6 @@ namespace {
 
 constexpr std::int32_t kSeconds = 0;  // min_sec: the timeout counts seconds
 constexpr std::uint32_t kMarginUnits = 2;
-constexpr const char* kStopped = "stopped by a signal";
 constexpr const char* kNotArmed = "the watchdog was not armed with a value read back";
 
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
@@ -69,7 +68,12 @@ class Run {
   };
 
   void Judge(Check check);
+  // A stop asked for, or a stall seen: the checks still to come are skipped.
   bool Stop();
+  Check Stopped(std::string_view name) const { return Skipped(name, report_.stopped); }
+  // Every look at the clock; while the watchdog may be armed, one that comes
+  // more than kSlack after the last is a stall.
+  Clock::time_point Now();
   Reading Read();
   // The margin from now on: the value read back at `at`, at one second per
   // unit, less a unit for a driver that rounds up.
@@ -91,6 +95,9 @@ class Run {
   const Clock::time_point started_;
   Report report_;
   bool known_ = false;          // armed, and a value read back: the margin is known
+  bool watched_ = false;        // from the arm to the disarm: gaps are stalls
+  Clock::time_point last_look_{};
+  Clock::duration stall_{};     // the first stall seen, zero if none
   Clock::time_point expiry_{};  // the earliest that the armed watchdog may run out
   double fast_ = 1;             // seconds per unit of a counter that counts faster
 };
@@ -101,15 +108,27 @@ void Run::Judge(Check check) {
 }
 
 bool Run::Stop() {
-  if (!report_.stopped && seam_.stop_requested()) report_.stopped = true;
-  return report_.stopped;
+  if (!report_.stopped.empty()) return true;
+  if (stall_ != Clock::duration::zero()) {
+    report_.stopped = "stalled for " + Fixed(Seconds(stall_), 1) + " s";
+  } else if (const std::string why = seam_.stop_requested(); !why.empty()) {
+    report_.stopped = "stopped by " + why;
+  }
+  return !report_.stopped.empty();
+}
+
+Clock::time_point Run::Now() {
+  const Clock::time_point now = seam_.now();
+  if (watched_ && stall_ == Clock::duration::zero() && now - last_look_ > kSlack) stall_ = now - last_look_;
+  last_look_ = now;
+  return now;
 }
 
 Run::Reading Run::Read() {
-  const Clock::time_point before = seam_.now();
+  const Clock::time_point before = Now();
   std::uint32_t value = 0;
   const StatusCode status = ReadTimerValue(&value);
-  return {status, value, before + (seam_.now() - before) / 2};
+  return {status, value, before + (Now() - before) / 2};
 }
 
 Report Run::Go() {
@@ -130,7 +149,7 @@ Report Run::Go() {
   }
   const bool failed = std::any_of(report_.checks.begin(), report_.checks.end(),
                                   [](const Check& c) { return c.result == Result::kFail; });
-  report_.verdict = !opened || (!failed && report_.stopped) ? Verdict::kCannotRun
+  report_.verdict = !opened || (!failed && !report_.stopped.empty()) ? Verdict::kCannotRun
                     : failed                                 ? Verdict::kFail
                                                              : Verdict::kPass;
   report_.duration_s = Seconds(seam_.now() - started_);
@@ -138,7 +157,7 @@ Report Run::Go() {
 }
 
 Check Run::Open() {
-  if (Stop()) return Skipped("open", kStopped);
+  if (Stop()) return Stopped("open");
   if (const StatusCode status = InitializeSession(); status != 0) {
     return CallFailed("open", "InitializeSession()", status);
   }
@@ -146,11 +165,14 @@ Check Run::Open() {
 }
 
 Check Run::Arm() {
-  if (Stop()) return Skipped("arm", kStopped);
+  if (Stop()) return Stopped("arm");
+  Now();
+  watched_ = true;
   if (const StatusCode status = EnableTimer(settings_.timeout, kSeconds); status != 0) {
     return CallFailed("arm", "EnableTimer(" + Timeout() + ", 0)", status);
   }
   const Reading read = Read();
+  if (Stop()) return Stopped("arm");
   if (read.status != 0) return CallFailed("arm", "ReadTimerValue()", read.status);
   known_ = true;
   Loaded(read);
@@ -160,9 +182,10 @@ Check Run::Arm() {
 }
 
 Check Run::Countdown() {
-  if (Stop()) return Skipped("countdown", kStopped);
+  if (Stop()) return Stopped("countdown");
   if (!known_) return Skipped("countdown", kNotArmed);
   Reading last = Read();
+  if (Stop()) return Stopped("countdown");
   if (last.status != 0) return CallFailed("countdown", "ReadTimerValue()", last.status);
   const Reading first = last;
   const Clock::time_point end = first.at + kCountdownWindow;
@@ -172,8 +195,8 @@ Check Run::Countdown() {
   std::optional<std::uint32_t> rose_from;
   bool cut = false;  // the margin ended the watch before the window did
   for (;;) {
-    if (Stop()) return Skipped("countdown", kStopped);
-    const Clock::time_point now = seam_.now();
+    const Clock::time_point now = Now();
+    if (Stop()) return Stopped("countdown");
     if (now >= end) break;
     if (now >= SafeUntil() || (fast_expiry != Clock::time_point::max() &&
                                now >= fast_expiry - kMargin - kSlack)) {
@@ -182,6 +205,7 @@ Check Run::Countdown() {
     }
     seam_.sleep(kCountdownPoll);
     const Reading read = Read();
+    if (Stop()) return Stopped("countdown");
     if (read.status != 0) return CallFailed("countdown", "ReadTimerValue()", read.status);
     if (read.value != last.value) {
       // Somewhere between the two reads: halfway.
@@ -232,7 +256,7 @@ Check Run::Countdown() {
 }
 
 Check Run::Reload() {
-  if (Stop()) return Skipped("reload", kStopped);
+  if (Stop()) return Stopped("reload");
   if (!known_) return Skipped("reload", kNotArmed);
   std::string detail;
   std::vector<Figure> figures;
@@ -249,6 +273,7 @@ Check Run::Reload() {
       return CallFailed("reload", "WriteTimerValue(" + Whole(value) + ")", status);
     }
     const Reading read = Read();
+    if (Stop()) return Stopped("reload");
     if (read.status != 0) return CallFailed("reload", "ReadTimerValue()", read.status);
     Loaded(read);
     pass = pass && JustLoaded(read.value, value);
@@ -260,6 +285,7 @@ Check Run::Reload() {
 }
 
 Check Run::Disarm() {
+  watched_ = false;
   if (const StatusCode status = DisableTimer(); status != 0) {
     if (settings_.device && settings_.device->nowayout.value_or(false)) {
       // The driver cannot stop it: the report says when it resets the machine.
@@ -268,14 +294,12 @@ Check Run::Disarm() {
     return CallFailed("disarm", "DisableTimer()", status);
   }
   known_ = false;
-  if (Stop()) return Skipped("disarm", std::string("DisableTimer() returned 0; not watched: ") + kStopped);
+  if (Stop()) return Skipped("disarm", "DisableTimer() returned 0; not watched: " + report_.stopped);
   const Reading first = Read();
   if (first.status != 0) return CallFailed("disarm", "ReadTimerValue()", first.status);
   Reading last = first;
   while (last.at - first.at < kStillFor) {
-    if (Stop()) {
-      return Skipped("disarm", std::string("DisableTimer() returned 0; watch cut short: ") + kStopped);
-    }
+    if (Stop()) return Skipped("disarm", "DisableTimer() returned 0; watch cut short: " + report_.stopped);
     seam_.sleep(kStillPoll);
     last = Read();
     if (last.status != 0) return CallFailed("disarm", "ReadTimerValue()", last.status);

@@ -32,8 +32,16 @@ inline constexpr double kMaxTolerancePct = 50;
 // checker knows of it: its value read back at the last arm or reload, at
 // one second per unit, less a unit for rounding; faster if it counts faster.
 inline constexpr Clock::duration kMargin = 2s;
-// What a step may take between two looks at the margin.
-inline constexpr Clock::duration kSlack = 250ms;
+// What a step may take between two looks at the clock while the watchdog may
+// be armed; the margin is kept with this much to spare, so between two looks
+// that keep to it the watchdog never comes within the margin. A longer gap is
+// a stall (stopped with SIGSTOP, starved of processor time): nothing was
+// reloaded in it and what was measured across it is void, so the checker
+// disarms at once and the run cannot be judged. Generous, so that a loaded
+// machine does not stall it (the tests under ThreadSanitizer, several at
+// once on two cores, keep each gap well under it); the price is less room
+// for the countdown at the shortest timeouts.
+inline constexpr Clock::duration kSlack = 500ms;
 // How long the countdown is watched at most, and how often it is read.
 inline constexpr Clock::duration kCountdownWindow = 5s;
 inline constexpr Clock::duration kCountdownPoll = 5ms;
@@ -75,7 +83,9 @@ enum class Verdict { kPass, kFail, kCannotRun };
 struct Report {
   Verdict verdict = Verdict::kCannotRun;
   std::vector<Check> checks;  // all six, in order
-  bool stopped = false;       // a stop signal ended the run early
+  // What ended the run early, empty if nothing did: "stopped by a signal",
+  // "stopped by SIGTSTP", "stalled for 3.2 s".
+  std::string stopped;
   double duration_s = 0;
   // Set where the run ends with the watchdog still running (a driver loaded
   // with nowayout): seconds until it resets the machine, by the last read.
@@ -89,7 +99,8 @@ std::string LeftRunning(const Report& report);
 struct Seam {
   std::function<Clock::time_point()> now;
   std::function<void(Clock::duration)> sleep;
-  std::function<bool()> stop_requested;
+  // What asked the run to stop ("a signal", "SIGTSTP"), empty while nothing did.
+  std::function<std::string()> stop_requested;
   // Each check as soon as it is judged, with its number from 1.
   std::function<void(const Check&, std::size_t number)> judged;
 };

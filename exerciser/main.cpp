@@ -8,5 +8,8 @@ int main() {
   platform::Prepare();
   // A hang-up or a termination ends the run as q does: disarmed and closed.
   platform::CatchStopSignals(platform::StopSignals::kHangUpAndTerminate);
-  return exerciser::RunExercise(wdt::LinkedOperations());
+  const int status = exerciser::RunExercise(wdt::LinkedOperations());
+  // What the output could not take yet is waited for, but not after a stop.
+  platform::FinishOutput();
+  return status;
 }

@@ -32,8 +32,8 @@ enum class ConsoleEventAction {
 constexpr ConsoleEventAction ActionFor(unsigned long event, StopSignals which) {
   switch (event) {
     case kCtrlCEvent:
-      return which == StopSignals::kAlsoInterrupt ? ConsoleEventAction::kStop
-                                                  : ConsoleEventAction::kEndInterrupted;
+      return which != StopSignals::kHangUpAndTerminate ? ConsoleEventAction::kStop
+                                                       : ConsoleEventAction::kEndInterrupted;
     case kCtrlBreakEvent:
       return ConsoleEventAction::kStop;
     case kCloseEvent:

@@ -212,8 +212,11 @@ void WriteOut(std::string_view text) { WriteAll(stdout, text); }
 
 void WriteErr(std::string_view text) { WriteAll(stderr, text); }
 
+// Every write above is done before it returns: nothing is kept.
+void FinishOutput() {}
+
 // On Windows the stops come from the console (console_events.h); SIGTERM
-// only from the process itself.
+// only from the process itself. There is no request to suspend.
 void CatchStopSignals(StopSignals which) {
   g_which = which;
   std::signal(SIGTERM, OnStopSignal);
@@ -223,5 +226,9 @@ void CatchStopSignals(StopSignals which) {
 bool StopRequested() { return g_stop_requested; }
 
 std::optional<std::pair<unsigned, unsigned>> CharacterDevice(const char*) { return std::nullopt; }
+
+std::string_view HeldSuspension() { return {}; }
+
+void SuspendIfRequested() {}
 
 }  // namespace platform

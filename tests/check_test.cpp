@@ -1,6 +1,6 @@
 // wdt-check's checks against the scripted fake library with a counter on a
 // fake clock: edges and rate, the 2-second margin, the cleanup after every
-// failure and after a stop; its output and its command line.
+// failure, after a stop and after a stall; its output and its command line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -61,7 +61,7 @@ class CheckTest : public testing::Test {
   }
 
   fake::FakeClock clock_;
-  bool stop_ = false;
+  std::string stop_;  // what asked the run to stop, empty while nothing did
 };
 
 class HonestTest : public CheckTest, public testing::WithParamInterface<bool> {};
@@ -174,20 +174,45 @@ TEST_F(CheckTest, ASessionThatDoesNotOpenCannotRunAndCallsNothingElse) {
   EXPECT_EQ(report.checks[5].result, Result::kSkip);
 }
 
-TEST_F(CheckTest, AStopMidCountdownSkipsTheRestButDisarmsAndCloses) {
+// At a time of the run, a stop signal comes (no stall) or the clock jumps.
+struct Halt {
+  const char* name;
+  std::chrono::seconds at;
+  check::Clock::duration stall;
+  const char* why;  // what ended the run early; empty: nothing did, it passes
+};
+
+class HaltTest : public CheckTest, public testing::WithParamInterface<Halt> {};
+
+TEST_P(HaltTest, WhileArmedSkipsTheRestAndDisarmsAtOnce) {
+  const Halt& halt = GetParam();
   UseCounter({});
-  clock_.after_sleep = [this] { stop_ = stop_ || clock_.Elapsed() >= std::chrono::seconds(2); };
+  clock_.after_sleep = [&, halted = false]() mutable {
+    if (halted || clock_.Elapsed() < halt.at) return;
+    halted = true;
+    if (halt.stall == check::Clock::duration::zero()) stop_ = "a signal";
+    clock_.Sleep(halt.stall);
+  };
   const check::Report report = Run();
-  EXPECT_TRUE(report.stopped);
-  EXPECT_EQ(report.verdict, Verdict::kCannotRun) << Tap(report);
-  EXPECT_EQ(report.checks[2].result, Result::kSkip);
-  EXPECT_EQ(report.checks[3].result, Result::kSkip);
-  EXPECT_EQ(report.checks[4].detail, "DisableTimer() returned 0; not watched: stopped by a signal");
+  EXPECT_FALSE(fake::CounterArmed());
+  EXPECT_GE(fake::LeastSecondsLeft(), 2.0);
+  EXPECT_EQ(report.stopped, halt.why);
+  EXPECT_EQ(report.verdict, *halt.why ? Verdict::kCannotRun : Verdict::kPass) << Tap(report);
+  if (*halt.why == '\0') return;
+  EXPECT_EQ(report.checks[2].detail, halt.why);
+  EXPECT_EQ(report.checks[4].detail, "DisableTimer() returned 0; not watched: " + std::string(halt.why));
   EXPECT_EQ(Calls(), (std::vector<std::string>{"InitializeSession()", "EnableTimer(30, 0)",
                                                "DisableTimer()", "CloseSession()"}));
-  EXPECT_LT(clock_.Elapsed(), std::chrono::milliseconds(2100));
-  EXPECT_FALSE(fake::CounterArmed());
+  EXPECT_LT(clock_.Elapsed(), halt.at + halt.stall + std::chrono::milliseconds(100));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Halts, HaltTest,
+    testing::Values(Halt{"StopSignal", std::chrono::seconds(2), {}, "stopped by a signal"},
+                    Halt{"Stall", std::chrono::seconds(2), std::chrono::seconds(3), "stalled for 3.0 s"},
+                    Halt{"GapWithinTheSlack", std::chrono::seconds(2), check::kSlack - std::chrono::milliseconds(10), ""},
+                    Halt{"StallOnceDisarmed", std::chrono::seconds(6), std::chrono::seconds(3), ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CheckTest, ADisarmThatANowayoutDriverRefusesSaysWhenTheMachineResets) {
   UseCounter({});
@@ -254,9 +279,10 @@ TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {
   const check::Check reload{"reload", Result::kFail, "read \"25\" #\\", {{"read", "25"}}};
   EXPECT_EQ(check::TapLine(reload, 4), "not ok 4 - reload: read \"25\" \\#\\\\\n");
   EXPECT_EQ(check::TapLine({"disarm", Result::kSkip, "why", {}}, 5), "ok 5 - disarm # SKIP why\n");
-  const std::string json = check::Json({Verdict::kFail, {reload}, false, 1.5}, {});
+  const std::string json = check::Json({Verdict::kFail, {reload}, "stopped by SIGTSTP", 1.5}, {});
   EXPECT_EQ(json, "{\"verdict\": \"fail\", \"checks\": [\n  {\"name\": \"reload\", \"result\": \"fail\", "
-                  "\"detail\": \"read \\\"25\\\" #\\\\\", \"read\": 25}\n], \"timeout\": 30, \"duration_s\": 1.500}\n");
+                  "\"detail\": \"read \\\"25\\\" #\\\\\", \"read\": 25}\n], \"timeout\": 30, \"duration_s\": 1.500, "
+                  "\"ended_early\": \"stopped by SIGTSTP\"}\n");
 }
 
 TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {
