@@ -1,7 +1,7 @@
 // wdt-check's checks of a watchdog through the six library operations: open,
-// arm, countdown, reload, disarm, close. The clock, the sleep and the stop
-// flag come in through a seam, so tests run the checks on a clock of their
-// own.
+// arm, countdown, reload, disarm, close. The operations, the clock, the sleep
+// and the stop flag come in through a seam, so tests run the checks on the
+// simulated watchdog and a clock of their own.
 #pragma once
 
 #include <array>
@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "operations.h"
 #include "status_codes.h"
 #include "watchdog_facts.h"
 
@@ -52,8 +53,8 @@ inline constexpr Clock::duration kStillPoll = 20ms;
 // far from where the countdown left the counter.
 std::uint32_t ReloadValue(std::uint32_t timeout);
 
-inline constexpr std::array<std::string_view, 6> kCheckNames = {"open",   "arm",    "countdown",
-                                                                "reload", "disarm", "close"};
+// The checks' names, in the order in which they run.
+std::vector<std::string_view> CheckNames();
 
 struct Settings {
   std::uint32_t timeout = kDefaultTimeout;   // seconds, kMinTimeout..kMaxTimeout
@@ -97,6 +98,7 @@ struct Report {
 std::string LeftRunning(const Report& report);
 
 struct Seam {
+  wdt::Operations wdt;
   std::function<Clock::time_point()> now;
   std::function<void(Clock::duration)> sleep;
   // What asked the run to stop ("a signal", "SIGTSTP"), empty while nothing did.
@@ -123,5 +125,19 @@ struct Edge {
 // values; needs two edges at least. A counter that rises gives a negative
 // figure.
 std::optional<double> SecondsPerUnit(const std::vector<Edge>& edges);
+
+// What the countdown's watch saw: the value at its first read and at its
+// last, the time between them, the changes (seconds from the first read),
+// and whether the margin ended the watch before its window did.
+struct Watch {
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  double observed_s = 0;
+  std::vector<Edge> edges{};
+  bool cut = false;
+};
+
+// The countdown check's verdict on what was watched: judged without a clock.
+Check JudgeCountdown(const Watch& watch, const Settings& settings);
 
 }  // namespace check

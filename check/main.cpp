@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
   // close; so does Ctrl+Z, whose suspension waits until then.
   platform::CatchStopSignals(platform::StopSignals::kAlsoInterruptAndSuspend);
   const check::Seam seam{
+      .wdt = wdt::LinkedOperations(),
       .now = check::Clock::now,
       .sleep =
           [](check::Clock::duration duration) {
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
             if (!parsed.json) platform::WriteOut(check::TapLine(check, number));
           },
   };
-  if (!parsed.json) platform::WriteOut(check::TapHeader());
+  if (!parsed.json) platform::WriteOut(check::TapHeader(check::CheckNames().size()));
   const check::Report report = check::RunChecks(parsed.settings, seam);
   platform::SuspendIfRequested();
   platform::WriteOut(parsed.json ? check::Json(report, parsed.settings) : check::TapSummary(report));

@@ -9,8 +9,8 @@
 
 namespace check {
 
-// "TAP version 14" and the plan.
-std::string TapHeader();
+// "TAP version 14" and the plan: 1..planned.
+std::string TapHeader(std::size_t planned);
 // "ok 3 - countdown: 1.002 s per unit over 4 edges (tolerance 5 %)",
 // "not ok 4 - reload: wrote 20, read 25; ...", "ok 3 - countdown # SKIP why".
 std::string TapLine(const Check& check, std::size_t number);

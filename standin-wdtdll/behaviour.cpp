@@ -30,7 +30,7 @@ std::string ParseEntry(std::string_view entry, Behaviour& behaviour) {
     *set = true;
     return {};
   }
-  if (name != "rate" && name != "grant" && name != "round") {
+  if (name != "rate" && name != "grant" && name != "round" && name != "step") {
     return "unknown behaviour '" + wdt::Printable(name) + "'";
   }
   if (!has_value) return "'" + wdt::Printable(name) + "' needs '=' and a value";
@@ -44,6 +44,12 @@ std::string ParseEntry(std::string_view entry, Behaviour& behaviour) {
     const auto grant = wdt::WholeNumber(value, kMinGrant, wdt::kMaxTimeout);
     if (!grant) return "grant is not a whole number " + wdt::FromTo(kMinGrant, wdt::kMaxTimeout);
     behaviour.grant = *grant;
+  } else if (name == "step") {
+    const auto step = wdt::DecimalNumber(value, 2, 3);
+    if (!step || *step < kMinStep || *step > kMaxStep) {
+      return "step is not a decimal number " + wdt::FromTo(kMinStep, kMaxStep);
+    }
+    behaviour.step = *step;
   } else {
     if (value != "up" && value != "down") return "round is neither 'up' nor 'down'";
     behaviour.round_down = value == "down";
