@@ -6,17 +6,20 @@
 #include <vector>
 
 #include "checker.h"
+#include "parse.h"
 
 namespace check {
 
-inline constexpr std::string_view kUsage =
+inline const std::string kUsage =
     "Usage: wdt-check [--timeout N] [--tolerance PCT] [--json]\n"
     "       wdt-check --list [--json]\n"
     "       wdt-check --help | --version\n"
     "Checks a watchdog through wdtDLL: open, arm, countdown, reload, disarm, close.\n"
-    "  --timeout N      arm for N seconds, 5 to 255 (default 30)\n"
+    "  --timeout N      arm for N seconds, " + wdt::LimitText(kMinTimeout) + " to " + wdt::LimitText(kMaxTimeout) +
+    " (default " + wdt::LimitText(kDefaultTimeout) + ")\n"
     "  --tolerance PCT  how far the countdown may be from one second per unit, in\n"
-    "                   percent: above 0, at most 50 (default 5)\n"
+    "                   percent: above 0, at most " + wdt::LimitText(kMaxTolerancePct) +
+    " (default " + wdt::LimitText(kDefaultTolerancePct) + ")\n"
     "  --json           print one JSON document instead of TAP\n"
     "  --list           list every watchdog that sysfs knows of, opening none\n"
     "  --help           print this text\n"

@@ -7,14 +7,12 @@
 #include <utility>
 
 #include "status_messages.h"
-#include "wdtDLL.h"
 
 namespace check {
 namespace {
 
 constexpr std::int32_t kSeconds = 0;  // min_sec: the timeout counts seconds
 constexpr std::uint32_t kMarginUnits = 2;
-constexpr const char* kStopped = "stopped by a signal";
 constexpr const char* kNotArmed = "the watchdog was not armed with a value read back";
 
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
@@ -58,8 +56,16 @@ Check CallFailed(std::string_view name, const std::string& call, StatusCode stat
 class Run {
  public:
   Run(const Settings& settings, const Seam& seam)
-      : settings_(settings), seam_(seam), started_(seam.now()) {}
+      : settings_(settings), seam_(seam), wdt_(seam.wdt), started_(seam.now()) {}
   Report Go();
+
+  // The checks, each judged as it ends.
+  Check Open();
+  Check Arm();
+  Check Countdown();
+  Check Reload();
+  Check Disarm();
+  Check Close();
 
  private:
   struct Reading {
@@ -69,7 +75,12 @@ class Run {
   };
 
   void Judge(Check check);
+  // A stop asked for, or a stall seen: the checks still to come are skipped.
   bool Stop();
+  Check Stopped(std::string_view name) const { return Skipped(name, report_.stopped); }
+  // Every look at the clock; while the watchdog may be armed, one that comes
+  // more than kSlack after the last is a stall.
+  Clock::time_point Now();
   Reading Read();
   // The margin from now on: the value read back at `at`, at one second per
   // unit, less a unit for a driver that rounds up.
@@ -78,19 +89,20 @@ class Run {
   }
   Clock::time_point SafeUntil() const { return expiry_ - kMargin - kSlack; }
   std::string Timeout() const { return Whole(settings_.timeout); }
-
-  Check Open();
-  Check Arm();
-  Check Countdown();
-  Check Reload();
-  Check Disarm();
-  Check Close();
+  // Reads the countdown into *watch; a check only when the watch itself
+  // ended in a failed call or a stop.
+  std::optional<Check> WatchCountdown(Watch* watch);
 
   const Settings& settings_;
   const Seam& seam_;
+  const wdt::Operations& wdt_;
   const Clock::time_point started_;
   Report report_;
+  bool opened_ = false;
   bool known_ = false;          // armed, and a value read back: the margin is known
+  bool watched_ = false;        // from the arm to the disarm: gaps are stalls
+  Clock::time_point last_look_{};
+  Clock::duration stall_{};     // the first stall seen, zero if none
   Clock::time_point expiry_{};  // the earliest that the armed watchdog may run out
   double fast_ = 1;             // seconds per unit of a counter that counts faster
 };
@@ -101,36 +113,49 @@ void Run::Judge(Check check) {
 }
 
 bool Run::Stop() {
-  if (!report_.stopped && seam_.stop_requested()) report_.stopped = true;
-  return report_.stopped;
+  if (!report_.stopped.empty()) return true;
+  if (stall_ != Clock::duration::zero()) {
+    report_.stopped = "stalled for " + Fixed(Seconds(stall_), 1) + " s";
+  } else if (const std::string why = seam_.stop_requested(); !why.empty()) {
+    report_.stopped = "stopped by " + why;
+  }
+  return !report_.stopped.empty();
+}
+
+Clock::time_point Run::Now() {
+  const Clock::time_point now = seam_.now();
+  if (watched_ && stall_ == Clock::duration::zero() && now - last_look_ > kSlack) stall_ = now - last_look_;
+  last_look_ = now;
+  return now;
 }
 
 Run::Reading Run::Read() {
-  const Clock::time_point before = seam_.now();
+  const Clock::time_point before = Now();
   std::uint32_t value = 0;
-  const StatusCode status = ReadTimerValue(&value);
-  return {status, value, before + (seam_.now() - before) / 2};
+  const StatusCode status = wdt_.read_timer_value(&value);
+  return {status, value, before + (Now() - before) / 2};
 }
 
+// The checks in the order in which they run. Once the session is open, each
+// runs whatever came before it; the last two are also the cleanup, and run
+// on every road.
+struct CheckStep {
+  std::string_view name;
+  Check (Run::*run)();
+};
+constexpr CheckStep kChecks[] = {
+    {"open", &Run::Open},     {"arm", &Run::Arm},       {"countdown", &Run::Countdown},
+    {"reload", &Run::Reload}, {"disarm", &Run::Disarm}, {"close", &Run::Close},
+};
+
 Report Run::Go() {
-  const Check open = Open();
-  const bool opened = open.result == Result::kPass;
-  Judge(open);
-  if (!opened) {
-    for (std::size_t i = 1; i < kCheckNames.size(); ++i) {
-      Judge(Skipped(kCheckNames[i], "the session did not open"));
-    }
-  } else {
-    Judge(Arm());
-    Judge(Countdown());
-    Judge(Reload());
-    // The last two are also the cleanup: they run on every road.
-    Judge(Disarm());
-    Judge(Close());
+  for (const CheckStep& step : kChecks) {
+    Judge(step.run == &Run::Open || opened_ ? (this->*step.run)()
+                                            : Skipped(step.name, "the session did not open"));
   }
   const bool failed = std::any_of(report_.checks.begin(), report_.checks.end(),
                                   [](const Check& c) { return c.result == Result::kFail; });
-  report_.verdict = !opened || (!failed && report_.stopped) ? Verdict::kCannotRun
+  report_.verdict = !opened_ || (!failed && !report_.stopped.empty()) ? Verdict::kCannotRun
                     : failed                                 ? Verdict::kFail
                                                              : Verdict::kPass;
   report_.duration_s = Seconds(seam_.now() - started_);
@@ -138,19 +163,23 @@ Report Run::Go() {
 }
 
 Check Run::Open() {
-  if (Stop()) return Skipped("open", kStopped);
-  if (const StatusCode status = InitializeSession(); status != 0) {
+  if (Stop()) return Stopped("open");
+  if (const StatusCode status = wdt_.initialize_session(); status != 0) {
     return CallFailed("open", "InitializeSession()", status);
   }
+  opened_ = true;
   return Judged("open", true, "InitializeSession() returned 0");
 }
 
 Check Run::Arm() {
-  if (Stop()) return Skipped("arm", kStopped);
-  if (const StatusCode status = EnableTimer(settings_.timeout, kSeconds); status != 0) {
+  if (Stop()) return Stopped("arm");
+  Now();
+  watched_ = true;
+  if (const StatusCode status = wdt_.enable_timer(settings_.timeout, kSeconds); status != 0) {
     return CallFailed("arm", "EnableTimer(" + Timeout() + ", 0)", status);
   }
   const Reading read = Read();
+  if (Stop()) return Stopped("arm");
   if (read.status != 0) return CallFailed("arm", "ReadTimerValue()", read.status);
   known_ = true;
   Loaded(read);
@@ -160,34 +189,38 @@ Check Run::Arm() {
 }
 
 Check Run::Countdown() {
-  if (Stop()) return Skipped("countdown", kStopped);
+  if (Stop()) return Stopped("countdown");
   if (!known_) return Skipped("countdown", kNotArmed);
+  Watch watch;
+  if (std::optional<Check> ended = WatchCountdown(&watch)) return *std::move(ended);
+  return JudgeCountdown(watch, settings_);
+}
+
+std::optional<Check> Run::WatchCountdown(Watch* watch) {
   Reading last = Read();
+  if (Stop()) return Stopped("countdown");
   if (last.status != 0) return CallFailed("countdown", "ReadTimerValue()", last.status);
   const Reading first = last;
   const Clock::time_point end = first.at + kCountdownWindow;
   // A counter faster than one unit a second runs out sooner than its value says.
   Clock::time_point fast_expiry = Clock::time_point::max();
-  std::vector<Edge> edges;
-  std::optional<std::uint32_t> rose_from;
-  bool cut = false;  // the margin ended the watch before the window did
   for (;;) {
-    if (Stop()) return Skipped("countdown", kStopped);
-    const Clock::time_point now = seam_.now();
+    const Clock::time_point now = Now();
+    if (Stop()) return Stopped("countdown");
     if (now >= end) break;
     if (now >= SafeUntil() || (fast_expiry != Clock::time_point::max() &&
                                now >= fast_expiry - kMargin - kSlack)) {
-      cut = true;
+      watch->cut = true;
       break;
     }
     seam_.sleep(kCountdownPoll);
     const Reading read = Read();
+    if (Stop()) return Stopped("countdown");
     if (read.status != 0) return CallFailed("countdown", "ReadTimerValue()", read.status);
     if (read.value != last.value) {
       // Somewhere between the two reads: halfway.
-      edges.push_back({Seconds(last.at - first.at + (read.at - last.at) / 2), read.value});
-      if (read.value > last.value && !rose_from) rose_from = last.value;
-      if (const auto spu = SecondsPerUnit(edges); spu && *spu > 0 && *spu < 1 && read.value > 0) {
+      watch->edges.push_back({Seconds(last.at - first.at + (read.at - last.at) / 2), read.value});
+      if (const auto spu = SecondsPerUnit(watch->edges); spu && *spu > 0 && *spu < 1 && read.value > 0) {
         fast_ = *spu;
         fast_expiry = read.at + std::chrono::duration_cast<Clock::duration>(
                                     std::chrono::duration<double>((read.value - 1) * fast_));
@@ -195,44 +228,18 @@ Check Run::Countdown() {
     }
     last = read;
     if (last.value <= kMarginUnits + 1) {
-      cut = true;
+      watch->cut = true;
       break;
     }
   }
-
-  const double observed = Seconds(last.at - first.at);
-  const auto spu = SecondsPerUnit(edges);
-  std::vector<Figure> figures = {{"edges", std::to_string(edges.size())},
-                                 {"observed_s", Fixed(observed, 3)},
-                                 {"from", Whole(first.value)},
-                                 {"to", Whole(last.value)},
-                                 {"tolerance_pct", Short(settings_.tolerance_pct)}};
-  if (spu) figures.insert(figures.begin(), {"seconds_per_unit", Fixed(*spu, 6)});
-  const std::string edge_count = std::to_string(edges.size()) + (edges.size() == 1 ? " edge" : " edges");
-  if (rose_from) {
-    return Judged("countdown", false,
-                  "rose from " + Whole(*rose_from) + " while armed, in " + Fixed(observed, 1) + " s",
-                  figures);
-  }
-  if (!spu && edges.empty() && observed >= Seconds(kStillFor)) {
-    return Judged("countdown", false,
-                  "stayed at " + Whole(first.value) + " for " + Fixed(observed, 1) + " s", figures);
-  }
-  if (!spu && cut) {
-    return Skipped("countdown", edge_count + " in " + Fixed(observed, 1) + " s before the " +
-                                    Short(Seconds(kMargin)) +
-                                    " s margin: too short to measure; a longer --timeout gives room");
-  }
-  if (!spu) return Judged("countdown", false, edge_count + " in " + Fixed(observed, 1) + " s", figures);
-  const bool within = std::abs(*spu - 1) * 100 <= settings_.tolerance_pct;
-  return Judged("countdown", within,
-                Fixed(*spu, 3) + " s per unit over " + edge_count + " (tolerance " +
-                    Short(settings_.tolerance_pct) + " %)",
-                figures);
+  watch->first = first.value;
+  watch->last = last.value;
+  watch->observed_s = Seconds(last.at - first.at);
+  return std::nullopt;
 }
 
 Check Run::Reload() {
-  if (Stop()) return Skipped("reload", kStopped);
+  if (Stop()) return Stopped("reload");
   if (!known_) return Skipped("reload", kNotArmed);
   std::string detail;
   std::vector<Figure> figures;
@@ -245,10 +252,11 @@ Check Run::Reload() {
   }
   for (const auto& [value, wrote, read_name] :
        {std::tuple{other, "wrote", "read"}, std::tuple{settings_.timeout, "wrote_timeout", "read_timeout"}}) {
-    if (const StatusCode status = WriteTimerValue(value); status != 0) {
+    if (const StatusCode status = wdt_.write_timer_value(value); status != 0) {
       return CallFailed("reload", "WriteTimerValue(" + Whole(value) + ")", status);
     }
     const Reading read = Read();
+    if (Stop()) return Stopped("reload");
     if (read.status != 0) return CallFailed("reload", "ReadTimerValue()", read.status);
     Loaded(read);
     pass = pass && JustLoaded(read.value, value);
@@ -260,7 +268,8 @@ Check Run::Reload() {
 }
 
 Check Run::Disarm() {
-  if (const StatusCode status = DisableTimer(); status != 0) {
+  watched_ = false;
+  if (const StatusCode status = wdt_.disable_timer(); status != 0) {
     if (settings_.device && settings_.device->nowayout.value_or(false)) {
       // The driver cannot stop it: the report says when it resets the machine.
       if (const Reading read = Read(); read.status == 0) report_.left_running_s = read.value;
@@ -268,14 +277,12 @@ Check Run::Disarm() {
     return CallFailed("disarm", "DisableTimer()", status);
   }
   known_ = false;
-  if (Stop()) return Skipped("disarm", std::string("DisableTimer() returned 0; not watched: ") + kStopped);
+  if (Stop()) return Skipped("disarm", "DisableTimer() returned 0; not watched: " + report_.stopped);
   const Reading first = Read();
   if (first.status != 0) return CallFailed("disarm", "ReadTimerValue()", first.status);
   Reading last = first;
   while (last.at - first.at < kStillFor) {
-    if (Stop()) {
-      return Skipped("disarm", std::string("DisableTimer() returned 0; watch cut short: ") + kStopped);
-    }
+    if (Stop()) return Skipped("disarm", "DisableTimer() returned 0; watch cut short: " + report_.stopped);
     seam_.sleep(kStillPoll);
     last = Read();
     if (last.status != 0) return CallFailed("disarm", "ReadTimerValue()", last.status);
@@ -292,13 +299,52 @@ Check Run::Disarm() {
 }
 
 Check Run::Close() {
-  if (const StatusCode status = CloseSession(); status != 0) {
+  if (const StatusCode status = wdt_.close_session(); status != 0) {
     return CallFailed("close", "CloseSession()", status);
   }
   return Judged("close", true, "CloseSession() returned 0");
 }
 
 }  // namespace
+
+std::vector<std::string_view> CheckNames() {
+  std::vector<std::string_view> names;
+  for (const CheckStep& step : kChecks) names.push_back(step.name);
+  return names;
+}
+
+Check JudgeCountdown(const Watch& watch, const Settings& settings) {
+  const std::vector<Edge>& edges = watch.edges;
+  const auto spu = SecondsPerUnit(edges);
+  std::vector<Figure> figures = {{"edges", std::to_string(edges.size())},
+                                 {"observed_s", Fixed(watch.observed_s, 3)},
+                                 {"from", Whole(watch.first)},
+                                 {"to", Whole(watch.last)},
+                                 {"tolerance_pct", Short(settings.tolerance_pct)}};
+  if (spu) figures.insert(figures.begin(), {"seconds_per_unit", Fixed(*spu, 6)});
+  const std::string edge_count = std::to_string(edges.size()) + (edges.size() == 1 ? " edge" : " edges");
+  const std::string in_time = " in " + Fixed(watch.observed_s, 1) + " s";
+  for (std::uint32_t before = watch.first; const Edge& edge : edges) {
+    if (edge.value > before) {
+      return Judged("countdown", false, "rose from " + Whole(before) + " while armed," + in_time, figures);
+    }
+    before = edge.value;
+  }
+  if (!spu && edges.empty() && watch.observed_s >= Seconds(kStillFor)) {
+    return Judged("countdown", false, "stayed at " + Whole(watch.first) + " for " + Fixed(watch.observed_s, 1) + " s",
+                  figures);
+  }
+  if (!spu && watch.cut) {
+    return Skipped("countdown", edge_count + in_time + " before the " + Short(Seconds(kMargin)) +
+                                    " s margin: too short to measure; a longer --timeout gives room");
+  }
+  if (!spu) return Judged("countdown", false, edge_count + in_time, figures);
+  const bool within = std::abs(*spu - 1) * 100 <= settings.tolerance_pct;
+  return Judged("countdown", within,
+                Fixed(*spu, 3) + " s per unit over " + edge_count + " (tolerance " +
+                    Short(settings.tolerance_pct) + " %)",
+                figures);
+}
 
 std::string LeftRunning(const Report& report) {
   if (!report.left_running_s) return {};

@@ -1,7 +1,7 @@
 // wdt-check's checks of a watchdog through the six library operations: open,
-// arm, countdown, reload, disarm, close. The clock, the sleep and the stop
-// flag come in through a seam, so tests run the checks on a clock of their
-// own.
+// arm, countdown, reload, disarm, close. The operations, the clock, the sleep
+// and the stop flag come in through a seam, so tests run the checks on the
+// simulated watchdog and a clock of their own.
 #pragma once
 
 #include <array>
@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "operations.h"
+#include "status_codes.h"
 #include "watchdog_facts.h"
 
 namespace check {
@@ -23,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 inline constexpr std::uint32_t kDefaultTimeout = 30;
 inline constexpr std::uint32_t kMinTimeout = 5;
-inline constexpr std::uint32_t kMaxTimeout = 255;
+using wdt::kMaxTimeout;
 inline constexpr double kDefaultTolerancePct = 5;
 inline constexpr double kMaxTolerancePct = 50;
 
@@ -31,8 +33,16 @@ inline constexpr double kMaxTolerancePct = 50;
 // checker knows of it: its value read back at the last arm or reload, at
 // one second per unit, less a unit for rounding; faster if it counts faster.
 inline constexpr Clock::duration kMargin = 2s;
-// What a step may take between two looks at the margin.
-inline constexpr Clock::duration kSlack = 250ms;
+// What a step may take between two looks at the clock while the watchdog may
+// be armed; the margin is kept with this much to spare, so between two looks
+// that keep to it the watchdog never comes within the margin. A longer gap is
+// a stall (stopped with SIGSTOP, starved of processor time): nothing was
+// reloaded in it and what was measured across it is void, so the checker
+// disarms at once and the run cannot be judged. Generous, so that a loaded
+// machine does not stall it (the tests under ThreadSanitizer, several at
+// once on two cores, keep each gap well under it); the price is less room
+// for the countdown at the shortest timeouts.
+inline constexpr Clock::duration kSlack = 500ms;
 // How long the countdown is watched at most, and how often it is read.
 inline constexpr Clock::duration kCountdownWindow = 5s;
 inline constexpr Clock::duration kCountdownPoll = 5ms;
@@ -43,8 +53,8 @@ inline constexpr Clock::duration kStillPoll = 20ms;
 // far from where the countdown left the counter.
 std::uint32_t ReloadValue(std::uint32_t timeout);
 
-inline constexpr std::array<std::string_view, 6> kCheckNames = {"open",   "arm",    "countdown",
-                                                                "reload", "disarm", "close"};
+// The checks' names, in the order in which they run.
+std::vector<std::string_view> CheckNames();
 
 struct Settings {
   std::uint32_t timeout = kDefaultTimeout;   // seconds, kMinTimeout..kMaxTimeout
@@ -75,7 +85,9 @@ enum class Verdict { kPass, kFail, kCannotRun };
 struct Report {
   Verdict verdict = Verdict::kCannotRun;
   std::vector<Check> checks;  // all six, in order
-  bool stopped = false;       // a stop signal ended the run early
+  // What ended the run early, empty if nothing did: "stopped by a signal",
+  // "stopped by SIGTSTP", "stalled for 3.2 s".
+  std::string stopped;
   double duration_s = 0;
   // Set where the run ends with the watchdog still running (a driver loaded
   // with nowayout): seconds until it resets the machine, by the last read.
@@ -87,9 +99,11 @@ struct Report {
 std::string LeftRunning(const Report& report);
 
 struct Seam {
+  wdt::Operations wdt;
   std::function<Clock::time_point()> now;
   std::function<void(Clock::duration)> sleep;
-  std::function<bool()> stop_requested;
+  // What asked the run to stop ("a signal", "SIGTSTP"), empty while nothing did.
+  std::function<std::string()> stop_requested;
   // Each check as soon as it is judged, with its number from 1.
   std::function<void(const Check&, std::size_t number)> judged;
 };
@@ -112,5 +126,19 @@ struct Edge {
 // values; needs two edges at least. A counter that rises gives a negative
 // figure.
 std::optional<double> SecondsPerUnit(const std::vector<Edge>& edges);
+
+// What the countdown's watch saw: the value at its first read and at its
+// last, the time between them, the changes (seconds from the first read),
+// and whether the margin ended the watch before its window did.
+struct Watch {
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  double observed_s = 0;
+  std::vector<Edge> edges{};
+  bool cut = false;
+};
+
+// The countdown check's verdict on what was watched: judged without a clock.
+Check JudgeCountdown(const Watch& watch, const Settings& settings);
 
 }  // namespace check

@@ -3,6 +3,7 @@
 // failed, 2 it could not run. Never reads standard input.
 #include <cstdlib>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +26,12 @@ std::optional<sysfs::Facts> DeviceFacts(const sysfs::Reader& reader) {
   return found.kind == sysfs::Identification::Kind::kWatchdog ? std::move(found.facts) : std::nullopt;
 }
 
+// Every road ends here: what the output could not take yet is waited for.
+int Finish(int status) {
+  platform::FinishOutput();
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -35,41 +42,49 @@ int main(int argc, char** argv) {
   switch (parsed.action) {
     case check::Arguments::Action::kBad:
       platform::WriteErr("wdt-check: " + parsed.error + "\n" + std::string(check::kUsage));
-      return 2;
+      return Finish(2);
     case check::Arguments::Action::kHelp:
       platform::WriteOut(check::kUsage);
-      return 0;
+      return Finish(0);
     case check::Arguments::Action::kVersion:
       platform::WriteOut("wdt-check " WDT_VERSION "\n");
-      return 0;
+      return Finish(0);
     case check::Arguments::Action::kList: {
       const check::Listing listing = check::ListWatchdogs(sysfs, parsed.json);
       platform::WriteErr(listing.err);
       platform::WriteOut(listing.out);
-      return listing.exit_status;
+      return Finish(listing.exit_status);
     }
     case check::Arguments::Action::kRun:
       break;
   }
 
   parsed.settings.device = DeviceFacts(sysfs);
-  // A stop signal ends the run early, but only after the disarm and the close.
-  platform::CatchStopSignals(platform::StopSignals::kAlsoInterrupt);
+  // A stop signal ends the run early, but only after the disarm and the
+  // close; so does Ctrl+Z, whose suspension waits until then.
+  platform::CatchStopSignals(platform::StopSignals::kAlsoInterruptAndSuspend);
   const check::Seam seam{
+      .wdt = wdt::LinkedOperations(),
       .now = check::Clock::now,
       .sleep =
           [](check::Clock::duration duration) {
             platform::SleepMs(static_cast<unsigned>(
                 std::chrono::ceil<std::chrono::milliseconds>(duration).count()));
           },
-      .stop_requested = platform::StopRequested,
+      .stop_requested =
+          []() -> std::string {
+            if (!platform::StopRequested()) return {};
+            const std::string_view suspension = platform::HeldSuspension();
+            return suspension.empty() ? "a signal" : std::string(suspension);
+          },
       .judged =
           [&](const check::Check& check, std::size_t number) {
             if (!parsed.json) platform::WriteOut(check::TapLine(check, number));
           },
   };
-  if (!parsed.json) platform::WriteOut(check::TapHeader());
+  if (!parsed.json) platform::WriteOut(check::TapHeader(check::CheckNames().size()));
   const check::Report report = check::RunChecks(parsed.settings, seam);
+  platform::SuspendIfRequested();
   platform::WriteOut(parsed.json ? check::Json(report, parsed.settings) : check::TapSummary(report));
-  return check::ExitStatus(report.verdict);
+  return Finish(check::ExitStatus(report.verdict));
 }

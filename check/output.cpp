@@ -48,7 +48,7 @@ std::string_view VerdictName(Verdict verdict) {
   return "cannot-run";
 }
 
-std::string TapHeader() { return "TAP version 14\n1.." + std::to_string(kCheckNames.size()) + "\n"; }
+std::string TapHeader(std::size_t planned) { return "TAP version 14\n1.." + std::to_string(planned) + "\n"; }
 
 std::string TapLine(const Check& check, std::size_t number) {
   // A '#' in a description would start a directive.
@@ -74,7 +74,7 @@ std::string TapSummary(const Report& report) {
          "# verdict: " + std::string(VerdictName(report.verdict)) + ": passed " +
          std::to_string(counts[0]) + ", failed " + std::to_string(counts[1]) + ", skipped " +
          std::to_string(counts[2]) + " in " + Duration(report.duration_s) + " s" +
-         (report.stopped ? ", stopped by a signal" : "") + "\n";
+         (report.stopped.empty() ? "" : ", " + report.stopped) + "\n";
 }
 
 std::string Json(const Report& report, const Settings& settings) {
@@ -93,6 +93,7 @@ std::string Json(const Report& report, const Settings& settings) {
     json += ", \"left_running_s\": " + std::to_string(*report.left_running_s) +
             ", \"warning\": " + JsonString(LeftRunning(report));
   }
+  if (!report.stopped.empty()) json += ", \"ended_early\": " + JsonString(report.stopped);
   json += "}\n";
   return json;
 }

@@ -9,16 +9,17 @@
 
 namespace check {
 
-// "TAP version 14" and the plan.
-std::string TapHeader();
+// "TAP version 14" and the plan: 1..planned.
+std::string TapHeader(std::size_t planned);
 // "ok 3 - countdown: 1.002 s per unit over 4 edges (tolerance 5 %)",
 // "not ok 4 - reload: wrote 20, read 25; ...", "ok 3 - countdown # SKIP why".
 std::string TapLine(const Check& check, std::size_t number);
-// "# verdict: pass: passed 6, failed 0, skipped 0 in 6.712 s".
+// "# verdict: pass: passed 6, failed 0, skipped 0 in 6.712 s", and what
+// ended the run early, if anything: ", stopped by SIGTSTP".
 std::string TapSummary(const Report& report);
 
 // {"verdict": ..., "checks": [{"name", "result", "detail", figures...}],
-//  "timeout": ..., "duration_s": ...}
+//  "timeout": ..., "duration_s": ..., "ended_early": ... if anything did}
 std::string Json(const Report& report, const Settings& settings);
 
 std::string_view VerdictName(Verdict verdict);

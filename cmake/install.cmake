@@ -5,54 +5,86 @@ include(GNUInstallDirs)
 # The programs that are shipped; the test builds are not.
 set(WDT_SHIPPED_PROGRAMS wdt-exerciser wdt-check)
 
-if(NOT WIN32)
-  # Installed, a program finds the installed library through a run-path
-  # relative to itself, so the installed tree can move; in the build tree the
-  # library stands beside it.
-  set_target_properties(${WDT_SHIPPED_PROGRAMS} PROPERTIES
-    BUILD_WITH_INSTALL_RPATH OFF
-    BUILD_RPATH_USE_ORIGIN ON
-    INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+# The simulated library has a folder of its own, off the system's library
+# path: no other program loads it by chance, and a driver package's own
+# libwdtDLL.so does not collide with it. On Windows the DLL goes beside the
+# programs.
+set(WDT_LIBRARY_DIR ${CMAKE_INSTALL_LIBDIR}/wdt-exerciser)
+
+if(WIN32)
+  install(TARGETS ${WDT_SHIPPED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+else()
+  # Installed, a program finds the library through a run-path relative to
+  # itself, so the installed tree can move; a RUNPATH, which LD_LIBRARY_PATH
+  # still comes before. The installed program is linked apart from the build
+  # tree's: CMake's rewrite of the run-path at install needs room kept in the
+  # build tree's, and keeps it as empty entries, each meaning the current
+  # folder. So each program is built twice, from the same sources and
+  # libraries, with the same definitions and link options; the installed one
+  # in for-install/.
+  file(RELATIVE_PATH library_from_programs ${CMAKE_INSTALL_FULL_BINDIR}
+       ${CMAKE_INSTALL_FULL_LIBDIR}/wdt-exerciser)
+  foreach(program IN LISTS WDT_SHIPPED_PROGRAMS)
+    get_target_property(sources ${program} SOURCES)
+    add_executable(${program}-installed ${sources})
+    foreach(property IN ITEMS LINK_LIBRARIES COMPILE_DEFINITIONS LINK_OPTIONS)
+      get_target_property(value ${program} ${property})
+      if(value)
+        set_property(TARGET ${program}-installed PROPERTY ${property} ${value})
+      endif()
+    endforeach()
+    set_target_properties(${program}-installed PROPERTIES
+      OUTPUT_NAME ${program}
+      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/for-install
+      BUILD_WITH_INSTALL_RPATH ON
+      INSTALL_RPATH "$ORIGIN/${library_from_programs}")
+    install(TARGETS ${program}-installed RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    list(APPEND WDT_INSTALLED_BINARIES "$<TARGET_FILE:${program}-installed>")
+  endforeach()
 endif()
-install(TARGETS ${WDT_SHIPPED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The simulated library; with WDT_IMPORT_LIB the driver ships its own. On
-# Windows the DLL goes beside the programs, without its import library.
+# Windows without its import library.
 if(NOT WDT_IMPORT_LIB)
   install(TARGETS wdtDLL
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    LIBRARY DESTINATION ${WDT_LIBRARY_DIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} EXCLUDE_FROM_ALL)
+  list(APPEND WDT_INSTALLED_BINARIES "$<TARGET_FILE:wdtDLL>")
 endif()
 
+# wdt_install_gzipped(<file> <destination> <name>): installs <file> as
+# <name>.gz, compressed as Debian ships documentation, where gzip is at hand;
+# else as <name>.
+find_program(WDT_GZIP gzip)
+function(wdt_install_gzipped file destination name)
+  if(NOT WDT_GZIP)
+    install(FILES ${file} DESTINATION ${destination} RENAME ${name})
+    return()
+  endif()
+  set(copy ${CMAKE_BINARY_DIR}/gzipped/${name})
+  # -n: no name or time stamp inside, so the same file gives the same bytes.
+  add_custom_command(OUTPUT ${copy}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/${file} ${copy}
+    COMMAND ${WDT_GZIP} -9nf ${copy}
+    DEPENDS ${file}
+    VERBATIM)
+  add_custom_target(gzip-${name} ALL DEPENDS ${copy}.gz)
+  install(FILES ${copy}.gz DESTINATION ${destination})
+endfunction()
+
 if(WIN32)
-  # A zip is unpacked and read as it is: the README at its top.
-  install(FILES README.md DESTINATION .)
+  # A zip is unpacked and read as it is: the README and the licence at its top.
+  install(FILES README.md LICENSE DESTINATION .)
 else()
   install(FILES README.md packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
-
-  # Man pages, gzip-compressed where gzip is at hand, as Debian ships them.
-  set(WDT_MAN_PAGES man/wdt-exerciser.1 man/wdt-check.1)
-  find_program(WDT_GZIP gzip)
-  foreach(page IN LISTS WDT_MAN_PAGES)
-    get_filename_component(page_name ${page} NAME)
-    if(WDT_GZIP)
-      set(compressed ${CMAKE_CURRENT_BINARY_DIR}/man/${page_name}.gz)
-      # -n: no name or time stamp inside, so the same page gives the same bytes.
-      add_custom_command(OUTPUT ${compressed}
-        COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/${page} ${CMAKE_CURRENT_BINARY_DIR}/man/${page_name}
-        COMMAND ${WDT_GZIP} -9nf ${CMAKE_CURRENT_BINARY_DIR}/man/${page_name}
-        DEPENDS ${page}
-        VERBATIM)
-      list(APPEND WDT_COMPRESSED_MAN_PAGES ${compressed})
-      install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-    else()
-      install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-    endif()
-  endforeach()
-  if(WDT_COMPRESSED_MAN_PAGES)
-    add_custom_target(man_pages ALL DEPENDS ${WDT_COMPRESSED_MAN_PAGES})
-  endif()
+  wdt_install_gzipped(man/wdt-exerciser.1 ${CMAKE_INSTALL_MANDIR}/man1 wdt-exerciser.1)
+  wdt_install_gzipped(man/wdt-check.1 ${CMAKE_INSTALL_MANDIR}/man1 wdt-check.1)
+  # The package's history, named as Debian names a package's changelog, and
+  # the one lintian tag that does not apply to it.
+  wdt_install_gzipped(packaging/changelog ${CMAKE_INSTALL_DOCDIR} changelog.Debian)
+  install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+          RENAME wdt-exerciser)
 endif()
 
 set(CPACK_PACKAGE_NAME wdt-exerciser)
@@ -64,18 +96,34 @@ driver's library, wdtDLL: it arms it, reloads it on every key and shows the
 time left once a second, until q disarms it. wdt-check checks a watchdog
 unattended and reports each check in TAP or JSON with an exit status.
 
-The package ships a simulated watchdog as libwdtDLL.so; with WDT_DEVICE it
-drives a kernel watchdog device (/dev/watchdogN) instead.")
-set(CPACK_PACKAGE_CONTACT "The wdt-exerciser developers" CACHE STRING "The packages' maintainer")
+The package ships a simulated watchdog as libwdtDLL.so, in a folder of its
+own; with WDT_DEVICE it drives a kernel watchdog device (/dev/watchdogN)
+instead.")
+set(WDT_PACKAGE_MAINTAINER "wdt-exerciser developers <wdt-exerciser@example.org>" CACHE STRING
+  "The packages' maintainer: a name and an e-mail address")
+set(CPACK_PACKAGE_CONTACT "${WDT_PACKAGE_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
 
-# Debian: wdt-exerciser_<version>_<arch>.deb, its library dependencies
-# computed by dpkg-shlibdeps (package dpkg-dev).
+# Debian: wdt-exerciser_<version>-<revision>_<arch>.deb. Its library
+# dependencies are computed by dpkg-shlibdeps (package dpkg-dev) in
+# cmake/debian-depends.cmake rather than by CPack's own run, which would add
+# maintainer scripts that run ldconfig for any library below /usr/lib.
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(NOT WIN32)
+  file(STRINGS packaging/changelog newest LIMIT_COUNT 1)
+  if(NOT newest MATCHES "^wdt-exerciser \\(${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}\\) ")
+    message(FATAL_ERROR "packaging/changelog: the newest entry is not for "
+                        "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}: ${newest}")
+  endif()
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/packaging/binaries.cmake
+       CONTENT "set(WDT_PACKAGED_BINARIES \"${WDT_INSTALLED_BINARIES}\")\n")
+  set(CPACK_WDT_BINARIES_FILE ${CMAKE_BINARY_DIR}/packaging/binaries.cmake)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian-depends.cmake)
+endif()
 
 # Windows: wdt-exerciser-<version>-win64.zip.
 if(WIN32)

@@ -1,55 +1,25 @@
-// libFuzzer target over the WDT_SIM_FAULTS parser. The parser must never
-// crash, must accept exactly the texts that the grammar allows (checked here
-// by a second, deliberately plain reading of the grammar) and an accepted
-// list must inject exactly what it says.
+// Fuzz target over the WDT_SIM_FAULTS parser. The parser must never crash,
+// must accept exactly the texts that the grammar allows (checked here by a
+// second, deliberately plain reading of the grammar), an accepted list must
+// inject exactly what it says, and a refusal shows printable bytes only.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
 #include "fault_list.h"
+#include "property.h"
 
 namespace {
 
-// libFuzzer keeps the input that got here as a crash-* file.
-[[noreturn]] void Broken(const char* what) {
-  std::fprintf(stderr, "fault list: %s\n", what);
-  std::abort();
-}
-
-void Require(bool ok, const char* what) {
-  if (!ok) Broken(what);
-}
-
-// Digits only, at least one; the value, or nothing past `max`.
-std::optional<std::uint64_t> Digits(std::string_view text, std::uint64_t max) {
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    if (value > max) return std::nullopt;
-  }
-  return value;
-}
+using fuzz::Digits;
+using fuzz::Require;
 
 // The grammar read a second way: the list it means, or nothing if refused.
 std::optional<std::vector<sim::Fault>> Expected(std::string_view text) {
   std::vector<sim::Fault> faults;
-  if (text.empty()) return faults;
-  std::vector<std::string_view> entries;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= text.size(); ++i) {
-    if (i == text.size() || text[i] == ',') {
-      entries.push_back(text.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  for (const std::string_view entry : entries) {
+  for (const std::string_view entry : fuzz::Entries(text)) {
     const std::size_t equals = entry.find('=');
     if (equals == std::string_view::npos) return std::nullopt;
     std::string_view name = entry.substr(0, equals);
@@ -104,8 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto expected = Expected(text);
 
   if (!expected) {
-    Require(!parsed.error.empty(), "accepted a text that the grammar refuses");
-    Require(parsed.faults.empty(), "a refused text left faults behind");
+    fuzz::RequireRefused(parsed.error, parsed.faults.empty());
     return 0;
   }
   Require(parsed.error.empty(), "refused a text that the grammar allows");

@@ -1,7 +1,7 @@
 // The little that the programs need from the operating system: one key,
-// the pause, a detached thread, a sleep, whole-line output and the signals
-// that ask for a clean stop. One file per platform implements it; CMake
-// picks the file.
+// the pause, a detached thread, a sleep, whole-line output that never waits
+// on a blocked reader, and the signals that ask for a clean stop. One file
+// per platform implements it; CMake picks the file.
 #pragma once
 
 #include <optional>
@@ -18,8 +18,9 @@ inline constexpr int kNoMoreKeys = 'q';
 
 // Sets up the process once, before anything else runs: standard input,
 // output and error are made sure to be open (on the null device where one
-// was closed, so that no device opened later takes their place), and a
-// broken standard output must not kill the program.
+// was closed, so that no device opened later takes their place), a broken
+// standard output must not kill the program, and the outputs are made ready
+// for writes that do not wait (see WriteOut).
 void Prepare();
 
 // One key code, without echo and without waiting for Enter; blocks until a
@@ -40,16 +41,30 @@ void SleepMs(unsigned milliseconds);
 
 // Writes text to standard output (standard error) whole, in one write, at
 // once, so that two threads' lines do not break each other. A closed or
-// broken output is ignored.
+// broken output is ignored. An output that cannot take the text now (a
+// terminal stopped with Ctrl+S, a full pipe whose reader does not read) does
+// not hold the caller: the text is kept, in order, and goes out with the next
+// write. Only when much is kept does a write wait for a reader that is
+// merely slow, a second at most and never after a stop signal; an output
+// stuck that long has what does not fit dropped, with a note, until it moves
+// again.
 void WriteOut(std::string_view text);
 void WriteErr(std::string_view text);
+
+// At the end of a run, with the watchdog disarmed: waits until the text kept
+// so far is written, but returns at once once a stop signal has come (what
+// is left is dropped).
+void FinishOutput();
 
 // The signals that ask a run to end cleanly: once one has arrived,
 // StopRequested() holds and ReadKey and Pause return kNoMoreKeys at once, so
 // the caller disarms and closes on its own road. Hang-up and termination
-// always; the interrupt (Ctrl+C) too for a program that nobody watches. A
-// signal that the process was started ignoring stays ignored.
-enum class StopSignals { kHangUpAndTerminate, kAlsoInterrupt };
+// always; the interrupt (Ctrl+C) too for a program that nobody watches; and
+// for one that must never be suspended with the watchdog armed, the requests
+// to suspend (Ctrl+Z's SIGTSTP, SIGTTIN, SIGTTOU), whose suspension is held
+// back until SuspendIfRequested(). A signal that the process was started
+// ignoring stays ignored.
+enum class StopSignals { kHangUpAndTerminate, kAlsoInterrupt, kAlsoInterruptAndSuspend };
 void CatchStopSignals(StopSignals which);
 bool StopRequested();
 
@@ -57,5 +72,11 @@ bool StopRequested();
 // without opening it; nothing where the path is no character device or the
 // platform has none.
 std::optional<std::pair<unsigned, unsigned>> CharacterDevice(const char* path);
+// The request to suspend that was held back ("SIGTSTP"), or empty.
+std::string_view HeldSuspension();
+// Once the watchdog is disarmed and closed: suspends the process as the held
+// request would have, returning once it is continued (fg); from now on such
+// a request suspends at once.
+void SuspendIfRequested();
 
 }  // namespace platform

@@ -1,7 +1,12 @@
 // POSIX implementation of the platform layer.
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <initializer_list>
 #include <system_error>
 #include <thread>
@@ -9,6 +14,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
@@ -30,11 +37,15 @@ volatile std::sig_atomic_t g_reading = 0;
 volatile std::sig_atomic_t g_raw_applied = 0;
 
 // A clean stop asked for by a signal: the flag, and a byte in a pipe that
-// wakes a key read waiting in poll. Input that is not a terminal is read
+// wakes a key read or an output waiting in poll (it is never read: once a
+// stop came, it stays readable). Input that is not a terminal is read
 // without a poll first (one read a key); a stop that comes between the flag's
 // check and that read must not wait for the next key, so the handler puts
-// the null device in standard input's place, whose read ends at once.
-volatile std::sig_atomic_t g_stop_requested = 0;
+// the null device in standard input's place, whose read ends at once. The
+// flags are atomic: the monitor's thread reads the stop flag when it writes.
+std::atomic<int> g_stop_requested = 0;
+std::atomic<int> g_held_suspension = 0;  // the request to suspend, held back
+static_assert(std::atomic<int>::is_always_lock_free, "set in signal handlers");
 int g_stop_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_plain_input = 0;
 int g_null_input = -1;
@@ -82,6 +93,14 @@ extern "C" void OnStopSignal(int /*signal_number*/) {
   errno = saved_errno;
 }
 
+extern "C" void OnSuspendSignal(int signal_number) {
+  int none = 0;
+  g_held_suspension.compare_exchange_strong(none, signal_number);
+  OnStopSignal(signal_number);
+}
+
+const std::initializer_list<int> kSuspendSignals = {SIGTSTP, SIGTTIN, SIGTTOU};
+
 // Puts the terminal back, then lets the signal do what it would have done.
 // After a stop, a read under way goes on in raw mode once continued in the
 // foreground.
@@ -126,14 +145,17 @@ const std::initializer_list<int> kEndingSignals = {
 bool PrepareTerminal() {
   if (tcgetattr(STDIN_FILENO, &g_saved_termios) != 0) return false;
   g_raw_termios = g_saved_termios;
-  // No echo, no line editing; ISIG stays, so Ctrl+C still interrupts.
+  // No echo, no line editing, no output flow control: Ctrl+S and Ctrl+Q are
+  // keys like any other (and the kernel restarts output that an earlier
+  // Ctrl+S stopped). ISIG stays, so Ctrl+C still interrupts.
   g_raw_termios.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  g_raw_termios.c_iflag &= ~static_cast<tcflag_t>(IXON);
   g_raw_termios.c_cc[VMIN] = 1;
   g_raw_termios.c_cc[VTIME] = 0;
   const auto prepare = [](int signal_number) {
     struct sigaction current {};
     if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN ||
-        current.sa_handler == OnStopSignal) {
+        current.sa_handler == OnStopSignal || current.sa_handler == OnSuspendSignal) {
       return;
     }
     Install(signal_number, RestoreTerminalAndReraise);
@@ -186,6 +208,173 @@ void WriteAll(int fd, std::string_view text) {
   }
 }
 
+// Standard output and error. Where a write could block (a terminal, a pipe
+// or FIFO, a socket), each is written without blocking: a terminal or a pipe
+// through a description of its own, reopened through /proc/self/fd with
+// O_NONBLOCK (the description shared with the shell keeps its flags: the
+// shell and the programs after this one rely on them), a socket with
+// MSG_DONTWAIT. What the output cannot take now is kept, in order, in a fixed
+// buffer (no allocation, and nothing torn down at exit while the monitor
+// writes) and goes out with the next write; one write a line on the way that
+// does not block. A file or the null device never blocks and is written as
+// before; so is an output that cannot be reopened (no /proc, another user's
+// pipe): there a blocked reader still holds the writer.
+constexpr std::size_t kKeptBytes = 64 * 1024;
+constexpr char kDroppedNote[] = "[lines dropped: the output was blocked]\n";
+constexpr std::size_t kRoom = kKeptBytes - (sizeof kDroppedNote - 1);  // the rest for the note
+constexpr auto kWaitForReader = std::chrono::seconds(1);
+
+struct Output {
+  enum class Kind { kAsItIs, kOwn, kSocket };
+  int fd;
+  Kind kind = Kind::kAsItIs;
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  std::size_t kept = 0;
+  std::uint64_t written = 0;  // bytes of the buffer written so far
+  bool stuck = false;         // a wait for the reader ran out: no more waits until it moves
+  bool noted = false;         // the last thing kept is the note
+  char buffer[kKeptBytes] = {};
+};
+Output g_out{STDOUT_FILENO};
+Output g_err{STDERR_FILENO};
+
+class Locked {
+ public:
+  explicit Locked(Output& out) : lock_(out.lock) { pthread_mutex_lock(&lock_); }
+  ~Locked() { pthread_mutex_unlock(&lock_); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+  // Lets the other thread write while this one waits.
+  template <typename Wait>
+  void Unlocked(Wait wait) {
+    pthread_mutex_unlock(&lock_);
+    wait();
+    pthread_mutex_lock(&lock_);
+  }
+
+ private:
+  pthread_mutex_t& lock_;
+};
+
+void SetUp(Output& out) {
+  struct stat status {};
+  if (fstat(out.fd, &status) != 0) return;
+  if (S_ISSOCK(status.st_mode)) {
+    out.kind = Output::Kind::kSocket;
+    return;
+  }
+  const bool terminal = S_ISCHR(status.st_mode) && isatty(out.fd) != 0;
+  if (!terminal && !S_ISFIFO(status.st_mode)) return;
+#ifdef TIOCGPTN
+  // A terminal's master side: its path would open a new terminal.
+  int number = 0;
+  if (terminal && ioctl(out.fd, TIOCGPTN, &number) == 0) return;
+#endif
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", out.fd);
+  const int own = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (own < 0) return;
+  // Where such a path gives the same description (a dup), it stays as it is.
+  if ((fcntl(own, F_GETFL) & O_NONBLOCK) == 0) {
+    close(own);
+    return;
+  }
+  out.fd = own;
+  out.kind = Output::Kind::kOwn;
+}
+
+ssize_t WriteNow(const Output& out, const char* data, std::size_t size) {
+  return out.kind == Output::Kind::kSocket ? send(out.fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL)
+                                           : write(out.fd, data, size);
+}
+
+bool Transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+// One write of what is kept; whether the output took any of it. A closed or
+// broken output has it dropped: the run goes on.
+bool Flush(Output& out) {
+  if (out.kept == 0) return false;
+  const ssize_t n = WriteNow(out, out.buffer, out.kept);
+  if (n < 0 && !Transient(errno)) out.kept = 0;
+  if (n <= 0) return false;
+  const auto taken = static_cast<std::size_t>(n);
+  std::memmove(out.buffer, out.buffer + taken, out.kept - taken);
+  out.kept -= taken;
+  out.written += taken;
+  out.stuck = false;
+  return true;
+}
+
+bool Keep(Output& out, std::string_view text) {
+  if (text.size() > kRoom - std::min(kRoom, out.kept)) return false;
+  std::memcpy(out.buffer + out.kept, text.data(), text.size());
+  out.kept += text.size();
+  out.noted = false;
+  return true;
+}
+
+// Waits without the lock until the output may take bytes, a stop comes or
+// `limit` passes (negative: no limit). After the output was said to be ready
+// and took nothing (a stopped terminal may say so), it only naps, so as not
+// to spin.
+void AwaitReader(const Output& out, std::chrono::milliseconds limit, bool nap) {
+  pollfd fds[2] = {{nap ? -1 : out.fd, POLLOUT, 0}, {g_stop_pipe[0], POLLIN, 0}};
+  int timeout_ms = static_cast<int>(limit.count());
+  if (nap && (timeout_ms < 0 || timeout_ms > 10)) timeout_ms = 10;
+  poll(fds, 2, timeout_ms);
+}
+
+void Write(Output& out, std::string_view text) {
+  if (out.kind == Output::Kind::kAsItIs) {
+    WriteAll(out.fd, text);
+    return;
+  }
+  if (text.empty()) return;
+  Locked locked(out);
+  if (out.kept == 0) {
+    const ssize_t n = WriteNow(out, text.data(), text.size());
+    if (n >= 0 && static_cast<std::size_t>(n) == text.size()) return;
+    if (n < 0 && !Transient(errno)) return;  // closed or broken output: the run goes on
+    if (n > 0) text.remove_prefix(static_cast<std::size_t>(n));
+    if (Keep(out, text)) return;
+  } else if (Keep(out, text)) {
+    Flush(out);
+    return;
+  }
+  // Much is kept: a reader that is merely slow is waited for, a second at
+  // most, and never once a stop came: the caller may have a watchdog to
+  // disarm.
+  const auto give_up = std::chrono::steady_clock::now() + kWaitForReader;
+  bool took = true;
+  while (!out.stuck && g_stop_requested == 0) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(give_up - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      out.stuck = true;
+      break;
+    }
+    locked.Unlocked([&] { AwaitReader(out, left, !took); });
+    took = Flush(out);
+    if (Keep(out, text)) return;
+  }
+  if (!out.noted) {
+    std::memcpy(out.buffer + out.kept, kDroppedNote, sizeof kDroppedNote - 1);
+    out.kept += sizeof kDroppedNote - 1;
+    out.noted = true;
+  }
+}
+
+void Finish(Output& out) {
+  if (out.kind == Output::Kind::kAsItIs) return;
+  Locked locked(out);
+  // What is kept now, not what the monitor adds meanwhile.
+  const std::uint64_t end = out.written + out.kept;
+  bool took = true;
+  while (out.kept > 0 && out.written < end && g_stop_requested == 0) {
+    locked.Unlocked([&] { AwaitReader(out, std::chrono::milliseconds(-1), !took); });
+    took = Flush(out);
+  }
+}
+
 }  // namespace
 
 void Prepare() {
@@ -198,6 +387,8 @@ void Prepare() {
     }
   }
   std::signal(SIGPIPE, SIG_IGN);
+  SetUp(g_out);
+  SetUp(g_err);
 }
 
 int ReadKey() {
@@ -246,9 +437,14 @@ void SleepMs(unsigned milliseconds) {
 #endif
 }
 
-void WriteOut(std::string_view text) { WriteAll(STDOUT_FILENO, text); }
+void WriteOut(std::string_view text) { Write(g_out, text); }
 
-void WriteErr(std::string_view text) { WriteAll(STDERR_FILENO, text); }
+void WriteErr(std::string_view text) { Write(g_err, text); }
+
+void FinishOutput() {
+  Finish(g_out);
+  Finish(g_err);
+}
 
 void CatchStopSignals(StopSignals which) {
   if (g_stop_pipe[0] < 0 && pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -256,8 +452,12 @@ void CatchStopSignals(StopSignals which) {
   }
   if (g_null_input < 0) g_null_input = open("/dev/null", O_RDONLY | O_CLOEXEC);
   for (const int signal_number : {SIGHUP, SIGTERM, SIGINT}) {
-    if (signal_number == SIGINT && which != StopSignals::kAlsoInterrupt) continue;
+    if (signal_number == SIGINT && which == StopSignals::kHangUpAndTerminate) continue;
     if (!Ignored(signal_number)) Install(signal_number, OnStopSignal);
+  }
+  if (which != StopSignals::kAlsoInterruptAndSuspend) return;
+  for (const int signal_number : kSuspendSignals) {
+    if (!Ignored(signal_number)) Install(signal_number, OnSuspendSignal);
   }
 }
 
@@ -267,6 +467,34 @@ std::optional<std::pair<unsigned, unsigned>> CharacterDevice(const char* path) {
   struct stat status {};
   if (stat(path, &status) != 0 || !S_ISCHR(status.st_mode)) return std::nullopt;
   return std::pair{major(status.st_rdev), minor(status.st_rdev)};
+}
+
+std::string_view HeldSuspension() {
+  switch (g_held_suspension) {
+    case SIGTSTP: return "SIGTSTP";
+    case SIGTTIN: return "SIGTTIN";
+    case SIGTTOU: return "SIGTTOU";
+    default: return {};
+  }
+}
+
+void SuspendIfRequested() {
+  // Held back while the handlers give way, so that a request that comes
+  // meanwhile and the held one suspend the process once, not twice.
+  sigset_t suspend, previous;
+  sigemptyset(&suspend);
+  for (const int signal_number : kSuspendSignals) sigaddset(&suspend, signal_number);
+  pthread_sigmask(SIG_BLOCK, &suspend, &previous);
+  for (const int signal_number : kSuspendSignals) {
+    struct sigaction current {};
+    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == OnSuspendSignal) {
+      std::signal(signal_number, SIG_DFL);
+    }
+  }
+  if (const int held = g_held_suspension; held != 0) raise(held);
+  // Stopped here until continued; a process group that no shell watches
+  // (orphaned) is not stopped at all.
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 }  // namespace platform

@@ -2,42 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <utility>
 #include <vector>
 
+#include "parse.h"
 #include "printable.h"
 
 namespace sim {
 namespace {
-
-bool AllDigits(std::string_view text) {
-  return !text.empty() &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The value of a run of digits, held at 1000 once it is larger.
-std::uint32_t DigitsValue(std::string_view digits) {
-  std::uint32_t value = 0;
-  for (const char c : digits) value = std::min<std::uint32_t>(value * 10 + (c - '0'), 1000);
-  return value;
-}
-
-// 1 to 3 digits, optionally '.' and 1 to 6 digits; from 0.01 to 100.
-std::optional<double> ParseRate(std::string_view text) {
-  const std::size_t dot = text.find('.');
-  const std::string_view whole = text.substr(0, dot);
-  const std::string_view part = dot == std::string_view::npos ? "" : text.substr(dot + 1);
-  if (!AllDigits(whole) || whole.size() > 3 ||
-      (dot != std::string_view::npos && (!AllDigits(part) || part.size() > 6))) {
-    return std::nullopt;
-  }
-  double rate = DigitsValue(whole);
-  double scale = 1.0;
-  for (const char c : part) rate += (c - '0') * (scale /= 10);
-  if (rate < 0.01 || rate > 100) return std::nullopt;
-  return rate;
-}
 
 // Applies one entry to behaviour; says what is wrong with it, or nothing.
 std::string ParseEntry(std::string_view entry, Behaviour& behaviour) {
@@ -58,19 +30,26 @@ std::string ParseEntry(std::string_view entry, Behaviour& behaviour) {
     *set = true;
     return {};
   }
-  if (name != "rate" && name != "grant" && name != "round") {
+  if (name != "rate" && name != "grant" && name != "round" && name != "step") {
     return "unknown behaviour '" + wdt::Printable(name) + "'";
   }
   if (!has_value) return "'" + wdt::Printable(name) + "' needs '=' and a value";
   if (name == "rate") {
-    const auto rate = ParseRate(value);
-    if (!rate) return "rate is not a decimal number from 0.01 to 100";
+    const auto rate = wdt::DecimalNumber(value, 3, 6);
+    if (!rate || *rate < kMinRate || *rate > kMaxRate) {
+      return "rate is not a decimal number " + wdt::FromTo(kMinRate, kMaxRate);
+    }
     behaviour.rate = *rate;
   } else if (name == "grant") {
-    if (!AllDigits(value) || DigitsValue(value) < 1 || DigitsValue(value) > 255) {
-      return "grant is not a whole number from 1 to 255";
+    const auto grant = wdt::WholeNumber(value, kMinGrant, wdt::kMaxTimeout);
+    if (!grant) return "grant is not a whole number " + wdt::FromTo(kMinGrant, wdt::kMaxTimeout);
+    behaviour.grant = *grant;
+  } else if (name == "step") {
+    const auto step = wdt::DecimalNumber(value, 2, 3);
+    if (!step || *step < kMinStep || *step > kMaxStep) {
+      return "step is not a decimal number " + wdt::FromTo(kMinStep, kMaxStep);
     }
-    behaviour.grant = DigitsValue(value);
+    behaviour.step = *step;
   } else {
     if (value != "up" && value != "down") return "round is neither 'up' nor 'down'";
     behaviour.round_down = value == "down";
@@ -82,27 +61,22 @@ std::string ParseEntry(std::string_view entry, Behaviour& behaviour) {
 
 BehaviourList ParseBehaviour(std::string_view text) {
   BehaviourList list;
-  if (text.empty()) return list;
-  std::vector<std::string_view> given;
-  std::size_t number = 0;
-  for (std::size_t start = 0;;) {
-    const std::size_t comma = std::min(text.find(',', start), text.size());
-    const std::string_view entry = text.substr(start, comma - start);
-    const std::string_view name = entry.substr(0, entry.find('='));
-    ++number;
-    std::string why = ParseEntry(entry, list.behaviour);
-    if (why.empty() && std::find(given.begin(), given.end(), name) != given.end()) {
+  const std::vector<std::string_view> entries = wdt::SplitList(text);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::string_view name = entries[i].substr(0, entries[i].find('='));
+    std::string why = ParseEntry(entries[i], list.behaviour);
+    if (why.empty() && std::any_of(entries.begin(), entries.begin() + i, [&](std::string_view earlier) {
+          return earlier.substr(0, earlier.find('=')) == name;
+        })) {
       why = "the same behaviour is given twice";
     }
     if (!why.empty()) {
       list.behaviour = {};
-      list.error = "entry " + std::to_string(number) + " '" + wdt::Printable(entry) + "': " + why;
+      list.error = "entry " + std::to_string(i + 1) + " '" + wdt::Printable(entries[i]) + "': " + why;
       return list;
     }
-    given.push_back(name);
-    if (comma == text.size()) return list;
-    start = comma + 1;
   }
+  return list;
 }
 
 }  // namespace sim

@@ -14,6 +14,10 @@
 //   round=up        reads round a part of a unit up: 30 right after arming for
 //                   30 (the default)
 //   round=down      reads round it down: 29 right after arming for 30
+//   step=S          the counter moves in steps of S seconds, as some chipsets
+//                   count: the time left is taken up to a whole step before
+//                   it is shown; S is 1 or 2 digits, optionally '.' and 1 to 3
+//                   digits, from 0.01 to 10
 // Each behaviour is given at most once.
 #pragma once
 
@@ -21,15 +25,24 @@
 #include <string>
 #include <string_view>
 
+#include "status_codes.h"
+
 namespace sim {
+
+inline constexpr double kMinRate = 0.01;
+inline constexpr double kMaxRate = 100;
+inline constexpr std::uint32_t kMinGrant = 1;
+inline constexpr double kMinStep = 0.01;
+inline constexpr double kMaxStep = 10;
 
 struct Behaviour {
   bool frozen = false;
   double rate = 1.0;
-  std::uint32_t grant = 255;
+  std::uint32_t grant = wdt::kMaxTimeout;
   bool ignore_reload = false;
   bool ignore_disarm = false;
   bool round_down = false;
+  double step = 0;  // seconds; 0: it moves smoothly
   bool operator==(const Behaviour&) const = default;
 };
 

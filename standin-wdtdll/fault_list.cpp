@@ -1,9 +1,9 @@
 #include "fault_list.h"
 
 #include <algorithm>
-#include <charconv>
 #include <limits>
 
+#include "parse.h"
 #include "printable.h"
 
 namespace sim {
@@ -16,24 +16,6 @@ std::optional<Operation> FindOperation(std::string_view name) {
   return std::nullopt;
 }
 
-// A whole decimal number in [min, max]: digits only, a minus sign only when
-// negative values are allowed.
-template <typename Int>
-std::optional<Int> ParseDecimal(std::string_view text, Int min, Int max) {
-  const bool negative = !text.empty() && text.front() == '-';
-  const std::string_view digits = negative ? text.substr(1) : text;
-  if (digits.empty() || (negative && min >= 0) ||
-      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return std::nullopt;
-  }
-  long long value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max) {
-    return std::nullopt;
-  }
-  return static_cast<Int>(value);
-}
-
 // Parses one entry into fault, or says what is wrong with it.
 std::string ParseEntry(std::string_view entry, Fault& fault) {
   if (entry.empty()) return "empty entry";
@@ -44,9 +26,8 @@ std::string ParseEntry(std::string_view entry, Fault& fault) {
 
   fault.call = kEveryCall;
   if (const std::size_t hash = target.find('#'); hash != std::string_view::npos) {
-    const auto call = ParseDecimal<std::uint32_t>(target.substr(hash + 1), 1,
-                                                  std::numeric_limits<std::uint32_t>::max());
-    if (!call) return "call number is not a whole number from 1 to 4294967295";
+    const auto call = wdt::WholeNumber(target.substr(hash + 1), kFirstCall, kLastCall);
+    if (!call) return "call number is not a whole number " + wdt::FromTo(kFirstCall, kLastCall);
     fault.call = *call;
     target = target.substr(0, hash);
   }
@@ -54,9 +35,8 @@ std::string ParseEntry(std::string_view entry, Fault& fault) {
   if (!operation) return "unknown operation '" + wdt::Printable(target) + "'";
   fault.operation = *operation;
 
-  const auto status = ParseDecimal<StatusCode>(status_text,
-                                               std::numeric_limits<StatusCode>::min(),
-                                               std::numeric_limits<StatusCode>::max());
+  const auto status = wdt::WholeNumber(status_text, std::numeric_limits<StatusCode>::min(),
+                                       std::numeric_limits<StatusCode>::max());
   if (!status) return "status is not a decimal 32-bit signed integer";
   fault.status = *status;
   return {};
@@ -70,14 +50,10 @@ std::string_view OperationName(Operation operation) {
 
 FaultList ParseFaultList(std::string_view text) {
   FaultList list;
-  if (text.empty()) return list;
-  std::size_t number = 0;
-  for (std::size_t start = 0;;) {
-    const std::size_t comma = std::min(text.find(',', start), text.size());
-    const std::string_view entry = text.substr(start, comma - start);
-    ++number;
+  const std::vector<std::string_view> entries = wdt::SplitList(text);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
     Fault fault{};
-    std::string why = ParseEntry(entry, fault);
+    std::string why = ParseEntry(entries[i], fault);
     if (why.empty() && std::any_of(list.faults.begin(), list.faults.end(), [&](const Fault& f) {
           return f.operation == fault.operation && f.call == fault.call;
         })) {
@@ -85,13 +61,12 @@ FaultList ParseFaultList(std::string_view text) {
     }
     if (!why.empty()) {
       list.faults.clear();
-      list.error = "entry " + std::to_string(number) + " '" + wdt::Printable(entry) + "': " + why;
+      list.error = "entry " + std::to_string(i + 1) + " '" + wdt::Printable(entries[i]) + "': " + why;
       return list;
     }
     list.faults.push_back(fault);
-    if (comma == text.size()) return list;
-    start = comma + 1;
   }
+  return list;
 }
 
 std::optional<StatusCode> InjectedStatus(const std::vector<Fault>& faults,

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +37,9 @@ inline constexpr std::array<std::string_view, 6> kOperationNames = {
 std::string_view OperationName(Operation operation);
 
 inline constexpr std::uint64_t kEveryCall = 0;
+// The call numbers that an Operation#N entry takes.
+inline constexpr std::uint32_t kFirstCall = 1;
+inline constexpr std::uint32_t kLastCall = std::numeric_limits<std::uint32_t>::max();
 
 struct Fault {
   Operation operation;

@@ -52,9 +52,15 @@ void Simulator::NoticeExpiry(Clock::time_point now) {
 
 std::uint32_t Simulator::UnitsLeft(Clock::time_point now) const {
   if (Lies().frozen) return loaded_;
+  Clock::duration left = deadline_ - now;
+  if (Lies().step > 0) {
+    // A counter that moves in steps shows the time left up to a whole step.
+    const auto step = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(Lies().step));
+    left = (left + step - Clock::duration(1)) / step * step;
+  }
   // Whole units, rounded up: 30 right after arming for 30; or down.
   const Clock::duration part = Lies().round_down ? Clock::duration(0) : unit_ - Clock::duration(1);
-  return static_cast<std::uint32_t>((deadline_ - now + part) / unit_);
+  return static_cast<std::uint32_t>((left + part) / unit_);
 }
 
 void Simulator::Arm(Clock::time_point now, std::uint32_t units) {
@@ -119,6 +125,12 @@ StatusCode Simulator::CloseSession() {
     session_open_ = false;  // the watchdog itself goes on as it is
     return kOk;
   });
+}
+
+std::optional<Clock::duration> Simulator::TimeLeft() {
+  const std::lock_guard lock(mutex_);
+  if (!armed_) return std::nullopt;
+  return deadline_ - now_();
 }
 
 }  // namespace sim

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,8 +23,8 @@ using Clock = std::chrono::steady_clock;
 
 using wdt::kBadParameter;
 using wdt::kNoHandle;
+using wdt::kMaxTimeout;
 using wdt::kOk;
-inline constexpr std::uint32_t kMaxTimeout = 255;
 
 struct Settings {
   FaultList faults;
@@ -49,6 +50,9 @@ class Simulator {
   StatusCode WriteTimerValue(std::uint32_t value);
   StatusCode ReadTimerValue(std::uint32_t* value);
   StatusCode CloseSession();
+
+  // While armed, the time until it runs out; for tests that watch a margin.
+  std::optional<Clock::duration> TimeLeft();
 
  private:
   // Runs one call under the lock: a bad fault or behaviour list, an injected

@@ -1,12 +1,14 @@
 #include "watchdog_facts.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <system_error>
 #include <utility>
+
+#include "parse.h"
 
 namespace sysfs {
 namespace fs = std::filesystem;
@@ -25,11 +27,7 @@ std::optional<std::string> Attribute(const fs::path& file) {
 template <typename Number>
 std::optional<Number> Parsed(const std::optional<std::string>& text) {
   if (!text) return std::nullopt;
-  const std::string_view digits = *text;
-  Number value{};
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (error != std::errc() || end != digits.data() + digits.size() || digits.empty()) return std::nullopt;
-  return value;
+  return wdt::WholeNumber(*text, std::numeric_limits<Number>::min(), std::numeric_limits<Number>::max());
 }
 
 // "10:130" as numbers.
@@ -46,10 +44,6 @@ std::optional<DeviceNumbers> Numbers(const std::optional<std::string>& text) {
 // watchdog12 sorts after watchdog2.
 bool ByNumber(const Facts& a, const Facts& b) {
   return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
-}
-
-bool AllDigits(std::string_view text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -127,7 +121,7 @@ std::vector<Holder> Reader::Holders(const std::vector<std::string>& nodes) const
   for (fs::directory_iterator process(proc_, error), end; !error && process != end;
        process.increment(error)) {
     const std::string pid = process->path().filename().string();
-    if (!AllDigits(pid)) continue;
+    if (!wdt::AllDigits(pid)) continue;
     std::error_code unreadable;  // another user's process, or one that just ended
     for (fs::directory_iterator fd(process->path() / "fd", unreadable), fd_end; !unreadable && fd != fd_end;
          fd.increment(unreadable)) {

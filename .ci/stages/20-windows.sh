@@ -121,7 +121,7 @@ version=$(sed -n 's/^project(wdt-exerciser VERSION \([0-9.]*\) .*/\1/p' CMakeLis
 top=wdt-exerciser-$version-win64
 rm -f "$cross"/wdt-exerciser-*.zip
 (cd "$cross" && cpack -G ZIP >/dev/null)
-expected="$top/README.md $top/bin/wdt-check.exe $top/bin/wdt-exerciser.exe $top/bin/wdtDLL.dll"
+expected="$top/LICENSE $top/README.md $top/bin/wdt-check.exe $top/bin/wdt-exerciser.exe $top/bin/wdtDLL.dll"
 zip_files=$(unzip -Z1 "$cross/$top.zip" | grep -v '/$' | sort | xargs)
 [ "$zip_files" = "$(xargs -n1 <<<"$expected" | sort | xargs)" ] || fail "$top.zip holds: $zip_files"
 echo "ok: $top.zip holds $zip_files"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Stage: the Debian package. Builds the run preset, makes the package with
-# CPack, checks its file list, its computed dependencies and the man pages,
-# installs it as a user would, runs both programs from /usr/bin against the
-# simulated watchdog, and purges it again.
+# Stage: the Debian package. Builds the run preset with the distribution's
+# hardening flags (dpkg-buildflags) in build/package, makes the package with
+# CPack, checks its file list, its computed dependencies, its run-paths, that
+# it has no maintainer scripts, lintian and the man pages, installs it as a
+# user would, runs both programs from /usr/bin against the simulated watchdog,
+# and purges it again.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -19,21 +21,29 @@ for page in man/*.1; do
 done
 echo "ok: $(echo man/*.1)"
 
-echo "-- the package"
-run=build/run
-cmake --preset run >/dev/null
-cmake --build --preset run
-rm -f "$run"/wdt-exerciser_*.deb
-(cd "$run" && cpack -G DEB) >"$run/cpack.log" 2>&1 || { cat "$run/cpack.log"; fail "cpack -G DEB"; }
-version=$(sed -n 's/^project(wdt-exerciser VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
-deb=$run/wdt-exerciser_${version}_$(dpkg --print-architecture).deb
-[ -f "$deb" ] || fail "cpack made no $deb: $(ls "$run"/*.deb 2>/dev/null)"
+echo "-- the package, built with dpkg-buildflags' hardening flags"
+build=build/package
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+flags() { dpkg-buildflags --get "$1"; }
+# CMake takes no CPPFLAGS: they go with the compiler's flags.
+cmake --preset run -B "$build" -DCMAKE_C_FLAGS="$(flags CPPFLAGS) $(flags CFLAGS)" \
+  -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" \
+  -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)" >/dev/null
+cmake --build "$build"
+rm -f "$build"/wdt-exerciser_*.deb
+(cd "$build" && cpack -G DEB) >"$build/cpack.log" 2>&1 || { cat "$build/cpack.log"; fail "cpack -G DEB"; }
+# The Debian version is the newest changelog entry's (CMake checks it against the project's).
+version=$(sed -n '1s/^wdt-exerciser (\([^)]*\)) .*/\1/p' packaging/changelog)
+deb=$build/wdt-exerciser_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "cpack made no $deb: $(ls "$build"/*.deb 2>/dev/null)"
 
 expected="/usr/bin/wdt-check
 /usr/bin/wdt-exerciser
-/usr/lib/libwdtDLL.so
+/usr/lib/wdt-exerciser/libwdtDLL.so
 /usr/share/doc/wdt-exerciser/README.md
+/usr/share/doc/wdt-exerciser/changelog.Debian.gz
 /usr/share/doc/wdt-exerciser/copyright
+/usr/share/lintian/overrides/wdt-exerciser
 /usr/share/man/man1/wdt-check.1.gz
 /usr/share/man/man1/wdt-exerciser.1.gz"
 programs="wdt-exerciser wdt-check"
@@ -50,6 +60,22 @@ done
 [ "$(dpkg-deb -f "$deb" Package)" = wdt-exerciser ] || fail "the package is not called wdt-exerciser"
 echo "ok: Depends: $depends"
 
+# No maintainer scripts: nothing runs ldconfig or anything else at install.
+control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | sed 's|^\./||' | grep -v '^$' | sort | xargs)
+[ "$control" = "control md5sums" ] || fail "$deb's control archive holds more than control and md5sums: $control"
+echo "ok: no maintainer scripts"
+
+echo "-- lintian: no error, no warning, no hardening tag"
+# Other information tags are shown, not failed on. An override stands only
+# for a tag that does not apply, with its reason (packaging/lintian-overrides).
+tags=$(lintian --display-info --fail-on none "$deb" 2>"$build/lintian.log") ||
+  fail "lintian did not run: $(cat "$build/lintian.log")"
+[ -z "$tags" ] || echo "$tags"
+if grep -E '^(E|W): |^I: [^ ]+ hardening-' <<<"$tags" >/dev/null; then
+  fail "lintian finds errors, warnings or missing hardening (above)"
+fi
+echo "ok: lintian"
+
 echo "-- installed with apt, run from /usr/bin, purged"
 purge() { apt-get purge -y -qq wdt-exerciser >/dev/null 2>&1 || true; }
 # The simulated watchdog, found through the installed run-path alone.
@@ -60,6 +86,8 @@ apt-get install -y -qq --no-install-recommends "$PWD/$deb" >/dev/null
 for program in $programs; do
   [ "$(command -v "$program")" = "/usr/bin/$program" ] || fail "$program is not found in /usr/bin"
   [ "$(man -w "$program")" = "/usr/share/man/man1/$program.1.gz" ] || fail "man does not find $program(1)"
+  runpath=$(readelf -d "/usr/bin/$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]$/\1/p')
+  [ "$runpath" = '$ORIGIN/../lib/wdt-exerciser' ] || fail "/usr/bin/$program: run-path '$runpath'"
 done
 output=$("${plain[@]}" timeout 60 wdt-exerciser </dev/null) ||
   fail "the installed wdt-exerciser failed: $output"
@@ -68,7 +96,7 @@ echo "ok: /usr/bin/wdt-exerciser ran against the simulated watchdog"
 output=$("${plain[@]}" timeout 60 wdt-check </dev/null) || fail "the installed wdt-check failed: $output"
 echo "ok: /usr/bin/wdt-check passed the simulated watchdog"
 purge
-for file in /usr/bin/wdt-exerciser /usr/lib/libwdtDLL.so; do
+for file in /usr/bin/wdt-exerciser /usr/lib/wdt-exerciser; do
   [ ! -e "$file" ] || fail "the purge left $file behind"
 done
 echo "ok: purged"

@@ -95,6 +95,16 @@ ChildProcess::ChildProcess(std::vector<std::string> command, Options options)
   int err[2], out[2] = {-1, -1}, report[2] = {-1, -1}, release[2] = {-1, -1};
   Check(pipe2(err, O_CLOEXEC) == 0, "pipe");
   if (!terminal) Check(pipe2(out, O_CLOEXEC) == 0, "pipe");
+  if (options_.full_output) {
+    // Filled without blocking, then made blocking again, as a shell leaves it.
+    fcntl(out[1], F_SETFL, O_NONBLOCK);
+    const std::string filler(4096, '.');
+    while (write(out[1], filler.data(), filler.size()) > 0) {
+    }
+    fcntl(out[1], F_SETFL, 0);
+    full_output_fd_ = out[0];
+    out[0] = -1;
+  }
   if (options_.job_control) {
     Check(pipe2(report, O_CLOEXEC) == 0 && pipe2(release, O_CLOEXEC) == 0, "pipe");
   }
@@ -169,8 +179,8 @@ ChildProcess::ChildProcess(std::vector<std::string> command, Options options)
 
 ChildProcess::~ChildProcess() {
   if (!exited_) Kill();
-  for (const int fd :
-       std::set<int>{input_fd_, terminal_fd_, release_fd_, out_.fd, err_.fd, reports_.fd}) {
+  for (const int fd : std::set<int>{input_fd_, terminal_fd_, release_fd_, full_output_fd_, out_.fd,
+                                    err_.fd, reports_.fd}) {
     if (fd >= 0) close(fd);
   }
 }
@@ -216,7 +226,11 @@ void ChildProcess::HangUp() {
   terminal_fd_ = input_fd_ = out_.fd = -1;
 }
 
-void ChildProcess::Signal(int signal_number) { kill(pid_, signal_number); }
+void ChildProcess::Signal(int signal_number) {
+  // On Linux the master side reads the terminal's foreground group.
+  const pid_t group = options_.job_control ? tcgetpgrp(terminal_fd_) : -1;
+  kill(group > 0 ? -group : pid_, signal_number);
+}
 
 int ChildProcess::Pump(std::chrono::milliseconds budget) {
   Stream* const streams[3] = {&out_, &err_, &reports_};
@@ -273,9 +287,19 @@ bool ChildProcess::WaitUntil(const std::function<bool()>& done, std::chrono::mil
   while (!done()) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         end - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || Pump(std::min(left, step)) < 0) return done();
+    if (left.count() <= 0) return done();
+    // With every output closed, the process may still be on its way out.
+    if (Pump(std::min(left, step)) < 0) poll(nullptr, 0, static_cast<int>(std::min(left, step).count()));
   }
   return true;
+}
+
+bool ChildProcess::RepeatUntil(const std::function<void()>& act, const std::function<bool()>& done) {
+  for (int sent = 0; sent < 8; ++sent) {
+    act();
+    if (WaitUntil(done, 500ms)) return true;
+  }
+  return false;
 }
 
 bool ChildProcess::WaitForOutput(std::string_view text, std::size_t count, std::size_t from,

@@ -53,6 +53,9 @@ struct Options {
   // terminal's foreground stays the leader's), with SIGTTOU ignored as some
   // shells leave it.
   bool background = false;
+  // Standard output a pipe that is full from the start and never read, as
+  // when its reader stopped reading (not with kTerminal).
+  bool full_output = false;
 };
 
 class ChildProcess {
@@ -71,6 +74,8 @@ class ChildProcess {
   // kTerminal: the terminal goes away (its other side closes), as when an
   // ssh connection drops; standard output can no longer be read.
   void HangUp();
+  // To the program; with job control, to the terminal's foreground process
+  // group, the program's.
   void Signal(int signal_number);
   pid_t Pid() const { return pid_; }
 
@@ -79,6 +84,11 @@ class ChildProcess {
   // signal.
   bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = 20s,
                  std::chrono::milliseconds step = 50ms);
+  // Does `act` (sends a signal or a key) again and again, half a second
+  // apart, until `done`; false if it does not hold after eight: under
+  // ThreadSanitizer and load a process-directed signal now and then never
+  // reaches the handler (its runtime defers it and drops it).
+  bool RepeatUntil(const std::function<void()>& act, const std::function<bool()>& done);
   // Until `text` occurs `count` times in standard output at or after `from`.
   bool WaitForOutput(std::string_view text, std::size_t count = 1, std::size_t from = 0,
                      std::chrono::milliseconds deadline = 20s);
@@ -127,6 +137,7 @@ class ChildProcess {
   int input_fd_ = -1;
   int terminal_fd_ = -1;  // the terminal's master side
   int release_fd_ = -1;
+  int full_output_fd_ = -1;  // full_output: the reading side, never read
   bool exited_ = false;
   int status_ = 0;
   Stream out_;

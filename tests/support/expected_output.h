@@ -48,11 +48,9 @@ inline constexpr const char* StatusLine(std::int64_t status) {
   }
 }
 
-// The pause's text: no line end, the key that ends it brings one. Wine's
-// console prints its own ("Press any key to continue... "); both begin with
-// kPauseStart.
+// The pause's text, as the command interpreter's "pause" prints it: no line
+// end, the key that ends it brings one.
 inline constexpr char kPause[] = "Press any key to continue . . . ";
-inline constexpr char kPauseStart[] = "Press any key";
 
 // The simulated library's trace (WDT_SIM_TRACE=1, standard error) of the
 // road's calls that succeed.

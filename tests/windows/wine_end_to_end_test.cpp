@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
+#include "console_events.h"
 #include "expected_output.h"
 
 namespace wine_test {
@@ -23,7 +24,7 @@ using namespace test_support;  // the child-process harness and its chrono liter
 const std::vector<std::string> kWineProgram = {WDT_WINE_COMMAND, WDT_WINE_EXERCISER_PATH};
 const std::string kPrompt(printed::kPrompt);
 const std::string kPromptLine = printed::Line(kPrompt, "\r\n");
-const std::string kPauseText(printed::kPauseStart);
+const std::string kPauseText(printed::kPause);
 
 // Wine's settings for every run: the throwaway prefix that the test fixture
 // starts, no debug chatter, no display.
@@ -44,7 +45,10 @@ std::string Shown(const std::string& output) {
   return output.size() <= kShown ? output : "..." + output.substr(output.size() - kShown);
 }
 
-bool ExitedWithZero(int status) { return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+bool ExitedWith(int status, unsigned long code) {
+  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == static_cast<int>(code & 0xFF);
+}
+bool ExitedWithZero(int status) { return ExitedWith(status, 0); }
 
 // The main thread's lines: the output without the monitor's. Each of those
 // is whole, but it may follow a text with no line end (the pause's prompt),
@@ -193,6 +197,78 @@ TEST(WineEndToEnd, TerminalHangUpEndsTheRunAsQDoes) {
                                              kPrompt, printed::kClosed};
   EXPECT_EQ(SequenceLines(child.Output()), expected) << Shown(child.Output());
 }
+
+// The console's control events, by when they come. Ctrl+C comes from Wine
+// itself (a SIGINT to the program); the others from console-event.exe, which
+// runs the program and sends it its event at each SIGINT that it gets.
+constexpr int kWinesCtrlC = -1;
+enum class When { kAtThePrompt, kDuringTheProbeHold, kDuringAFailurePause, kMidCheck };
+struct EventRoad {
+  const char* name;
+  int event;
+  When when;
+  friend void PrintTo(const EventRoad& road, std::ostream* os) { *os << road.name; }
+};
+
+std::vector<std::string> EventCommand(const EventRoad& road, const char* program) {
+  if (road.event == kWinesCtrlC) return {WDT_WINE_COMMAND, program};
+  return {WDT_WINE_COMMAND, WDT_WINE_CONSOLE_EVENT_PATH, std::to_string(road.event),
+          std::string("Z:") + program};
+}
+
+class ConsoleEventTest : public testing::TestWithParam<EventRoad> {};
+
+TEST_P(ConsoleEventTest, LeavesTheWatchdogAsDocumented) {
+  const EventRoad& road = GetParam();
+  std::vector<std::string> env = {"WDT_SIM_TRACE=1"};
+  if (road.when == When::kDuringAFailurePause) env.push_back("WDT_SIM_FAULTS=WriteTimerValue#1=1");
+  const bool check = road.when == When::kMidCheck;
+  ChildProcess child(EventCommand(road, check ? WDT_WINE_CHECK_PATH : WDT_WINE_EXERCISER_PATH),
+                     {.input = Input::kRawTerminal, .env = env});
+  const std::string awaited = check ? "ok 2 - arm"
+                              : road.when == When::kAtThePrompt ? kPromptLine
+                              : road.when == When::kDuringTheProbeHold ? printed::kProbeArmed
+                                                                       : kPauseText;
+  ASSERT_TRUE(child.WaitForOutput(awaited)) << Shown(child.Output());
+  child.Signal(SIGINT);
+  const int status = child.Wait();
+  std::vector<std::string> calls = {printed::kTraceOpen, printed::kTraceProbe, printed::kTraceDisarm,
+                                    printed::kTraceArm};
+  if (check) {
+    EXPECT_TRUE(ExitedWith(status, 2)) << status << Shown(child.Output());
+    EXPECT_NE(child.Output().find("ok 3 - countdown # SKIP stopped by a signal\r\n"), std::string::npos)
+        << Shown(child.Output());
+    calls = {printed::kTraceOpen, printed::kTraceArm, printed::kTraceDisarm, printed::kTraceClose};
+  } else if (road.event == kWinesCtrlC) {  // left armed, and not a success
+    EXPECT_TRUE(ExitedWith(status, platform::kCtrlCExitStatus)) << status << Shown(child.Output());
+    calls.push_back(printed::kTraceReload);
+  } else if (road.when == When::kDuringAFailurePause) {  // the pause ends, nothing undone
+    EXPECT_TRUE(ExitedWithZero(status)) << status << Shown(child.Output());
+    calls.push_back("WriteTimerValue(30) -> 1");
+  } else {
+    EXPECT_TRUE(ExitedWithZero(status)) << status << Shown(child.Output());
+    EXPECT_EQ(SequenceLines(child.Output()),
+              (std::vector<std::string>{printed::kProbeArmed, printed::kArmed, kPrompt, printed::kClosed}));
+    calls.insert(calls.end(), {printed::kTraceReload, printed::kTraceDisarm, printed::kTraceClose});
+  }
+  EXPECT_EQ(TracedCalls(child.Error()), calls) << child.Error();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, ConsoleEventTest,
+    testing::Values(EventRoad{"CtrlC", kWinesCtrlC, When::kAtThePrompt},
+                    EventRoad{"CtrlBreak", platform::kCtrlBreakEvent, When::kAtThePrompt},
+                    EventRoad{"Close", platform::kCloseEvent, When::kAtThePrompt},
+                    EventRoad{"Logoff", platform::kLogoffEvent, When::kAtThePrompt},
+                    EventRoad{"Shutdown", platform::kShutdownEvent, When::kAtThePrompt},
+                    EventRoad{"CloseInProbeHold", platform::kCloseEvent, When::kDuringTheProbeHold},
+                    EventRoad{"CtrlBreakInPause", platform::kCtrlBreakEvent, When::kDuringAFailurePause},
+                    EventRoad{"CheckCtrlC", kWinesCtrlC, When::kMidCheck},
+                    EventRoad{"CheckCtrlBreak", platform::kCtrlBreakEvent, When::kMidCheck},
+                    EventRoad{"CheckClose", platform::kCloseEvent, When::kMidCheck},
+                    EventRoad{"CheckLogoff", platform::kLogoffEvent, When::kMidCheck},
+                    EventRoad{"CheckShutdown", platform::kShutdownEvent, When::kMidCheck}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Both at once: each run takes some seconds, most of them asleep.
 TEST(WineEndToEnd, CheckPassesTheHonestLibraryAndFailsAnIgnoredReload) {

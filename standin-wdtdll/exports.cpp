@@ -18,9 +18,11 @@
 
 namespace {
 
-// Standard error is unbuffered: each line goes out in one write.
+// Each line goes out whole and at once: standard error is unbuffered here,
+// and a Windows runtime that buffers it into a pipe is flushed.
 void WriteDiagnostics(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
 }
 
 // A switch from the environment: 1 on, empty or 0 off, anything else off
