@@ -44,6 +44,7 @@ std::string Junit(const Report& report, const Settings& settings) {
                            Property("timeout", std::to_string(settings.timeout));
   std::string cases;
   for (const Check& check : report.checks) {
+    properties += Property(check.name + ".evidence", EvidenceName(check.evidence));
     for (const Figure& figure : check.figures) properties += Property(check.name + "." + figure.name, figure.value);
     cases += "    <testcase name=\"" + Xml(check.name) + "\" classname=\"wdt-check\" time=\"" +
              Time(check.time_s) + "\"";
