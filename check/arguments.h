@@ -11,7 +11,7 @@
 namespace check {
 
 inline const std::string kUsage =
-    "Usage: wdt-check [--timeout N] [--tolerance PCT] [--json]\n"
+    "Usage: wdt-check [--timeout N] [--tolerance PCT] [--json] [--junit FILE]\n"
     "       wdt-check --list [--json]\n"
     "       wdt-check --help | --version\n"
     "Checks a watchdog through wdtDLL: open, arm, countdown, reload, disarm, close.\n"
@@ -21,6 +21,7 @@ inline const std::string kUsage =
     "                   percent: above 0, at most " + wdt::LimitText(kMaxTolerancePct) +
     " (default " + wdt::LimitText(kDefaultTolerancePct) + ")\n"
     "  --json           print one JSON document instead of TAP\n"
+    "  --junit FILE     also write the report as JUnit XML to FILE, for CI servers\n"
     "  --list           list every watchdog that sysfs knows of, opening none\n"
     "  --help           print this text\n"
     "  --version        print the version\n"
@@ -29,7 +30,8 @@ inline const std::string kUsage =
 struct Arguments {
   enum class Action { kRun, kHelp, kVersion, kList, kBad } action = Action::kRun;
   Settings settings;
-  bool json = false;
+  bool json = false;  // kBad too: whether --json was among the arguments
+  std::string junit;  // the JUnit report's path, or empty
   std::string error;  // kBad: what is wrong, one line without its end
 };
 

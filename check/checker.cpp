@@ -38,20 +38,25 @@ bool JustLoaded(std::uint32_t shown, std::uint32_t loaded) {
   return shown == loaded || shown + 1 == loaded;
 }
 
-Check Judged(std::string_view name, bool pass, std::string detail, std::vector<Figure> figures = {}) {
-  return {std::string(name), pass ? Result::kPass : Result::kFail, std::move(detail), std::move(figures)};
+Check Judged(std::string_view name, bool pass, std::string detail, std::vector<Figure> figures = {},
+             Evidence evidence = Evidence::kHardware) {
+  return {std::string(name), pass ? Result::kPass : Result::kFail, std::move(detail), std::move(figures), 0,
+          evidence};
 }
 
 Check Skipped(std::string_view name, std::string why) {
-  return {std::string(name), Result::kSkip, std::move(why), {}};
+  return {std::string(name), Result::kSkip, std::move(why), {}, 0, Evidence::kNone};
 }
 
 // A call that failed, with the status line of the shared table.
 Check CallFailed(std::string_view name, const std::string& call, StatusCode status) {
   std::string line = wdt::StatusMessage(status);
   if (!line.empty() && line.back() == '\n') line.pop_back();
-  return Judged(name, false, call + " returned " + std::to_string(status) + ": " + line);
+  return Judged(name, false, call + " returned " + std::to_string(status) + ": " + line, {},
+                Evidence::kCallStatus);
 }
+
+constexpr const char* kLibraryCount = "counted by the library: the driver reports no time left";
 
 class Run {
  public:
@@ -82,11 +87,17 @@ class Run {
   // more than kSlack after the last is a stall.
   Clock::time_point Now();
   Reading Read();
-  // The margin from now on: the value read back at `at`, at one second per
-  // unit, less a unit for a driver that rounds up.
+  // The margin from now on: the value read back at `at`, less a unit for a
+  // driver that rounds up, at the fastest rate that the tolerance could hide,
+  // so that no counter that lies within it runs the watchdog out.
   void Loaded(const Reading& reading) {
-    expiry_ = reading.at + std::chrono::seconds(reading.value) - std::chrono::seconds(1);
+    const double fastest = 1 - settings_.tolerance_pct / 100;
+    expiry_ = reading.at + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                               std::max(0.0, (static_cast<double>(reading.value) - 1) * fastest)));
   }
+  // The driver has no time left of its own (softdog, i6300esb): what the
+  // library reads back is its own count, no measurement.
+  bool LibraryCounts() const { return settings_.device && !settings_.device->reports_timeleft; }
   Clock::time_point SafeUntil() const { return expiry_ - kMargin - kSlack; }
   std::string Timeout() const { return Whole(settings_.timeout); }
   // Reads the countdown into *watch; a check only when the watch itself
@@ -104,10 +115,15 @@ class Run {
   Clock::time_point last_look_{};
   Clock::duration stall_{};     // the first stall seen, zero if none
   Clock::time_point expiry_{};  // the earliest that the armed watchdog may run out
+  Clock::time_point armed_at_{};  // the end of the arm's call
+  Clock::time_point judged_at_{};  // the end of the check before
   double fast_ = 1;             // seconds per unit of a counter that counts faster
 };
 
 void Run::Judge(Check check) {
+  const Clock::time_point now = seam_.now();
+  check.time_s = Seconds(now - (judged_at_ == Clock::time_point{} ? started_ : judged_at_));
+  judged_at_ = now;
   report_.checks.push_back(std::move(check));
   if (seam_.judged) seam_.judged(report_.checks.back(), report_.checks.size());
 }
@@ -168,7 +184,7 @@ Check Run::Open() {
     return CallFailed("open", "InitializeSession()", status);
   }
   opened_ = true;
-  return Judged("open", true, "InitializeSession() returned 0");
+  return Judged("open", true, "InitializeSession() returned 0", {}, Evidence::kCallStatus);
 }
 
 Check Run::Arm() {
@@ -178,19 +194,23 @@ Check Run::Arm() {
   if (const StatusCode status = wdt_.enable_timer(settings_.timeout, kSeconds); status != 0) {
     return CallFailed("arm", "EnableTimer(" + Timeout() + ", 0)", status);
   }
+  armed_at_ = Now();
   const Reading read = Read();
   if (Stop()) return Stopped("arm");
   if (read.status != 0) return CallFailed("arm", "ReadTimerValue()", read.status);
   known_ = true;
   Loaded(read);
   return Judged("arm", JustLoaded(read.value, settings_.timeout),
-                "asked " + Timeout() + ", read " + Whole(read.value),
-                {{"asked", Timeout()}, {"read", Whole(read.value)}});
+                "asked " + Timeout() + ", read " + Whole(read.value) +
+                    (LibraryCounts() ? std::string("; ") + kLibraryCount : ""),
+                {{"asked", Timeout()}, {"read", Whole(read.value)}},
+                LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware);
 }
 
 Check Run::Countdown() {
   if (Stop()) return Stopped("countdown");
   if (!known_) return Skipped("countdown", kNotArmed);
+  if (LibraryCounts()) return Skipped("countdown", "the driver reports no time left: the value is counted by the library");
   Watch watch;
   if (std::optional<Check> ended = WatchCountdown(&watch)) return *std::move(ended);
   return JudgeCountdown(watch, settings_);
@@ -202,12 +222,16 @@ std::optional<Check> Run::WatchCountdown(Watch* watch) {
   if (last.status != 0) return CallFailed("countdown", "ReadTimerValue()", last.status);
   const Reading first = last;
   const Clock::time_point end = first.at + kCountdownWindow;
+  // A counter that has not moved for kStillFor since the arm or its last
+  // change is judged at once: it may be one that shows a value while it runs
+  // out unseen.
+  Clock::time_point moved = armed_at_;
   // A counter faster than one unit a second runs out sooner than its value says.
   Clock::time_point fast_expiry = Clock::time_point::max();
   for (;;) {
     const Clock::time_point now = Now();
     if (Stop()) return Stopped("countdown");
-    if (now >= end) break;
+    if (now >= end || now - moved >= kStillFor) break;
     if (now >= SafeUntil() || (fast_expiry != Clock::time_point::max() &&
                                now >= fast_expiry - kMargin - kSlack)) {
       watch->cut = true;
@@ -218,8 +242,10 @@ std::optional<Check> Run::WatchCountdown(Watch* watch) {
     if (Stop()) return Stopped("countdown");
     if (read.status != 0) return CallFailed("countdown", "ReadTimerValue()", read.status);
     if (read.value != last.value) {
-      // Somewhere between the two reads: halfway.
-      watch->edges.push_back({Seconds(last.at - first.at + (read.at - last.at) / 2), read.value});
+      // Somewhere between the two reads: halfway, give or take half the time between them.
+      watch->edges.push_back({Seconds(last.at - first.at + (read.at - last.at) / 2), read.value,
+                              Seconds(read.at - last.at) / 2});
+      moved = read.at;
       if (const auto spu = SecondsPerUnit(watch->edges); spu && *spu > 0 && *spu < 1 && read.value > 0) {
         fast_ = *spu;
         fast_expiry = read.at + std::chrono::duration_cast<Clock::duration>(
@@ -235,6 +261,7 @@ std::optional<Check> Run::WatchCountdown(Watch* watch) {
   watch->first = first.value;
   watch->last = last.value;
   watch->observed_s = Seconds(last.at - first.at);
+  watch->since_arm_s = Seconds(first.at - armed_at_);
   return std::nullopt;
 }
 
@@ -264,7 +291,8 @@ Check Run::Reload() {
     figures.push_back({wrote, Whole(value)});
     figures.push_back({read_name, Whole(read.value)});
   }
-  return Judged("reload", pass, detail, figures);
+  if (LibraryCounts()) detail += std::string("; ") + kLibraryCount;
+  return Judged("reload", pass, detail, figures, LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware);
 }
 
 Check Run::Disarm() {
@@ -278,6 +306,18 @@ Check Run::Disarm() {
   }
   known_ = false;
   if (Stop()) return Skipped("disarm", "DisableTimer() returned 0; not watched: " + report_.stopped);
+  if (LibraryCounts()) {
+    // The library's own count stops where it stood whatever the hardware
+    // does: the kernel's state is the evidence.
+    const std::optional<sysfs::Facts> now = seam_.device_facts ? seam_.device_facts() : std::nullopt;
+    if (!now || !now->state) {
+      return Skipped("disarm", "DisableTimer() returned 0; nothing to judge it on: the driver reports no time "
+                               "left and the kernel no state");
+    }
+    return Judged("disarm", *now->state == "inactive",
+                  "DisableTimer() returned 0; the kernel reports the watchdog " + *now->state, {},
+                  Evidence::kKernelState);
+  }
   const Reading first = Read();
   if (first.status != 0) return CallFailed("disarm", "ReadTimerValue()", first.status);
   Reading last = first;
@@ -302,7 +342,7 @@ Check Run::Close() {
   if (const StatusCode status = wdt_.close_session(); status != 0) {
     return CallFailed("close", "CloseSession()", status);
   }
-  return Judged("close", true, "CloseSession() returned 0");
+  return Judged("close", true, "CloseSession() returned 0", {}, Evidence::kCallStatus);
 }
 
 }  // namespace
@@ -316,34 +356,71 @@ std::vector<std::string_view> CheckNames() {
 Check JudgeCountdown(const Watch& watch, const Settings& settings) {
   const std::vector<Edge>& edges = watch.edges;
   const auto spu = SecondsPerUnit(edges);
+  const double tolerance = settings.tolerance_pct / 100;
   std::vector<Figure> figures = {{"edges", std::to_string(edges.size())},
                                  {"observed_s", Fixed(watch.observed_s, 3)},
                                  {"from", Whole(watch.first)},
                                  {"to", Whole(watch.last)},
                                  {"tolerance_pct", Short(settings.tolerance_pct)}};
   if (spu) figures.insert(figures.begin(), {"seconds_per_unit", Fixed(*spu, 6)});
+  const auto failed = [&](std::string why) { return Judged("countdown", false, std::move(why), figures); };
   const std::string edge_count = std::to_string(edges.size()) + (edges.size() == 1 ? " edge" : " edges");
   const std::string in_time = " in " + Fixed(watch.observed_s, 1) + " s";
   for (std::uint32_t before = watch.first; const Edge& edge : edges) {
-    if (edge.value > before) {
-      return Judged("countdown", false, "rose from " + Whole(before) + " while armed," + in_time, figures);
-    }
+    if (edge.value > before) return failed("rose from " + Whole(before) + " while armed," + in_time);
     before = edge.value;
   }
-  if (!spu && edges.empty() && watch.observed_s >= Seconds(kStillFor)) {
-    return Judged("countdown", false, "stayed at " + Whole(watch.first) + " for " + Fixed(watch.observed_s, 1) + " s",
-                  figures);
+  const double since_arm = watch.since_arm_s + watch.observed_s;
+  if (edges.empty() && since_arm >= Seconds(kStillFor)) {
+    return failed("stayed at " + Whole(watch.first) + " for " + Fixed(since_arm, 1) + " s after the arm");
   }
+
+  // A fitted rate beyond the tolerance says most about a counter off its pace.
+  const bool within = spu && std::abs(*spu - 1) <= tolerance;
+  const std::string rate = spu ? Fixed(*spu, 3) + " s per unit over " + edge_count + " (tolerance " +
+                                     Short(settings.tolerance_pct) + " %)"
+                               : "";
+  if (spu && !within) return failed(rate);
+
+  // Every stretch without a change, from the arm to the last read, is at
+  // most one unit at the slowest rate that the tolerance allows, plus a step
+  // for a counter that moves in steps (its changes come at multiples of the
+  // step: the shortest time between two of them) and the time between two
+  // reads. Each stretch is taken at its shortest, as the reads bound it.
+  double step = 0;
+  for (std::size_t i = 1; i < edges.size(); ++i) {
+    const double gap = edges[i].at_s - edges[i - 1].at_s;
+    if (gap < 0.9 && (step == 0 || gap < step)) step = gap;
+  }
+  const double longest = 1 + tolerance + step + Seconds(kCountdownPoll);
+  double from = -watch.since_arm_s;  // the arm
+  std::uint32_t value = watch.first;
+  for (std::size_t i = 0; i <= edges.size(); ++i) {
+    const double until = i < edges.size() ? edges[i].at_s - edges[i].spread_s : watch.observed_s;
+    if (until - from > longest) {
+      return failed("stayed at " + Whole(value) + " for " + Fixed(until - from, 1) + " s" +
+                    (i == 0 ? " after the arm" : "") + ": a unit takes at most " + Fixed(longest, 2) + " s");
+    }
+    if (i == edges.size()) break;
+    from = edges[i].at_s + edges[i].spread_s;
+    value = edges[i].value;
+  }
+
+  // The fall over the whole watch matches the time it took: each end read
+  // may be a unit off (a part of a unit shows either way).
+  const double fall = static_cast<double>(watch.first) - static_cast<double>(watch.last);
+  if (watch.observed_s > 0 && ((fall + 1) / watch.observed_s < 1 / (1 + tolerance) ||
+                               (fall - 1) / watch.observed_s > 1 / (1 - tolerance))) {
+    return failed("from " + Whole(watch.first) + " to " + Whole(watch.last) + in_time + ": not one unit a second (tolerance " +
+                  Short(settings.tolerance_pct) + " %)");
+  }
+
   if (!spu && watch.cut) {
     return Skipped("countdown", edge_count + in_time + " before the " + Short(Seconds(kMargin)) +
                                     " s margin: too short to measure; a longer --timeout gives room");
   }
-  if (!spu) return Judged("countdown", false, edge_count + in_time, figures);
-  const bool within = std::abs(*spu - 1) * 100 <= settings.tolerance_pct;
-  return Judged("countdown", within,
-                Fixed(*spu, 3) + " s per unit over " + edge_count + " (tolerance " +
-                    Short(settings.tolerance_pct) + " %)",
-                figures);
+  if (!spu) return failed(edge_count + in_time);
+  return Judged("countdown", true, rate, figures);
 }
 
 std::string LeftRunning(const Report& report) {

@@ -30,8 +30,9 @@ inline constexpr double kDefaultTolerancePct = 5;
 inline constexpr double kMaxTolerancePct = 50;
 
 // An armed watchdog never comes closer than this to running out, by what the
-// checker knows of it: its value read back at the last arm or reload, at
-// one second per unit, less a unit for rounding; faster if it counts faster.
+// checker knows of it: its value read back at the last arm or reload, less a
+// unit for rounding, at the fastest rate that the tolerance could hide (or
+// faster where it was seen counting faster).
 inline constexpr Clock::duration kMargin = 2s;
 // What a step may take between two looks at the clock while the watchdog may
 // be armed; the margin is kept with this much to spare, so between two looks
@@ -46,7 +47,8 @@ inline constexpr Clock::duration kSlack = 500ms;
 // How long the countdown is watched at most, and how often it is read.
 inline constexpr Clock::duration kCountdownWindow = 5s;
 inline constexpr Clock::duration kCountdownPoll = 5ms;
-// How long a disarmed counter must stay still, and how often it is read.
+// How long a disarmed counter must stay still, and how often it is read; an
+// armed counter that has not moved for as long fails at once.
 inline constexpr Clock::duration kStillFor = 1500ms;
 inline constexpr Clock::duration kStillPoll = 20ms;
 // What the reload check writes: a value other than the timeout in force and
@@ -72,11 +74,22 @@ struct Figure {
   bool operator==(const Figure&) const = default;
 };
 
+// What a check's verdict rests on.
+enum class Evidence {
+  kNone,           // skipped
+  kCallStatus,     // a call's status alone (open, close)
+  kHardware,       // values read from the watchdog
+  kLibraryCount,   // values that the library counts itself: the driver reports no time left
+  kKernelState,    // the kernel's word on whether the watchdog runs (sysfs state)
+};
+
 struct Check {
   std::string name;
   Result result = Result::kSkip;
   std::string detail;
   std::vector<Figure> figures;
+  double time_s = 0;  // from the end of the check before
+  Evidence evidence = Evidence::kNone;
 };
 
 enum class Verdict { kPass, kFail, kCannotRun };
@@ -99,6 +112,8 @@ std::string LeftRunning(const Report& report);
 
 struct Seam {
   wdt::Operations wdt;
+  // What sysfs says of the device now, where WDT_DEVICE names one it knows.
+  std::function<std::optional<sysfs::Facts>()> device_facts;
   std::function<Clock::time_point()> now;
   std::function<void(Clock::duration)> sleep;
   // What asked the run to stop ("a signal", "SIGTSTP"), empty while nothing did.
@@ -115,10 +130,12 @@ Report RunChecks(const Settings& settings, const Seam& seam);
 int ExitStatus(Verdict verdict);
 
 // A change of the counter: when it was seen (seconds from any fixed
-// instant) and the value it changed to.
+// instant: halfway between the two reads around it), the value it changed
+// to, and how far from at_s it may have come (half the time between them).
 struct Edge {
   double at_s;
   std::uint32_t value;
+  double spread_s = 0;
 };
 
 // Seconds per unit by least squares of the edges' times against their
@@ -127,14 +144,16 @@ struct Edge {
 std::optional<double> SecondsPerUnit(const std::vector<Edge>& edges);
 
 // What the countdown's watch saw: the value at its first read and at its
-// last, the time between them, the changes (seconds from the first read),
-// and whether the margin ended the watch before its window did.
+// last, the time between them, the time from the arm to the first read, the
+// changes (seconds from the first read), and whether the margin ended the
+// watch before its window did.
 struct Watch {
   std::uint32_t first = 0;
   std::uint32_t last = 0;
   double observed_s = 0;
   std::vector<Edge> edges{};
   bool cut = false;
+  double since_arm_s = 0;
 };
 
 // The countdown check's verdict on what was watched: judged without a clock.

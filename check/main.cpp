@@ -9,9 +9,12 @@
 
 #include "arguments.h"
 #include "checker.h"
+#include "junit.h"
 #include "list.h"
 #include "output.h"
 #include "platform.h"
+#include "printable.h"
+#include "record.h"
 #include "watchdog_facts.h"
 
 namespace {
@@ -42,6 +45,7 @@ int main(int argc, char** argv) {
   switch (parsed.action) {
     case check::Arguments::Action::kBad:
       platform::WriteErr("wdt-check: " + parsed.error + "\n" + std::string(check::kUsage));
+      if (parsed.json) platform::WriteOut(check::JsonRefusal(parsed.error));
       return Finish(2);
     case check::Arguments::Action::kHelp:
       platform::WriteOut(check::kUsage);
@@ -59,12 +63,22 @@ int main(int argc, char** argv) {
       break;
   }
 
+  // The report's file is looked at before the watchdog is touched: only a
+  // regular file, or none yet, is ever written.
+  const platform::FileCalls files = platform::DurableFileCalls();
+  if (!parsed.junit.empty() && files.kind(parsed.junit.c_str()) == platform::kOtherFile) {
+    const std::string error = "--junit: " + wdt::Printable(parsed.junit) + " is not a regular file";
+    platform::WriteErr("wdt-check: " + error + "\n");
+    if (parsed.json) platform::WriteOut(check::JsonRefusal(error));
+    return Finish(2);
+  }
   parsed.settings.device = DeviceFacts(sysfs);
   // A stop signal ends the run early, but only after the disarm and the
   // close; so does Ctrl+Z, whose suspension waits until then.
   platform::CatchStopSignals(platform::StopSignals::kAlsoInterruptAndSuspend);
   const check::Seam seam{
       .wdt = wdt::LinkedOperations(),
+      .device_facts = [&] { return DeviceFacts(sysfs); },
       .now = check::Clock::now,
       .sleep =
           [](check::Clock::duration duration) {
@@ -86,5 +100,14 @@ int main(int argc, char** argv) {
   const check::Report report = check::RunChecks(parsed.settings, seam);
   platform::SuspendIfRequested();
   platform::WriteOut(parsed.json ? check::Json(report, parsed.settings) : check::TapSummary(report));
-  return Finish(check::ExitStatus(report.verdict));
+  int status = check::ExitStatus(report.verdict);
+  if (!parsed.junit.empty()) {
+    if (const std::string failed = check::ReplaceFile(files, parsed.junit, check::Junit(report, parsed.settings));
+        !failed.empty()) {
+      // A report that CI cannot read is no pass; a failure stays a failure.
+      platform::WriteErr("wdt-check: the JUnit report was not written: " + failed + "\n");
+      if (status == 0) status = 2;
+    }
+  }
+  return Finish(status);
 }

@@ -23,6 +23,10 @@ std::string TapSummary(const Report& report);
 std::string Json(const Report& report, const Settings& settings);
 
 std::string_view VerdictName(Verdict verdict);
+std::string_view EvidenceName(Evidence evidence);
+
+// For a command line refused with --json: one document that says so.
+std::string JsonRefusal(std::string_view error);
 
 // A JSON string of text: quotes, backslashes and control bytes escaped.
 std::string JsonString(std::string_view text);

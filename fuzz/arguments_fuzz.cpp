@@ -47,6 +47,10 @@ Arguments Expected(const std::vector<std::string_view>& arguments, Refusal& refu
     const auto action = instead.find(argument);
     if (argument == "--json") {
       meant.json = true;
+    } else if (argument == "--junit") {
+      if (i + 1 == arguments.size()) return bad("--junit needs a value", "");
+      if (arguments[++i].empty()) return bad("--junit takes a file's path, not ''", "");
+      meant.junit = std::string(arguments[i]);
     } else if (action != instead.end()) {
       if (meant.action == Arguments::Action::kRun) meant.action = action->second;
     } else if (!timeout && argument != "--tolerance") {
@@ -89,8 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   Require(parsed.error.empty(), "arguments taken with an error");
-  Require(parsed.json == expected.json && parsed.settings.timeout == expected.settings.timeout,
-          "the parsed --json or --timeout differs from the arguments");
+  Require(parsed.json == expected.json && parsed.settings.timeout == expected.settings.timeout &&
+              parsed.junit == expected.junit,
+          "the parsed --json, --timeout or --junit differs from the arguments");
   Require(std::abs(parsed.settings.tolerance_pct - expected.settings.tolerance_pct) <=
               1e-12 * expected.settings.tolerance_pct,
           "the parsed --tolerance differs from the argument");

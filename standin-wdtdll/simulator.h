@@ -63,6 +63,8 @@ class Simulator {
   void NoticeExpiry(Clock::time_point now);
   void Arm(Clock::time_point now, std::uint32_t units);
   std::uint32_t UnitsLeft(Clock::time_point now) const;  // while armed
+  // The time until it runs out, as the lies have it.
+  Clock::duration Left(Clock::time_point now) const;
   const Behaviour& Lies() const { return settings_.behaviour.behaviour; }
 
   std::mutex mutex_;
@@ -76,6 +78,7 @@ class Simulator {
   Clock::duration unit_ = std::chrono::seconds(1);  // as it counts (rate=)
   Clock::time_point deadline_{};
   std::uint32_t loaded_ = 0;         // units of the last arm or reload
+  Clock::time_point loaded_at_{};
   std::uint32_t stopped_value_ = 0;  // what a read shows while disarmed
 };
 

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "arguments.h"
@@ -27,7 +29,7 @@ class CheckTest : public testing::Test {
   void SetUp() override { fake::Reset(); }
 
   check::Report Run(check::Settings settings = {}) {
-    const check::Seam seam{fake::Simulated(), [] { return fake::TheClock().Now(); },
+    const check::Seam seam{fake::Simulated(), [this] { return device_; }, [] { return fake::TheClock().Now(); },
                            [](check::Clock::duration d) { fake::TheClock().Sleep(d); },
                            [this] { return stop_; }, nullptr};
     return check::RunChecks(settings, seam);
@@ -57,6 +59,7 @@ class CheckTest : public testing::Test {
   }
 
   std::string stop_;  // what asked the run to stop, empty while nothing did
+  std::optional<sysfs::Facts> device_;  // what sysfs says of the device now
 };
 
 class HonestTest : public CheckTest, public testing::WithParamInterface<bool> {};
@@ -122,12 +125,21 @@ INSTANTIATE_TEST_SUITE_P(
                 "1.060 s per unit over 5 edges (tolerance 7 %)"},
         Judging{"FastBeyond", Recorded(30, 0.94, 5, 0.5, 5), 5, Result::kFail,
                 "0.940 s per unit over 5 edges (tolerance 5 %)"},
-        Judging{"Frozen", Recorded(30, 1, 0, 0, 5), 5, Result::kFail, "stayed at 30 for 5.0 s"},
+        Judging{"Frozen", Recorded(30, 1, 0, 0, 1.5), 5, Result::kFail, "stayed at 30 for 1.5 s after the arm"},
         Judging{"Rose", check::Watch{29, 30, 2, {{0.5, 28}, {1.5, 30}}, false}, 5, Result::kFail,
                 "rose from 28 while armed, in 2.0 s"},
         Judging{"OneChangeBeforeTheMargin", Recorded(5, 1, 1, 0.5, 1.2, true), 5, Result::kSkip,
                 "1 edge in 1.2 s before the 2 s margin: too short to measure; a longer --timeout gives room"},
-        Judging{"OneChangeInTheWholeWindow", Recorded(30, 4, 1, 3, 5), 5, Result::kFail, "1 edge in 5.0 s"}),
+        Judging{"LateFirstChange", Recorded(30, 1, 4, 1.3, 5), 5, Result::kFail,
+                "stayed at 30 for 1.3 s after the arm: a unit takes at most 1.05 s"},
+        // The lies that a fit through the changes alone would pass.
+        Judging{"Stalled", Recorded(30, 1, 2, 0.5, 3), 5, Result::kFail,
+                "stayed at 28 for 1.5 s: a unit takes at most 1.05 s"},
+        Judging{"Jumped", check::Watch{30, 21, 5, {{0.5, 25}, {1.5, 24}, {2.5, 23}, {3.5, 22}, {4.5, 21}}}, 5,
+                Result::kFail, "from 30 to 21 in 5.0 s: not one unit a second (tolerance 5 %)"},
+        // Steps of 0.6 s, shown rounded down, as some chipsets count.
+        Judging{"Stepped", check::Watch{30, 25, 5, {{0.6, 29}, {1.2, 28}, {2.4, 27}, {3.6, 26}, {4.2, 25}}}, 5,
+                Result::kPass, "0.960 s per unit over 5 edges (tolerance 5 %)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The same on the simulated watchdog, end to end.
@@ -148,7 +160,8 @@ TEST_P(RateTest, TheCountdownIsJudgedBetweenItsEdges) {
 INSTANTIATE_TEST_SUITE_P(Rates, RateTest,
                          testing::Values(Rate{"rate=0.961538", Result::kPass}, Rate{"rate=1.06383", Result::kFail},
                                          Rate{"rate=2", Result::kFail}, Rate{"rate=0.5", Result::kFail},
-                                         Rate{"frozen", Result::kFail},
+                                         Rate{"frozen", Result::kFail}, Rate{"stall=2.5", Result::kFail},
+                                         Rate{"jump=5", Result::kFail}, Rate{"frozen,rate=6", Result::kFail},
                                          // Steps of 0.6 s, shown rounded down, as some chipsets count.
                                          Rate{"step=0.6,round=down", Result::kPass},
                                          Rate{"rate=0.909091,step=0.6,round=down", Result::kFail}));
@@ -256,6 +269,31 @@ INSTANTIATE_TEST_SUITE_P(
                     Halt{"StallOnceDisarmed", std::chrono::seconds(6), std::chrono::seconds(3), ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A driver without time left of its own (softdog, i6300esb): what reads back
+// is the library's count, so the countdown is not measured and the disarm is
+// judged on the kernel's state.
+TEST_F(CheckTest, WhereTheDriverReportsNoTimeLeftTheKernelsStateJudgesTheDisarm) {
+  check::Settings settings;
+  settings.device = sysfs::Facts{.name = "watchdog0", .reports_timeleft = false};
+  for (const auto& [state, result, detail] : std::vector<std::tuple<std::optional<std::string>, Result, std::string>>{
+           {"inactive", Result::kPass, "DisableTimer() returned 0; the kernel reports the watchdog inactive"},
+           {"active", Result::kFail, "DisableTimer() returned 0; the kernel reports the watchdog active"},
+           {std::nullopt, Result::kSkip,
+            "DisableTimer() returned 0; nothing to judge it on: the driver reports no time left and the kernel "
+            "no state"}}) {
+    fake::Reset();
+    device_ = sysfs::Facts{.name = "watchdog0", .state = state};
+    const check::Report report = Run(settings);
+    EXPECT_EQ(report.checks[1].detail, "asked 30, read 30; counted by the library: the driver reports no time left");
+    EXPECT_EQ(report.checks[2].detail, "the driver reports no time left: the value is counted by the library");
+    EXPECT_EQ(report.checks[4].result, result);
+    EXPECT_EQ(report.checks[4].detail, detail);
+    EXPECT_EQ(check::TapSummary(report).substr(0, check::TapSummary(report).find('\n')),
+              "# measured on the hardware: 0 of 6 checks; the library's own count: arm, reload" +
+                  std::string(state ? "; the kernel's state: disarm" : ""));
+  }
+}
+
 TEST_F(CheckTest, ADisarmThatANowayoutDriverRefusesSaysWhenTheMachineResets) {
   fake::UseSimulator("DisableTimer#1=1");
   check::Settings settings;
@@ -265,7 +303,7 @@ TEST_F(CheckTest, ADisarmThatANowayoutDriverRefusesSaysWhenTheMachineResets) {
   EXPECT_GE(*report.left_running_s, 25u);
   const std::string warning = "the driver was loaded with nowayout: the watchdog is left running and resets the "
                               "machine in " + std::to_string(*report.left_running_s) + " s unless something feeds it";
-  EXPECT_EQ(check::TapSummary(report).rfind("# warning: " + warning + "\n# verdict: fail: ", 0), 0u);
+  EXPECT_EQ(check::TapSummary(report).rfind("# warning: " + warning + "\n# measured on the hardware: ", 0), 0u);
   EXPECT_NE(check::Json(report, settings).find("\"left_running_s\": " + std::to_string(*report.left_running_s) +
                                                 ", \"warning\": \"" + warning + "\"}"),
             std::string::npos);
@@ -322,8 +360,8 @@ TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {
   EXPECT_EQ(check::TapLine({"disarm", Result::kSkip, "why", {}}, 5), "ok 5 - disarm # SKIP why\n");
   const std::string json = check::Json({Verdict::kFail, {reload}, "stopped by SIGTSTP", 1.5}, {});
   EXPECT_EQ(json, "{\"verdict\": \"fail\", \"checks\": [\n  {\"name\": \"reload\", \"result\": \"fail\", "
-                  "\"detail\": \"read \\\"25\\\" #\\\\\", \"read\": 25}\n], \"timeout\": 30, \"duration_s\": 1.500, "
-                  "\"ended_early\": \"stopped by SIGTSTP\"}\n");
+                  "\"detail\": \"read \\\"25\\\" #\\\\\", \"evidence\": \"none\", \"read\": 25}\n], \"timeout\": 30, "
+                  "\"duration_s\": 1.500, \"measured_on_hardware\": 0, \"ended_early\": \"stopped by SIGTSTP\"}\n");
 }
 
 TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {
