@@ -26,11 +26,20 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
                         : argument == "--version" ? Arguments::Action::kVersion
                                                   : Arguments::Action::kList;
       }
-    } else if (argument == "--junit") {
-      if (i + 1 == arguments.size()) return bad("--junit needs a value");
+    } else if (argument == "--junit" || argument == "--expire" || argument == "--after-reset") {
+      if (i + 1 == arguments.size()) return bad(std::string(argument) + " needs a value");
       const std::string_view value = arguments[++i];
-      if (value.empty()) return bad("--junit takes a file's path, not ''");
-      parsed.junit = std::string(value);
+      if (value.empty()) return bad(std::string(argument) + " takes a file's path, not ''");
+      if (argument == "--junit") {
+        parsed.junit = std::string(value);
+      } else {
+        const Mode mode = argument == "--expire" ? Mode::kExpire : Mode::kAfterReset;
+        if (parsed.settings.mode != Mode::kCheck) {
+          return bad("--expire and --after-reset are the two halves of the reset proof: give one");
+        }
+        parsed.settings.mode = mode;
+        parsed.settings.record = std::string(value);
+      }
     } else if (argument == "--timeout" || argument == "--tolerance") {
       if (i + 1 == arguments.size()) return bad(std::string(argument) + " needs a value");
       const std::string_view value = arguments[++i];

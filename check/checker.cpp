@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
+#include <span>
+#include <variant>
 #include <cstdio>
 #include <tuple>
 #include <utility>
 
+#include "output.h"
+#include "printable.h"
 #include "status_messages.h"
 
 namespace check {
@@ -58,6 +63,19 @@ Check CallFailed(std::string_view name, const std::string& call, StatusCode stat
 
 constexpr const char* kLibraryCount = "counted by the library: the driver reports no time left";
 
+// The reset may come as late as the second expiry (a TCO-style watchdog
+// resets on it), and this much after it.
+constexpr double kLateBy = 10;
+constexpr std::string_view kLinkedLibrary = "the linked library";
+
+// A wall-clock time as the record and the operator read it: 08:01:02 UTC.
+std::string WallTime(double seconds) {
+  const std::time_t whole = static_cast<std::time_t>(seconds);
+  char text[32] = "?";
+  if (const std::tm* utc = std::gmtime(&whole)) std::strftime(text, sizeof text, "%H:%M:%S UTC", utc);
+  return text;
+}
+
 class Run {
  public:
   Run(const Settings& settings, const Seam& seam)
@@ -71,6 +89,14 @@ class Run {
   Check Reload();
   Check Disarm();
   Check Close();
+  // The reset proof's: the last reload before the watchdog is left to run
+  // out, the wait for the reset; and after it, the record and its verdicts.
+  Check LastReload();
+  Check Expire();
+  Check Record();
+  Check Rebooted() { return JudgeRebooted(record_, seam_.boot_id ? seam_.boot_id() : std::nullopt); }
+  Check OnTime() { return JudgeOnTime(record_); }
+  Check Cause() { return JudgeCause(record_, seam_.facts_of ? seam_.facts_of(record_.device) : std::nullopt); }
 
  private:
   struct Reading {
@@ -100,6 +126,8 @@ class Run {
   bool LibraryCounts() const { return settings_.device && !settings_.device->reports_timeleft; }
   Clock::time_point SafeUntil() const { return expiry_ - kMargin - kSlack; }
   std::string Timeout() const { return Whole(settings_.timeout); }
+  // Replaces the record on disk; false, with the run ended, if it cannot be.
+  bool Write();
   // Reads the countdown into *watch; a check only when the watch itself
   // ended in a failed call or a stop.
   std::optional<Check> WatchCountdown(Watch* watch);
@@ -116,6 +144,10 @@ class Run {
   Clock::duration stall_{};     // the first stall seen, zero if none
   Clock::time_point expiry_{};  // the earliest that the armed watchdog may run out
   Clock::time_point armed_at_{};  // the end of the arm's call
+  ResetRecord record_;
+  bool recorded_ = false;         // the record is on disk: its end must say how the wait ended
+  bool reload_took_ = false;
+  Clock::time_point reloaded_at_{};  // the last reload, on this clock
   Clock::time_point judged_at_{};  // the end of the check before
   double fast_ = 1;             // seconds per unit of a counter that counts faster
 };
@@ -152,9 +184,9 @@ Run::Reading Run::Read() {
   return {status, value, before + (Now() - before) / 2};
 }
 
-// The checks in the order in which they run. Once the session is open, each
-// runs whatever came before it; the last two are also the cleanup, and run
-// on every road.
+// The checks in the order in which they run, for each mode. Once the first
+// has passed (the session open, the record read), each runs whatever came
+// before it; disarm and close are also the cleanup, and run on every road.
 struct CheckStep {
   std::string_view name;
   Check (Run::*run)();
@@ -163,17 +195,40 @@ constexpr CheckStep kChecks[] = {
     {"open", &Run::Open},     {"arm", &Run::Arm},       {"countdown", &Run::Countdown},
     {"reload", &Run::Reload}, {"disarm", &Run::Disarm}, {"close", &Run::Close},
 };
+constexpr CheckStep kExpireChecks[] = {
+    {"open", &Run::Open},       {"arm", &Run::Arm},       {"reload", &Run::LastReload},
+    {"expire", &Run::Expire},   {"disarm", &Run::Disarm}, {"close", &Run::Close},
+};
+constexpr CheckStep kAfterResetChecks[] = {
+    {"record", &Run::Record}, {"rebooted", &Run::Rebooted}, {"on-time", &Run::OnTime}, {"cause", &Run::Cause},
+};
+
+std::span<const CheckStep> Steps(Mode mode) {
+  switch (mode) {
+    case Mode::kCheck: return kChecks;
+    case Mode::kExpire: return kExpireChecks;
+    case Mode::kAfterReset: return kAfterResetChecks;
+  }
+  return kChecks;
+}
 
 Report Run::Go() {
-  for (const CheckStep& step : kChecks) {
-    Judge(step.run == &Run::Open || opened_ ? (this->*step.run)()
-                                            : Skipped(step.name, "the session did not open"));
+  const std::span<const CheckStep> steps = Steps(settings_.mode);
+  const std::string_view gate =
+      settings_.mode == Mode::kAfterReset ? "there is no record to judge" : "the session did not open";
+  for (const CheckStep& step : steps) {
+    Judge(&step == &steps.front() || opened_ ? (this->*step.run)() : Skipped(step.name, std::string(gate)));
+  }
+  // A wait that a stop, a stall or a failure ended says so in the record.
+  if (recorded_ && record_.state == ResetRecord::State::kWaiting) {
+    record_.state = ResetRecord::State::kAbandoned;
+    Write();
   }
   const bool failed = std::any_of(report_.checks.begin(), report_.checks.end(),
                                   [](const Check& c) { return c.result == Result::kFail; });
   report_.verdict = !opened_ || (!failed && !report_.stopped.empty()) ? Verdict::kCannotRun
-                    : failed                                 ? Verdict::kFail
-                                                             : Verdict::kPass;
+                    : failed                                          ? Verdict::kFail
+                                                                      : Verdict::kPass;
   report_.duration_s = Seconds(seam_.now() - started_);
   return std::move(report_);
 }
@@ -309,7 +364,7 @@ Check Run::Disarm() {
   if (LibraryCounts()) {
     // The library's own count stops where it stood whatever the hardware
     // does: the kernel's state is the evidence.
-    const std::optional<sysfs::Facts> now = seam_.device_facts ? seam_.device_facts() : std::nullopt;
+    const std::optional<sysfs::Facts> now = seam_.facts_of ? seam_.facts_of(settings_.device_path) : std::nullopt;
     if (!now || !now->state) {
       return Skipped("disarm", "DisableTimer() returned 0; nothing to judge it on: the driver reports no time "
                                "left and the kernel no state");
@@ -338,6 +393,126 @@ Check Run::Disarm() {
                 {{"value", Whole(first.value)}, {"still_s", Fixed(still, 3)}});
 }
 
+bool Run::Write() {
+  const std::string failed = seam_.write_record(FormatRecord(record_));
+  if (failed.empty()) return true;
+  if (report_.stopped.empty()) report_.stopped = "the record was not written: " + failed;
+  return false;
+}
+
+Check Run::LastReload() {
+  if (Stop()) return Stopped("reload");
+  if (!known_) return Skipped("reload", kNotArmed);
+  // A reload that reads back shows that it took only once the counter has
+  // fallen: the watch waits for that, as long as the disarm check waits.
+  Reading fallen = Read();
+  while (fallen.status == 0 && fallen.value + 1 >= settings_.timeout && fallen.at - armed_at_ < kStillFor) {
+    if (Stop()) return Stopped("reload");
+    seam_.sleep(kStillPoll);
+    fallen = Read();
+  }
+  if (Stop()) return Stopped("reload");
+  if (fallen.status != 0) return CallFailed("reload", "ReadTimerValue()", fallen.status);
+  const std::optional<std::string> boot = seam_.boot_id();
+  if (!boot) {
+    report_.stopped = "this system gives no boot identity to tell the next boot by";
+    return Stopped("reload");
+  }
+  // The record is on disk before the last reload: from it on, the machine
+  // may reset at any instant.
+  const double now = seam_.wall_now();
+  const double timeout = settings_.timeout;
+  record_ = {settings_.device_path.empty() ? std::string(kLinkedLibrary) : settings_.device_path,
+             settings_.device && settings_.device->identity ? *settings_.device->identity : "",
+             settings_.timeout,
+             *boot,
+             now,
+             now + timeout - 1,
+             now + 2 * timeout + kLateBy,
+             now,
+             ResetRecord::State::kWaiting};
+  if (!Write()) return Stopped("reload");
+  recorded_ = true;
+  reloaded_at_ = Now();
+  if (const StatusCode status = wdt_.write_timer_value(settings_.timeout); status != 0) {
+    return CallFailed("reload", "WriteTimerValue(" + Timeout() + ")", status);
+  }
+  const Reading read = Read();
+  if (Stop()) return Stopped("reload");
+  if (read.status != 0) return CallFailed("reload", "ReadTimerValue()", read.status);
+  Loaded(read);
+  // A watchdog that ignores reloads is not worth letting run out.
+  const bool took = JustLoaded(read.value, settings_.timeout) && read.value > fallen.value;
+  reload_took_ = took;
+  return Judged("reload", took,
+                "fell to " + Whole(fallen.value) + ", wrote " + Timeout() + ", read " + Whole(read.value) +
+                    (LibraryCounts() ? std::string("; ") + kLibraryCount : ""),
+                {{"fell_to", Whole(fallen.value)}, {"wrote", Timeout()}, {"read", Whole(read.value)}},
+                LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware);
+}
+
+Check Run::Expire() {
+  if (Stop()) return Stopped("expire");
+  if (!reload_took_) return Skipped("expire", "the last reload did not read back: not worth letting run out");
+  // Left to run out on purpose: no gap is a stall from here on.
+  watched_ = false;
+  const double timeout = settings_.timeout;
+  const Clock::time_point end = reloaded_at_ + std::chrono::duration_cast<Clock::duration>(
+                                                   std::chrono::duration<double>(2 * timeout + kLateBy));
+  seam_.said("waiting until " + WallTime(record_.window_end) + " for the watchdog to reset the machine: armed " +
+             Timeout() + " s, last reload at " + WallTime(record_.reloaded_at) + ", the reset is due from " +
+             WallTime(record_.window_start));
+  // Alive half a second after each whole second from the reload, away from
+  // the window's start.
+  Clock::time_point next = reloaded_at_ + 500ms;
+  int alive = 0;
+  for (;;) {
+    if (Stop()) return Stopped("expire");
+    const Clock::time_point now = seam_.now();
+    if (now >= end) break;
+    if (now >= next) {
+      record_.alive_at = seam_.wall_now();
+      if (!Write()) return Stopped("expire");
+      if (++alive % 5 == 0) {
+        seam_.said("alive at " + WallTime(record_.alive_at) + ", " +
+                   Fixed(record_.alive_at - record_.reloaded_at, 1) + " s after the last reload");
+      }
+      next += 1s;
+    }
+    seam_.sleep(std::min<Clock::duration>(std::min(next, end) - now, 100ms));
+  }
+  record_.state = ResetRecord::State::kNoReset;
+  Write();
+  return Judged("expire", false,
+                "armed " + Timeout() + " s, still alive after " + Short(2 * timeout + kLateBy) +
+                    " s: the watchdog did not reset the machine",
+                {{"armed_s", Timeout()}, {"alive_s", Short(2 * timeout + kLateBy)}});
+}
+
+Check Run::Record() {
+  std::string text;
+  if (const std::string failed = seam_.read_record(&text); !failed.empty()) {
+    report_.stopped = "the record cannot be read: " + failed;
+    return Judged("record", false, report_.stopped, {}, Evidence::kNone);
+  }
+  auto parsed = ParseRecord(text);
+  if (const std::string* why = std::get_if<std::string>(&parsed)) {
+    report_.stopped = "the record is " + *why;
+    return Judged("record", false, report_.stopped, {}, Evidence::kNone);
+  }
+  record_ = std::get<ResetRecord>(std::move(parsed));
+  if (record_.state == ResetRecord::State::kAbandoned) {
+    report_.stopped = "the wait for the reset was abandoned (a signal, a stop or a failure ended it)";
+    return Judged("record", false, report_.stopped, {}, Evidence::kNone);
+  }
+  opened_ = true;
+  return Judged("record", true,
+                wdt::Printable(record_.device) + (record_.identity.empty() ? "" : " (" + wdt::Printable(record_.identity) + ")") +
+                    ", armed " + Whole(record_.timeout_s) + " s, last reload at " + WallTime(record_.reloaded_at),
+                {{"timeout_s", Whole(record_.timeout_s)}, {"reloaded_at", Fixed(record_.reloaded_at, 3)}},
+                Evidence::kNone);
+}
+
 Check Run::Close() {
   if (const StatusCode status = wdt_.close_session(); status != 0) {
     return CallFailed("close", "CloseSession()", status);
@@ -347,10 +522,63 @@ Check Run::Close() {
 
 }  // namespace
 
-std::vector<std::string_view> CheckNames() {
+std::vector<std::string_view> CheckNames(Mode mode) {
   std::vector<std::string_view> names;
-  for (const CheckStep& step : kChecks) names.push_back(step.name);
+  for (const CheckStep& step : Steps(mode)) names.push_back(step.name);
   return names;
+}
+
+Check JudgeRebooted(const ResetRecord& record, const std::optional<std::string>& boot_id) {
+  if (!boot_id) return Skipped("rebooted", "this system gives no boot identity to compare");
+  const std::vector<Figure> figures = {{"boot_before", JsonString(wdt::Printable(record.boot_id))},
+                                       {"boot_now", JsonString(wdt::Printable(*boot_id))}};
+  if (*boot_id == record.boot_id) {
+    return Judged("rebooted", false, "the same boot (" + wdt::Printable(*boot_id) + "): the machine did not restart",
+                  figures, Evidence::kNone);
+  }
+  return Judged("rebooted", true,
+                "booted anew: " + wdt::Printable(record.boot_id) + ", then " + wdt::Printable(*boot_id), figures,
+                Evidence::kNone);
+}
+
+Check JudgeOnTime(const ResetRecord& record) {
+  const double alive = record.alive_at - record.reloaded_at;
+  const double from = record.window_start - record.reloaded_at;
+  const double until = record.window_end - record.reloaded_at;
+  const std::vector<Figure> figures = {{"last_alive_s", Fixed(alive, 3)},
+                                       {"window_from_s", Fixed(from, 3)},
+                                       {"window_until_s", Fixed(until, 3)}};
+  const std::string window = " (the reset was due from " + Short(from) + " s to " + Short(until) + " s)";
+  if (record.state == ResetRecord::State::kNoReset) {
+    return Judged("on-time", false, "still alive when the window closed, " + Short(until) +
+                                        " s after the last reload: the watchdog did not reset the machine",
+                  figures, Evidence::kNone);
+  }
+  if (alive < from) {
+    return Judged("on-time", false, "reset early: last seen alive " + Fixed(alive, 1) +
+                                        " s after the last reload" + window, figures, Evidence::kNone);
+  }
+  return Judged("on-time", true, "reset between " + Fixed(alive, 1) + " s and " + Fixed(alive + 1, 1) +
+                                     " s after the last reload" + window, figures, Evidence::kNone);
+}
+
+Check JudgeCause(const ResetRecord& record, const std::optional<sysfs::Facts>& device) {
+  if (!device) return Skipped("cause", "no boot status: sysfs knows no watchdog at " + wdt::Printable(record.device));
+  if (!record.identity.empty() && device->identity && *device->identity != record.identity) {
+    return Skipped("cause", "no boot status: " + wdt::Printable(record.device) + " is now another watchdog (" +
+                                wdt::Printable(*device->identity) + ")");
+  }
+  if (!device->bootstatus) return Skipped("cause", "no boot status: the driver reports none");
+  const std::uint32_t status = *device->bootstatus;
+  const std::vector<Figure> figures = {{"bootstatus", Whole(status)}};
+  if ((status & sysfs::kCardReset) != 0) {
+    return Judged("cause", true, "the watchdog reset the machine (boot status: " + sysfs::BootStatusText(status) + ")",
+                  figures);
+  }
+  if (status == 0) {
+    return Skipped("cause", "the driver keeps no cause (boot status 0), as softdog and iTCO_wdt do");
+  }
+  return Judged("cause", false, "the machine started for another reason: " + sysfs::BootStatusText(status), figures);
 }
 
 Check JudgeCountdown(const Watch& watch, const Settings& settings) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "operations.h"
+#include "record.h"
 #include "status_codes.h"
 #include "watchdog_facts.h"
 
@@ -55,13 +56,23 @@ inline constexpr Clock::duration kStillPoll = 20ms;
 // far from where the countdown left the counter.
 std::uint32_t ReloadValue(std::uint32_t timeout);
 
+
+// What a run does: the checks; or the two halves of the reset proof, joined
+// by a record on disk: let the watchdog run out (expire), and after the
+// machine came back, judge the reset (after reset).
+enum class Mode { kCheck, kExpire, kAfterReset };
+
 // The checks' names, in the order in which they run.
-std::vector<std::string_view> CheckNames();
+std::vector<std::string_view> CheckNames(Mode mode = Mode::kCheck);
 
 struct Settings {
+  Mode mode = Mode::kCheck;
+  std::string record{};  // the reset proof's record file
   std::uint32_t timeout = kDefaultTimeout;   // seconds, kMinTimeout..kMaxTimeout
   double tolerance_pct = kDefaultTolerancePct;
-  // What sysfs says of the device that WDT_DEVICE names, where it knows it.
+  // WDT_DEVICE, empty for the library's own watchdog; what sysfs said of it
+  // at the start, where it knows it.
+  std::string device_path{};
   std::optional<sysfs::Facts> device{};
 };
 
@@ -112,14 +123,24 @@ std::string LeftRunning(const Report& report);
 
 struct Seam {
   wdt::Operations wdt;
-  // What sysfs says of the device now, where WDT_DEVICE names one it knows.
-  std::function<std::optional<sysfs::Facts>()> device_facts;
+  // What sysfs says now of the device at a path (WDT_DEVICE, the record's),
+  // where it knows one.
+  std::function<std::optional<sysfs::Facts>(const std::string& device)> facts_of;
   std::function<Clock::time_point()> now;
   std::function<void(Clock::duration)> sleep;
   // What asked the run to stop ("a signal", "SIGTSTP"), empty while nothing did.
   std::function<std::string()> stop_requested;
   // Each check as soon as it is judged, with its number from 1.
   std::function<void(const Check&, std::size_t number)> judged;
+  // The reset proof's: the wall clock (seconds since the epoch), this boot's
+  // identity, the record replaced whole (empty, or why it was not written)
+  // and read (empty, or why it cannot be read), and a line of progress while
+  // the watchdog is left to run out.
+  std::function<double()> wall_now{};
+  std::function<std::optional<std::string>()> boot_id{};
+  std::function<std::string(std::string_view contents)> write_record{};
+  std::function<std::string(std::string* contents)> read_record{};
+  std::function<void(std::string_view line)> said{};
 };
 
 // Runs the six checks in order. Whatever happens, a session that opened is
@@ -158,5 +179,13 @@ struct Watch {
 
 // The countdown check's verdict on what was watched: judged without a clock.
 Check JudgeCountdown(const Watch& watch, const Settings& settings);
+
+// The after-reset half's verdicts on a record: whether the machine booted
+// anew, whether the reset came within the window (no earlier, and no "no
+// reset"), and whether the driver says that the watchdog caused it (its
+// boot status, where it keeps one).
+Check JudgeRebooted(const ResetRecord& record, const std::optional<std::string>& boot_id);
+Check JudgeOnTime(const ResetRecord& record);
+Check JudgeCause(const ResetRecord& record, const std::optional<sysfs::Facts>& device);
 
 }  // namespace check

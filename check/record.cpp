@@ -5,9 +5,11 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <vector>
 
+#include "parse.h"
 #include "printable.h"
 
 namespace check {
@@ -29,18 +31,45 @@ std::string Seconds(double value) {
   return text;
 }
 
-// Digits, optionally '.' and digits: a time or a count as the record writes it.
+// Digits, optionally '.' and up to three digits: a time or a count as the
+// record writes it. At most 15 digits, so that the value reads back as its
+// text: a time to the millisecond until the year 33658.
 bool Number(std::string_view text, double* value) {
-  const std::size_t dot = text.find('.');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (i != dot && (text[i] < '0' || text[i] > '9')) return false;
+  const std::size_t dot = std::min(text.find('.'), text.size());
+  if (!wdt::AllDigits(text.substr(0, dot)) || dot > 12 ||
+      (dot < text.size() && (!wdt::AllDigits(text.substr(dot + 1)) || text.size() - dot - 1 > 3))) {
+    return false;
   }
-  if (text.empty() || dot == 0 || dot + 1 == text.size() || text.size() > 20) return false;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
   return error == std::errc() && end == text.data() + text.size();
 }
 
 std::string Why(int error) { return std::generic_category().message(error); }
+
+// A text as FormatRecord writes it (printable bytes, a backslash doubled,
+// any other byte as \xNN) read back; nothing if it is not so written.
+std::optional<std::string> Unescaped(std::string_view text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < 0x20 || c > 0x7e) return std::nullopt;
+    const std::string_view rest = text.substr(i + 1);
+    unsigned value = 0;
+    if (c != '\\') {
+      bytes += c;
+    } else if (rest.starts_with('\\')) {
+      bytes += '\\';
+      ++i;
+    } else if (rest.size() >= 3 && rest[0] == 'x' &&
+               std::from_chars(rest.data() + 1, rest.data() + 3, value, 16).ptr == rest.data() + 3) {
+      bytes += static_cast<char>(value);
+      i += 3;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return bytes;
+}
 
 }  // namespace
 
@@ -90,9 +119,12 @@ std::variant<ResetRecord, std::string> ParseRecord(std::string_view text) {
     return std::string("incomplete: it does not end where it should");
   }
   ResetRecord record;
-  record.device = std::string(values[1]);
-  record.identity = std::string(values[2]);
-  record.boot_id = std::string(values[4]);
+  for (const auto& [index, field] : {std::pair{1, &record.device}, std::pair{2, &record.identity},
+                                     std::pair{4, &record.boot_id}}) {
+    const std::optional<std::string> value = Unescaped(values[index]);
+    if (!value) return "damaged: " + std::string(kKeys[index]) + " is '" + wdt::Printable(values[index]) + "'";
+    *field = *value;
+  }
   double timeout = 0;
   if (!Number(values[3], &timeout) || timeout < 1 || timeout > 4294967295.0 ||
       values[3].find('.') != std::string_view::npos) {

@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "child_process.h"
 #include "expected_output.h"
@@ -207,6 +209,47 @@ TEST(CheckEndToEnd, TheJUnitReportIsWellFormedAndItsCountsMatch) {
     EXPECT_EQ(attribute(counted, "errors"), "0");
   }
   EXPECT_EQ(children(suites[0], "properties").size(), 1u);
+}
+
+// The reset proof on the simulation, which cannot reset the machine: the
+// first half fails with the record saying "no reset"; the second, on the
+// same boot, fails its reboot; a damaged record cannot be judged; SIGTERM
+// while waiting disarms, closes and leaves the record "abandoned".
+TEST(CheckEndToEnd, TheResetProofOnTheSimulation) {
+  char folder[] = "/tmp/wdt-reset-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string waited = std::string(folder) + "/waited", stopped = std::string(folder) + "/stopped";
+  const auto state = [](const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line) && line.rfind("state ", 0) != 0) {
+    }
+    return line;
+  };
+  const test_support::Options options{.input = test_support::Input::kDevNull, .env = {"WDT_SIM_TRACE=1"}};
+  ChildProcess expire({WDT_CHECK_PATH, "--expire", waited, "--timeout", "5"}, options);
+  ChildProcess interrupted({WDT_CHECK_PATH, "--expire", stopped, "--timeout", "5"}, options);
+  ASSERT_TRUE(interrupted.WaitForOutput("# waiting until ")) << interrupted.Describe();
+  interrupted.Signal(SIGTERM);
+  EXPECT_EQ(ExitStatus(interrupted.Wait()), 2) << interrupted.Describe();
+  EXPECT_EQ(state(stopped), "state abandoned");
+  EXPECT_NE(interrupted.Error().find(std::string(printed::kTraceDisarm) + "\n" + printed::kTraceClose),
+            std::string::npos) << interrupted.Error();
+
+  EXPECT_EQ(ExitStatus(expire.Wait(60s)), 1) << expire.Describe();
+  EXPECT_NE(expire.Output().find("not ok 4 - expire: armed 5 s, still alive after 20 s: the watchdog did not reset "
+                                 "the machine\n"),
+            std::string::npos) << expire.Output();
+  EXPECT_EQ(state(waited), "state no reset");
+  ChildProcess after({WDT_CHECK_PATH, "--after-reset", waited}, {.input = test_support::Input::kDevNull});
+  EXPECT_EQ(ExitStatus(after.Wait()), 1);
+  EXPECT_EQ(Failed(after.Output()), (std::vector<std::string>{"not ok 2 - rebooted", "not ok 3 - on-time"}));
+
+  std::ofstream(waited) << "wdt-check reset record\nversion 1\n";
+  ChildProcess damaged({WDT_CHECK_PATH, "--after-reset", waited, "--json"}, {.input = test_support::Input::kDevNull});
+  EXPECT_EQ(ExitStatus(damaged.Wait()), 2);
+  EXPECT_NE(damaged.Output().find("\"verdict\": \"cannot-run\""), std::string::npos) << damaged.Output();
+  std::filesystem::remove_all(folder);
 }
 
 class CheckStopTest : public testing::TestWithParam<int> {};

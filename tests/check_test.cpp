@@ -29,9 +29,24 @@ class CheckTest : public testing::Test {
   void SetUp() override { fake::Reset(); }
 
   check::Report Run(check::Settings settings = {}) {
-    const check::Seam seam{fake::Simulated(), [this] { return device_; }, [] { return fake::TheClock().Now(); },
-                           [](check::Clock::duration d) { fake::TheClock().Sleep(d); },
-                           [this] { return stop_; }, nullptr};
+    const check::Seam seam{
+        fake::Simulated(),
+        [this](const std::string&) { return device_; },
+        [] { return fake::TheClock().Now(); },
+        [](check::Clock::duration d) { fake::TheClock().Sleep(d); },
+        [this] { return stop_; },
+        nullptr,
+        [] { return 1.7e9 + std::chrono::duration<double>(fake::TheClock().Elapsed()).count(); },
+        [] { return std::optional<std::string>("boot-1"); },
+        [this](std::string_view text) {
+          records_.emplace_back(text);
+          return std::string();
+        },
+        [this](std::string* text) {
+          *text = records_.empty() ? "" : records_.back();
+          return std::string();
+        },
+        [](std::string_view line) { fake::Log("said " + std::string(line)); }};
     return check::RunChecks(settings, seam);
   }
 
@@ -60,6 +75,7 @@ class CheckTest : public testing::Test {
 
   std::string stop_;  // what asked the run to stop, empty while nothing did
   std::optional<sysfs::Facts> device_;  // what sysfs says of the device now
+  std::vector<std::string> records_;     // the reset record, as each write left it
 };
 
 class HonestTest : public CheckTest, public testing::WithParamInterface<bool> {};
@@ -307,6 +323,122 @@ TEST_F(CheckTest, ADisarmThatANowayoutDriverRefusesSaysWhenTheMachineResets) {
   EXPECT_NE(check::Json(report, settings).find("\"left_running_s\": " + std::to_string(*report.left_running_s) +
                                                 ", \"warning\": \"" + warning + "\"}"),
             std::string::npos);
+}
+
+// The reset proof's first half on the simulation, which cannot reset: the
+// record on disk before the last reload, alive once a second, and how the
+// wait ended; the watchdog disarmed and closed on every road.
+struct Expiry {
+  const char* name;
+  const char* behaviour;
+  std::chrono::seconds stop_at;  // a stop signal then; 0: none
+  const char* reload;            // the reload check's result and the expire check's detail
+  const char* expire;
+  check::ResetRecord::State state;
+};
+
+class ExpireTest : public CheckTest, public testing::WithParamInterface<Expiry> {};
+
+TEST_P(ExpireTest, TheRecordSaysHowTheWaitEnded) {
+  const Expiry& row = GetParam();
+  fake::UseSimulator("", row.behaviour);
+  fake::TheClock().after_sleep = [&] {
+    if (row.stop_at.count() > 0 && fake::TheClock().Elapsed() >= row.stop_at) stop_ = "a signal";
+  };
+  const check::Report report = Run({.mode = check::Mode::kExpire, .timeout = 5});
+  ASSERT_EQ(report.checks.size(), 6u);
+  EXPECT_EQ(report.checks[2].detail.substr(0, std::string_view(row.reload).size()), row.reload) << Tap(report);
+  EXPECT_EQ(report.checks[3].detail, row.expire);
+  const std::vector<std::string> calls = Calls();
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()),
+            (std::vector<std::string>{"DisableTimer()", "CloseSession()"}));
+  ASSERT_GE(records_.size(), 2u);
+  const auto first = std::get<check::ResetRecord>(check::ParseRecord(records_.front()));
+  const auto last = std::get<check::ResetRecord>(check::ParseRecord(records_.back()));
+  EXPECT_EQ(first.state, check::ResetRecord::State::kWaiting);
+  EXPECT_EQ(last.state, row.state);
+  EXPECT_EQ(last.window_start - last.reloaded_at, 4);
+  EXPECT_EQ(last.window_end - last.reloaded_at, 20);
+  EXPECT_LE(last.alive_at, last.window_end);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, ExpireTest,
+    testing::Values(Expiry{"NoReset", "", {}, "fell to 4, wrote 5, read 5",
+                           "armed 5 s, still alive after 20 s: the watchdog did not reset the machine",
+                           check::ResetRecord::State::kNoReset},
+                    Expiry{"ReloadIgnored", "ignore-reload", {}, "fell to 4, wrote 5, read 4",
+                           "the last reload did not read back: not worth letting run out",
+                           check::ResetRecord::State::kAbandoned},
+                    Expiry{"StoppedWhileWaiting", "", std::chrono::seconds(8), "fell to 4, wrote 5, read 5",
+                           "stopped by a signal", check::ResetRecord::State::kAbandoned}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The second half's verdicts on records: the reset's time against the
+// window, the boot, the driver's word on the cause.
+check::ResetRecord Reset(double alive_after, check::ResetRecord::State state = check::ResetRecord::State::kWaiting) {
+  return {"/dev/watchdog1", "i6300ESB timer", 10, "boot-1", 1000, 1009, 1030, 1000 + alive_after, state};
+}
+
+struct Afterwards {
+  const char* name;
+  check::Check judged;
+  Result result;
+  const char* detail;
+  friend void PrintTo(const Afterwards& row, std::ostream* os) { *os << row.name; }
+};
+
+class AfterResetTest : public testing::TestWithParam<Afterwards> {};
+
+TEST_P(AfterResetTest, IsJudgedOnTheRecord) {
+  EXPECT_EQ(GetParam().judged.result, GetParam().result);
+  EXPECT_EQ(GetParam().judged.detail, GetParam().detail);
+}
+
+sysfs::Facts Booted(std::uint32_t status, const char* identity = "i6300ESB timer") {
+  return {.name = "watchdog1", .identity = identity, .bootstatus = status};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, AfterResetTest,
+    testing::Values(
+        Afterwards{"OnTime", check::JudgeOnTime(Reset(9.5)), Result::kPass,
+                   "reset between 9.5 s and 10.5 s after the last reload (the reset was due from 9 s to 30 s)"},
+        Afterwards{"OnTheSecondExpiry", check::JudgeOnTime(Reset(19.5)), Result::kPass,
+                   "reset between 19.5 s and 20.5 s after the last reload (the reset was due from 9 s to 30 s)"},
+        Afterwards{"Early", check::JudgeOnTime(Reset(3.5)), Result::kFail,
+                   "reset early: last seen alive 3.5 s after the last reload (the reset was due from 9 s to 30 s)"},
+        Afterwards{"NoReset", check::JudgeOnTime(Reset(29.5, check::ResetRecord::State::kNoReset)), Result::kFail,
+                   "still alive when the window closed, 30 s after the last reload: the watchdog did not reset the "
+                   "machine"},
+        Afterwards{"Rebooted", check::JudgeRebooted(Reset(9.5), "boot-2"), Result::kPass,
+                   "booted anew: boot-1, then boot-2"},
+        Afterwards{"SameBoot", check::JudgeRebooted(Reset(9.5), "boot-1"), Result::kFail,
+                   "the same boot (boot-1): the machine did not restart"},
+        Afterwards{"CardReset", check::JudgeCause(Reset(9.5), Booted(0x20)), Result::kPass,
+                   "the watchdog reset the machine (boot status: card reset)"},
+        Afterwards{"PowerUnder", check::JudgeCause(Reset(9.5), Booted(0x10)), Result::kFail,
+                   "the machine started for another reason: power under"},
+        Afterwards{"NoCauseKept", check::JudgeCause(Reset(9.5), Booted(0)), Result::kSkip,
+                   "the driver keeps no cause (boot status 0), as softdog and iTCO_wdt do"},
+        Afterwards{"AnotherWatchdog", check::JudgeCause(Reset(9.5), Booted(0x20, "iTCO_wdt")), Result::kSkip,
+                   "no boot status: /dev/watchdog1 is now another watchdog (iTCO_wdt)"},
+        Afterwards{"NoSysfs", check::JudgeCause(Reset(9.5), std::nullopt), Result::kSkip,
+                   "no boot status: sysfs knows no watchdog at /dev/watchdog1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CheckTest, ADamagedOrAbandonedRecordCannotBeJudged) {
+  for (const auto& [text, why] : std::vector<std::pair<std::string, std::string>>{
+           {"garbage\n", "the record is not a reset record of wdt-check"},
+           {check::FormatRecord(Reset(9.5, check::ResetRecord::State::kAbandoned)),
+            "the wait for the reset was abandoned (a signal, a stop or a failure ended it)"}}) {
+    records_ = {text};
+    const check::Report report = Run({.mode = check::Mode::kAfterReset});
+    EXPECT_EQ(report.verdict, Verdict::kCannotRun);
+    EXPECT_EQ(report.checks[0].detail, why);
+    EXPECT_EQ(report.checks[3].detail, "there is no record to judge");
+    EXPECT_TRUE(Calls().empty());  // the watchdog is not touched
+  }
 }
 
 // Every watchdog of the class, none opened; the fields that a driver lacks
