@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <limits>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -321,7 +322,10 @@ void KernelWatchdog::AtExit() {
   // The monitor thread may be inside a call: wait for it a little, never for
   // good (a driver stuck in an ioctl must not keep the process alive).
   std::unique_lock lock(mutex_, std::defer_lock);
-  if (!lock.try_lock_for(std::chrono::milliseconds(500))) return;
+  for (int tries = 0; tries < 50 && !lock.try_lock(); ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!lock.owns_lock()) return;
   if (fd_ >= 0 && armed_) Warn("the process ends with the watchdog armed: it " + WhenItResets());
 }
 

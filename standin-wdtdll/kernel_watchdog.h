@@ -100,7 +100,7 @@ class KernelWatchdog {
   std::uint32_t OwnTimeLeft(Clock::time_point now) const;
   void Warn(const std::string& text);
 
-  std::timed_mutex mutex_;  // the program's two threads call in at once
+  std::mutex mutex_;  // the program's two threads call in at once
   const std::string path_;
   const SystemCalls calls_;
   const Settings settings_;

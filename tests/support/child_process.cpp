@@ -227,6 +227,7 @@ void ChildProcess::HangUp() {
 }
 
 void ChildProcess::Signal(int signal_number) {
+  if (exited_) return;  // its number may be another process's by now
   // On Linux the master side reads the terminal's foreground group.
   const pid_t group = options_.job_control ? tcgetpgrp(terminal_fd_) : -1;
   kill(group > 0 ? -group : pid_, signal_number);
