@@ -406,6 +406,25 @@ void Finish(Output& out) {
   }
 }
 
+// Whether standard input is a terminal, asked once, before the first key;
+// a terminal's settings are then saved, a pipe's read made ready for a stop.
+// This and the next are out of line, so that a pipe's key, ReadKey's own
+// road, saves no registers for them.
+[[gnu::noinline]] bool FirstLookAtInput() {
+  const bool terminal = isatty(STDIN_FILENO) != 0 && PrepareTerminal();
+  g_plain_input = !terminal;
+  return terminal;
+}
+
+// Raw only for the read, so the terminal behaves as usual in between.
+[[gnu::noinline]] int ReadTerminalKey() {
+  g_reading = 1;
+  const int key = ReadByte(true);
+  g_reading = 0;
+  if (g_raw_applied) PutBack();
+  return key;
+}
+
 }  // namespace
 
 void Prepare() {
@@ -424,17 +443,13 @@ void Prepare() {
 
 int ReadKey() {
   // Asked and prepared once: a pipe's key then costs one read and nothing else.
-  static const bool terminal = isatty(STDIN_FILENO) != 0 && PrepareTerminal();
-  if (!terminal) {
-    g_plain_input = 1;
-    return ReadByte(false);
-  }
-  // Raw only for the read, so the terminal behaves as usual in between.
-  g_reading = 1;
-  const int key = ReadByte(true);
-  g_reading = 0;
-  if (g_raw_applied) PutBack();
-  return key;
+  static const bool terminal = FirstLookAtInput();
+  if (terminal) return ReadTerminalKey();
+  // A byte at once; anything else (a stop, the end, an interrupted or a
+  // non-blocking read) takes the careful road.
+  unsigned char byte = 0;
+  if (g_stop_requested == 0 && RawRead(STDIN_FILENO, &byte, 1) == 1) return byte;
+  return ReadByte(false);
 }
 
 void Pause() {
