@@ -300,17 +300,19 @@ class Locked {
   ~Locked() { lock_.Give(); }
   Locked(const Locked&) = delete;
   Locked& operator=(const Locked&) = delete;
-  // Lets the other thread write while this one waits.
-  template <typename Wait>
-  void Unlocked(Wait wait) {
-    lock_.Give();
-    wait();
-    lock_.Take();
-  }
 
  private:
   Lock& lock_;
 };
+
+// With the output's lock held: lets the other thread write while this one
+// waits.
+template <typename Wait>
+void Unlocked(Output& out, Wait wait) {
+  out.lock.Give();
+  wait();
+  out.lock.Take();
+}
 
 void SetUp(Output& out) {
   struct stat status {};
@@ -380,26 +382,9 @@ void AwaitReader(const Output& out, std::chrono::milliseconds limit, bool nap) {
   poll(fds, 2, timeout_ms);
 }
 
-void Write(Output& out, std::string_view text) {
-  if (out.kind == Output::Kind::kAsItIs) {
-    WriteAll(out.fd, text);
-    return;
-  }
-  if (text.empty()) return;
-  Locked locked(out);
-  if (out.kept == 0) {
-    const ssize_t n = WriteNow(out, text.data(), text.size());
-    if (n >= 0 && static_cast<std::size_t>(n) == text.size()) return;
-    if (n < 0 && !Transient(errno)) return;  // closed or broken output: the run goes on
-    if (n > 0) text.remove_prefix(static_cast<std::size_t>(n));
-    if (Keep(out, text)) return;
-  } else if (Keep(out, text)) {
-    Flush(out);
-    return;
-  }
-  // Much is kept: a reader that is merely slow is waited for, a second at
-  // most, and never once a stop came: the caller may have a watchdog to
-  // disarm.
+// Once much is kept: a reader that is merely slow is waited for, a second at
+// most, and never once a stop came: the caller may have a watchdog to disarm.
+void WaitToKeep(Output& out, std::string_view text) {
   const auto give_up = std::chrono::steady_clock::now() + kWaitForReader;
   bool took = true;
   while (!out.stuck && g_stop_requested == 0) {
@@ -408,7 +393,7 @@ void Write(Output& out, std::string_view text) {
       out.stuck = true;
       break;
     }
-    locked.Unlocked([&] { AwaitReader(out, left, !took); });
+    Unlocked(out, [&] { AwaitReader(out, left, !took); });
     took = Flush(out);
     if (Keep(out, text)) return;
   }
@@ -419,6 +404,39 @@ void Write(Output& out, std::string_view text) {
   }
 }
 
+// What a write did not take (n: what it took, or -1 and errno): kept, to go
+// out with the next write. Out of line, as is the next one, so that a line
+// that goes out at once costs only its write.
+[[gnu::noinline]] void KeepRest(Output& out, std::string_view text, ssize_t n) {
+  if (n < 0 && !Transient(errno)) return;  // closed or broken output: the run goes on
+  if (n > 0) text.remove_prefix(static_cast<std::size_t>(n));
+  if (!Keep(out, text)) WaitToKeep(out, text);
+}
+
+// A line behind what is kept already, which goes out first.
+[[gnu::noinline]] void KeepBehind(Output& out, std::string_view text) {
+  if (Keep(out, text)) {
+    Flush(out);
+    return;
+  }
+  WaitToKeep(out, text);
+}
+
+void Write(Output& out, std::string_view text) {
+  if (out.kind == Output::Kind::kAsItIs) {
+    WriteAll(out.fd, text);
+    return;
+  }
+  if (text.empty()) return;
+  const Locked locked(out);
+  if (out.kept != 0) {
+    KeepBehind(out, text);
+    return;
+  }
+  const ssize_t n = WriteNow(out, text.data(), text.size());
+  if (n != static_cast<ssize_t>(text.size())) KeepRest(out, text, n);
+}
+
 void Finish(Output& out) {
   if (out.kind == Output::Kind::kAsItIs) return;
   Locked locked(out);
@@ -426,7 +444,7 @@ void Finish(Output& out) {
   const std::uint64_t end = out.written + out.kept;
   bool took = true;
   while (out.kept > 0 && out.written < end && g_stop_requested == 0) {
-    locked.Unlocked([&] { AwaitReader(out, std::chrono::milliseconds(-1), !took); });
+    Unlocked(out, [&] { AwaitReader(out, std::chrono::milliseconds(-1), !took); });
     took = Flush(out);
   }
 }
