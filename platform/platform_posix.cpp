@@ -54,31 +54,12 @@ int g_null_input = -1;
 // The key loop's read and the outputs' writes go straight to the kernel,
 // without the C library's cancellation point around each: with the monitor's
 // thread running, that costs more than the rest of a key, and no thread here
-// is ever cancelled. Under ThreadSanitizer they stay the library's: its
-// runtime runs a handler for a signal that comes during a blocked read only
-// inside its own read, and a stop would wait for the next key.
-#if defined(__SANITIZE_THREAD__)
-#define WDT_IO_THROUGH_LIBC 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define WDT_IO_THROUGH_LIBC 1
-#endif
-#endif
-
-ssize_t RawRead(int fd, void* data, std::size_t size) {
-#if defined(SYS_read) && !defined(WDT_IO_THROUGH_LIBC)
-  return syscall(SYS_read, fd, data, size);
-#else
-  return read(fd, data, size);
-#endif
-}
+// is ever cancelled. Errors, and a signal's wake-up, are as with read and
+// write.
+ssize_t RawRead(int fd, void* data, std::size_t size) { return syscall(SYS_read, fd, data, size); }
 
 ssize_t RawWrite(int fd, const void* data, std::size_t size) {
-#if defined(SYS_write) && !defined(WDT_IO_THROUGH_LIBC)
   return syscall(SYS_write, fd, data, size);
-#else
-  return write(fd, data, size);
-#endif
 }
 
 // Only the process group in the terminal's foreground touches its settings:
