@@ -1,5 +1,7 @@
 #include "arguments.h"
 
+#include <algorithm>
+
 #include "parse.h"
 #include "printable.h"
 
@@ -10,6 +12,8 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
   const auto bad = [&](std::string error) {
     parsed.action = Arguments::Action::kBad;
     parsed.error = std::move(error);
+    // The refusal is a JSON document too when one was asked for.
+    parsed.json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
     return parsed;
   };
   for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -21,6 +25,20 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
         parsed.action = argument == "--help"      ? Arguments::Action::kHelp
                         : argument == "--version" ? Arguments::Action::kVersion
                                                   : Arguments::Action::kList;
+      }
+    } else if (argument == "--junit" || argument == "--expire" || argument == "--after-reset") {
+      if (i + 1 == arguments.size()) return bad(std::string(argument) + " needs a value");
+      const std::string_view value = arguments[++i];
+      if (value.empty()) return bad(std::string(argument) + " takes a file's path, not ''");
+      if (argument == "--junit") {
+        parsed.junit = std::string(value);
+      } else {
+        const Mode mode = argument == "--expire" ? Mode::kExpire : Mode::kAfterReset;
+        if (parsed.settings.mode != Mode::kCheck) {
+          return bad("--expire and --after-reset are the two halves of the reset proof: give one");
+        }
+        parsed.settings.mode = mode;
+        parsed.settings.record = std::string(value);
       }
     } else if (argument == "--timeout" || argument == "--tolerance") {
       if (i + 1 == arguments.size()) return bad(std::string(argument) + " needs a value");

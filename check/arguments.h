@@ -11,7 +11,9 @@
 namespace check {
 
 inline const std::string kUsage =
-    "Usage: wdt-check [--timeout N] [--tolerance PCT] [--json]\n"
+    "Usage: wdt-check [--timeout N] [--tolerance PCT] [--json] [--junit FILE]\n"
+    "       wdt-check --expire FILE [--timeout N] [--json] [--junit FILE]\n"
+    "       wdt-check --after-reset FILE [--json] [--junit FILE]\n"
     "       wdt-check --list [--json]\n"
     "       wdt-check --help | --version\n"
     "Checks a watchdog through wdtDLL: open, arm, countdown, reload, disarm, close.\n"
@@ -21,6 +23,11 @@ inline const std::string kUsage =
     "                   percent: above 0, at most " + wdt::LimitText(kMaxTolerancePct) +
     " (default " + wdt::LimitText(kDefaultTolerancePct) + ")\n"
     "  --json           print one JSON document instead of TAP\n"
+    "  --junit FILE     also write the report as JUnit XML to FILE, for CI servers\n"
+    "  --expire FILE    let the armed watchdog run out to reset the machine, with a\n"
+    "                   record in FILE; fails if the machine is still alive after\n"
+    "                   twice the timeout and 10 s more\n"
+    "  --after-reset FILE  after the reset: judge it on the record in FILE\n"
     "  --list           list every watchdog that sysfs knows of, opening none\n"
     "  --help           print this text\n"
     "  --version        print the version\n"
@@ -29,7 +36,8 @@ inline const std::string kUsage =
 struct Arguments {
   enum class Action { kRun, kHelp, kVersion, kList, kBad } action = Action::kRun;
   Settings settings;
-  bool json = false;
+  bool json = false;  // kBad too: whether --json was among the arguments
+  std::string junit;  // the JUnit report's path, or empty
   std::string error;  // kBad: what is wrong, one line without its end
 };
 

@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
+#include <span>
+#include <variant>
 #include <cstdio>
 #include <tuple>
 #include <utility>
 
+#include "output.h"
+#include "printable.h"
 #include "status_messages.h"
-#include "wdtDLL.h"
 
 namespace check {
 namespace {
@@ -39,26 +43,60 @@ bool JustLoaded(std::uint32_t shown, std::uint32_t loaded) {
   return shown == loaded || shown + 1 == loaded;
 }
 
-Check Judged(std::string_view name, bool pass, std::string detail, std::vector<Figure> figures = {}) {
-  return {std::string(name), pass ? Result::kPass : Result::kFail, std::move(detail), std::move(figures)};
+Check Judged(std::string_view name, bool pass, std::string detail, std::vector<Figure> figures = {},
+             Evidence evidence = Evidence::kHardware) {
+  return {std::string(name), pass ? Result::kPass : Result::kFail, std::move(detail), std::move(figures), 0,
+          evidence};
 }
 
 Check Skipped(std::string_view name, std::string why) {
-  return {std::string(name), Result::kSkip, std::move(why), {}};
+  return {std::string(name), Result::kSkip, std::move(why), {}, 0, Evidence::kNone};
 }
 
 // A call that failed, with the status line of the shared table.
 Check CallFailed(std::string_view name, const std::string& call, StatusCode status) {
   std::string line = wdt::StatusMessage(status);
   if (!line.empty() && line.back() == '\n') line.pop_back();
-  return Judged(name, false, call + " returned " + std::to_string(status) + ": " + line);
+  return Judged(name, false, call + " returned " + std::to_string(status) + ": " + line, {},
+                Evidence::kCallStatus);
+}
+
+constexpr const char* kLibraryCount = "counted by the library: the driver reports no time left";
+
+// The reset may come as late as the second expiry (a TCO-style watchdog
+// resets on it), and this much after it.
+constexpr double kLateBy = 10;
+constexpr std::string_view kLinkedLibrary = "the linked library";
+
+// A wall-clock time as the record and the operator read it: 08:01:02 UTC.
+std::string WallTime(double seconds) {
+  const std::time_t whole = static_cast<std::time_t>(seconds);
+  char text[32] = "?";
+  if (const std::tm* utc = std::gmtime(&whole)) std::strftime(text, sizeof text, "%H:%M:%S UTC", utc);
+  return text;
 }
 
 class Run {
  public:
   Run(const Settings& settings, const Seam& seam)
-      : settings_(settings), seam_(seam), started_(seam.now()) {}
+      : settings_(settings), seam_(seam), wdt_(seam.wdt), started_(seam.now()) {}
   Report Go();
+
+  // The checks, each judged as it ends.
+  Check Open();
+  Check Arm();
+  Check Countdown();
+  Check Reload();
+  Check Disarm();
+  Check Close();
+  // The reset proof's: the last reload before the watchdog is left to run
+  // out, the wait for the reset; and after it, the record and its verdicts.
+  Check LastReload();
+  Check Expire();
+  Check Record();
+  Check Rebooted() { return JudgeRebooted(record_, seam_.boot_id ? seam_.boot_id() : std::nullopt); }
+  Check OnTime() { return JudgeOnTime(record_); }
+  Check Cause() { return JudgeCause(record_, seam_.facts_of ? seam_.facts_of(record_.device) : std::nullopt); }
 
  private:
   struct Reading {
@@ -75,34 +113,49 @@ class Run {
   // more than kSlack after the last is a stall.
   Clock::time_point Now();
   Reading Read();
-  // The margin from now on: the value read back at `at`, at one second per
-  // unit, less a unit for a driver that rounds up.
+  // The margin from now on: the value read back at `at`, less a unit for a
+  // driver that rounds up, at the fastest rate that the tolerance could hide,
+  // so that no counter that lies within it runs the watchdog out.
   void Loaded(const Reading& reading) {
-    expiry_ = reading.at + std::chrono::seconds(reading.value) - std::chrono::seconds(1);
+    const double fastest = 1 - settings_.tolerance_pct / 100;
+    expiry_ = reading.at + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                               std::max(0.0, (static_cast<double>(reading.value) - 1) * fastest)));
   }
+  // The driver has no time left of its own (softdog, i6300esb): what the
+  // library reads back is its own count, no measurement.
+  bool LibraryCounts() const { return settings_.device && !settings_.device->reports_timeleft; }
   Clock::time_point SafeUntil() const { return expiry_ - kMargin - kSlack; }
   std::string Timeout() const { return Whole(settings_.timeout); }
-
-  Check Open();
-  Check Arm();
-  Check Countdown();
-  Check Reload();
-  Check Disarm();
-  Check Close();
+  // Replaces the record on disk; false, with the run ended, if it cannot be.
+  bool Write();
+  // Reads the countdown into *watch; a check only when the watch itself
+  // ended in a failed call or a stop.
+  std::optional<Check> WatchCountdown(Watch* watch);
 
   const Settings& settings_;
   const Seam& seam_;
+  const wdt::Operations& wdt_;
   const Clock::time_point started_;
   Report report_;
+  bool opened_ = false;
   bool known_ = false;          // armed, and a value read back: the margin is known
   bool watched_ = false;        // from the arm to the disarm: gaps are stalls
   Clock::time_point last_look_{};
   Clock::duration stall_{};     // the first stall seen, zero if none
   Clock::time_point expiry_{};  // the earliest that the armed watchdog may run out
+  Clock::time_point armed_at_{};  // the end of the arm's call
+  ResetRecord record_;
+  bool recorded_ = false;         // the record is on disk: its end must say how the wait ended
+  bool reload_took_ = false;
+  Clock::time_point reloaded_at_{};  // the last reload, on this clock
+  Clock::time_point judged_at_{};  // the end of the check before
   double fast_ = 1;             // seconds per unit of a counter that counts faster
 };
 
 void Run::Judge(Check check) {
+  const Clock::time_point now = seam_.now();
+  check.time_s = Seconds(now - (judged_at_ == Clock::time_point{} ? started_ : judged_at_));
+  judged_at_ = now;
   report_.checks.push_back(std::move(check));
   if (seam_.judged) seam_.judged(report_.checks.back(), report_.checks.size());
 }
@@ -127,80 +180,116 @@ Clock::time_point Run::Now() {
 Run::Reading Run::Read() {
   const Clock::time_point before = Now();
   std::uint32_t value = 0;
-  const StatusCode status = ReadTimerValue(&value);
+  const StatusCode status = wdt_.read_timer_value(&value);
   return {status, value, before + (Now() - before) / 2};
 }
 
+// The checks in the order in which they run, for each mode. Once the first
+// has passed (the session open, the record read), each runs whatever came
+// before it; disarm and close are also the cleanup, and run on every road.
+struct CheckStep {
+  std::string_view name;
+  Check (Run::*run)();
+};
+constexpr CheckStep kChecks[] = {
+    {"open", &Run::Open},     {"arm", &Run::Arm},       {"countdown", &Run::Countdown},
+    {"reload", &Run::Reload}, {"disarm", &Run::Disarm}, {"close", &Run::Close},
+};
+constexpr CheckStep kExpireChecks[] = {
+    {"open", &Run::Open},       {"arm", &Run::Arm},       {"reload", &Run::LastReload},
+    {"expire", &Run::Expire},   {"disarm", &Run::Disarm}, {"close", &Run::Close},
+};
+constexpr CheckStep kAfterResetChecks[] = {
+    {"record", &Run::Record}, {"rebooted", &Run::Rebooted}, {"on-time", &Run::OnTime}, {"cause", &Run::Cause},
+};
+
+std::span<const CheckStep> Steps(Mode mode) {
+  switch (mode) {
+    case Mode::kCheck: return kChecks;
+    case Mode::kExpire: return kExpireChecks;
+    case Mode::kAfterReset: return kAfterResetChecks;
+  }
+  return kChecks;
+}
+
 Report Run::Go() {
-  const Check open = Open();
-  const bool opened = open.result == Result::kPass;
-  Judge(open);
-  if (!opened) {
-    for (std::size_t i = 1; i < kCheckNames.size(); ++i) {
-      Judge(Skipped(kCheckNames[i], "the session did not open"));
-    }
-  } else {
-    Judge(Arm());
-    Judge(Countdown());
-    Judge(Reload());
-    // The last two are also the cleanup: they run on every road.
-    Judge(Disarm());
-    Judge(Close());
+  const std::span<const CheckStep> steps = Steps(settings_.mode);
+  const std::string_view gate =
+      settings_.mode == Mode::kAfterReset ? "there is no record to judge" : "the session did not open";
+  for (const CheckStep& step : steps) {
+    Judge(&step == &steps.front() || opened_ ? (this->*step.run)() : Skipped(step.name, std::string(gate)));
+  }
+  // A wait that a stop, a stall or a failure ended says so in the record.
+  if (recorded_ && record_.state == ResetRecord::State::kWaiting) {
+    record_.state = ResetRecord::State::kAbandoned;
+    Write();
   }
   const bool failed = std::any_of(report_.checks.begin(), report_.checks.end(),
                                   [](const Check& c) { return c.result == Result::kFail; });
-  report_.verdict = !opened || (!failed && !report_.stopped.empty()) ? Verdict::kCannotRun
-                    : failed                                 ? Verdict::kFail
-                                                             : Verdict::kPass;
+  report_.verdict = !opened_ || (!failed && !report_.stopped.empty()) ? Verdict::kCannotRun
+                    : failed                                          ? Verdict::kFail
+                                                                      : Verdict::kPass;
   report_.duration_s = Seconds(seam_.now() - started_);
   return std::move(report_);
 }
 
 Check Run::Open() {
   if (Stop()) return Stopped("open");
-  if (const StatusCode status = InitializeSession(); status != 0) {
+  if (const StatusCode status = wdt_.initialize_session(); status != 0) {
     return CallFailed("open", "InitializeSession()", status);
   }
-  return Judged("open", true, "InitializeSession() returned 0");
+  opened_ = true;
+  return Judged("open", true, "InitializeSession() returned 0", {}, Evidence::kCallStatus);
 }
 
 Check Run::Arm() {
   if (Stop()) return Stopped("arm");
   Now();
   watched_ = true;
-  if (const StatusCode status = EnableTimer(settings_.timeout, kSeconds); status != 0) {
+  if (const StatusCode status = wdt_.enable_timer(settings_.timeout, kSeconds); status != 0) {
     return CallFailed("arm", "EnableTimer(" + Timeout() + ", 0)", status);
   }
+  armed_at_ = Now();
   const Reading read = Read();
   if (Stop()) return Stopped("arm");
   if (read.status != 0) return CallFailed("arm", "ReadTimerValue()", read.status);
   known_ = true;
   Loaded(read);
   return Judged("arm", JustLoaded(read.value, settings_.timeout),
-                "asked " + Timeout() + ", read " + Whole(read.value),
-                {{"asked", Timeout()}, {"read", Whole(read.value)}});
+                "asked " + Timeout() + ", read " + Whole(read.value) +
+                    (LibraryCounts() ? std::string("; ") + kLibraryCount : ""),
+                {{"asked", Timeout()}, {"read", Whole(read.value)}},
+                LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware);
 }
 
 Check Run::Countdown() {
   if (Stop()) return Stopped("countdown");
   if (!known_) return Skipped("countdown", kNotArmed);
+  if (LibraryCounts()) return Skipped("countdown", "the driver reports no time left: the value is counted by the library");
+  Watch watch;
+  if (std::optional<Check> ended = WatchCountdown(&watch)) return *std::move(ended);
+  return JudgeCountdown(watch, settings_);
+}
+
+std::optional<Check> Run::WatchCountdown(Watch* watch) {
   Reading last = Read();
   if (Stop()) return Stopped("countdown");
   if (last.status != 0) return CallFailed("countdown", "ReadTimerValue()", last.status);
   const Reading first = last;
   const Clock::time_point end = first.at + kCountdownWindow;
+  // A counter that has not moved for kStillFor since the arm or its last
+  // change is judged at once: it may be one that shows a value while it runs
+  // out unseen.
+  Clock::time_point moved = armed_at_;
   // A counter faster than one unit a second runs out sooner than its value says.
   Clock::time_point fast_expiry = Clock::time_point::max();
-  std::vector<Edge> edges;
-  std::optional<std::uint32_t> rose_from;
-  bool cut = false;  // the margin ended the watch before the window did
   for (;;) {
     const Clock::time_point now = Now();
     if (Stop()) return Stopped("countdown");
-    if (now >= end) break;
+    if (now >= end || now - moved >= kStillFor) break;
     if (now >= SafeUntil() || (fast_expiry != Clock::time_point::max() &&
                                now >= fast_expiry - kMargin - kSlack)) {
-      cut = true;
+      watch->cut = true;
       break;
     }
     seam_.sleep(kCountdownPoll);
@@ -208,10 +297,11 @@ Check Run::Countdown() {
     if (Stop()) return Stopped("countdown");
     if (read.status != 0) return CallFailed("countdown", "ReadTimerValue()", read.status);
     if (read.value != last.value) {
-      // Somewhere between the two reads: halfway.
-      edges.push_back({Seconds(last.at - first.at + (read.at - last.at) / 2), read.value});
-      if (read.value > last.value && !rose_from) rose_from = last.value;
-      if (const auto spu = SecondsPerUnit(edges); spu && *spu > 0 && *spu < 1 && read.value > 0) {
+      // Somewhere between the two reads: halfway, give or take half the time between them.
+      watch->edges.push_back({Seconds(last.at - first.at + (read.at - last.at) / 2), read.value,
+                              Seconds(read.at - last.at) / 2});
+      moved = read.at;
+      if (const auto spu = SecondsPerUnit(watch->edges); spu && *spu > 0 && *spu < 1 && read.value > 0) {
         fast_ = *spu;
         fast_expiry = read.at + std::chrono::duration_cast<Clock::duration>(
                                     std::chrono::duration<double>((read.value - 1) * fast_));
@@ -219,40 +309,15 @@ Check Run::Countdown() {
     }
     last = read;
     if (last.value <= kMarginUnits + 1) {
-      cut = true;
+      watch->cut = true;
       break;
     }
   }
-
-  const double observed = Seconds(last.at - first.at);
-  const auto spu = SecondsPerUnit(edges);
-  std::vector<Figure> figures = {{"edges", std::to_string(edges.size())},
-                                 {"observed_s", Fixed(observed, 3)},
-                                 {"from", Whole(first.value)},
-                                 {"to", Whole(last.value)},
-                                 {"tolerance_pct", Short(settings_.tolerance_pct)}};
-  if (spu) figures.insert(figures.begin(), {"seconds_per_unit", Fixed(*spu, 6)});
-  const std::string edge_count = std::to_string(edges.size()) + (edges.size() == 1 ? " edge" : " edges");
-  if (rose_from) {
-    return Judged("countdown", false,
-                  "rose from " + Whole(*rose_from) + " while armed, in " + Fixed(observed, 1) + " s",
-                  figures);
-  }
-  if (!spu && edges.empty() && observed >= Seconds(kStillFor)) {
-    return Judged("countdown", false,
-                  "stayed at " + Whole(first.value) + " for " + Fixed(observed, 1) + " s", figures);
-  }
-  if (!spu && cut) {
-    return Skipped("countdown", edge_count + " in " + Fixed(observed, 1) + " s before the " +
-                                    Short(Seconds(kMargin)) +
-                                    " s margin: too short to measure; a longer --timeout gives room");
-  }
-  if (!spu) return Judged("countdown", false, edge_count + " in " + Fixed(observed, 1) + " s", figures);
-  const bool within = std::abs(*spu - 1) * 100 <= settings_.tolerance_pct;
-  return Judged("countdown", within,
-                Fixed(*spu, 3) + " s per unit over " + edge_count + " (tolerance " +
-                    Short(settings_.tolerance_pct) + " %)",
-                figures);
+  watch->first = first.value;
+  watch->last = last.value;
+  watch->observed_s = Seconds(last.at - first.at);
+  watch->since_arm_s = Seconds(first.at - armed_at_);
+  return std::nullopt;
 }
 
 Check Run::Reload() {
@@ -269,7 +334,7 @@ Check Run::Reload() {
   }
   for (const auto& [value, wrote, read_name] :
        {std::tuple{other, "wrote", "read"}, std::tuple{settings_.timeout, "wrote_timeout", "read_timeout"}}) {
-    if (const StatusCode status = WriteTimerValue(value); status != 0) {
+    if (const StatusCode status = wdt_.write_timer_value(value); status != 0) {
       return CallFailed("reload", "WriteTimerValue(" + Whole(value) + ")", status);
     }
     const Reading read = Read();
@@ -281,12 +346,13 @@ Check Run::Reload() {
     figures.push_back({wrote, Whole(value)});
     figures.push_back({read_name, Whole(read.value)});
   }
-  return Judged("reload", pass, detail, figures);
+  if (LibraryCounts()) detail += std::string("; ") + kLibraryCount;
+  return Judged("reload", pass, detail, figures, LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware);
 }
 
 Check Run::Disarm() {
   watched_ = false;
-  if (const StatusCode status = DisableTimer(); status != 0) {
+  if (const StatusCode status = wdt_.disable_timer(); status != 0) {
     if (settings_.device && settings_.device->nowayout.value_or(false)) {
       // The driver cannot stop it: the report says when it resets the machine.
       if (const Reading read = Read(); read.status == 0) report_.left_running_s = read.value;
@@ -295,6 +361,18 @@ Check Run::Disarm() {
   }
   known_ = false;
   if (Stop()) return Skipped("disarm", "DisableTimer() returned 0; not watched: " + report_.stopped);
+  if (LibraryCounts()) {
+    // The library's own count stops where it stood whatever the hardware
+    // does: the kernel's state is the evidence.
+    const std::optional<sysfs::Facts> now = seam_.facts_of ? seam_.facts_of(settings_.device_path) : std::nullopt;
+    if (!now || !now->state) {
+      return Skipped("disarm", "DisableTimer() returned 0; nothing to judge it on: the driver reports no time "
+                               "left and the kernel no state");
+    }
+    return Judged("disarm", *now->state == "inactive",
+                  "DisableTimer() returned 0; the kernel reports the watchdog " + *now->state, {},
+                  Evidence::kKernelState);
+  }
   const Reading first = Read();
   if (first.status != 0) return CallFailed("disarm", "ReadTimerValue()", first.status);
   Reading last = first;
@@ -315,14 +393,263 @@ Check Run::Disarm() {
                 {{"value", Whole(first.value)}, {"still_s", Fixed(still, 3)}});
 }
 
+bool Run::Write() {
+  const std::string failed = seam_.write_record(FormatRecord(record_));
+  if (failed.empty()) return true;
+  if (report_.stopped.empty()) report_.stopped = "the record was not written: " + failed;
+  return false;
+}
+
+Check Run::LastReload() {
+  if (Stop()) return Stopped("reload");
+  if (!known_) return Skipped("reload", kNotArmed);
+  // A reload that reads back shows that it took only once the counter has
+  // fallen: the watch waits for that, as long as the disarm check waits.
+  Reading fallen = Read();
+  while (fallen.status == 0 && fallen.value + 1 >= settings_.timeout && fallen.at - armed_at_ < kStillFor) {
+    if (Stop()) return Stopped("reload");
+    seam_.sleep(kStillPoll);
+    fallen = Read();
+  }
+  if (Stop()) return Stopped("reload");
+  if (fallen.status != 0) return CallFailed("reload", "ReadTimerValue()", fallen.status);
+  const std::optional<std::string> boot = seam_.boot_id();
+  if (!boot) {
+    report_.stopped = "this system gives no boot identity to tell the next boot by";
+    return Stopped("reload");
+  }
+  // The record is on disk before the last reload: from it on, the machine
+  // may reset at any instant.
+  const double now = seam_.wall_now();
+  const double timeout = settings_.timeout;
+  record_ = {settings_.device_path.empty() ? std::string(kLinkedLibrary) : settings_.device_path,
+             settings_.device && settings_.device->identity ? *settings_.device->identity : "",
+             settings_.timeout,
+             *boot,
+             now,
+             now + timeout - 1,
+             now + 2 * timeout + kLateBy,
+             now,
+             ResetRecord::State::kWaiting};
+  if (!Write()) return Stopped("reload");
+  recorded_ = true;
+  reloaded_at_ = Now();
+  if (const StatusCode status = wdt_.write_timer_value(settings_.timeout); status != 0) {
+    return CallFailed("reload", "WriteTimerValue(" + Timeout() + ")", status);
+  }
+  const Reading read = Read();
+  if (Stop()) return Stopped("reload");
+  if (read.status != 0) return CallFailed("reload", "ReadTimerValue()", read.status);
+  Loaded(read);
+  // A watchdog that ignores reloads is not worth letting run out.
+  const bool took = JustLoaded(read.value, settings_.timeout) && read.value > fallen.value;
+  reload_took_ = took;
+  return Judged("reload", took,
+                "fell to " + Whole(fallen.value) + ", wrote " + Timeout() + ", read " + Whole(read.value) +
+                    (LibraryCounts() ? std::string("; ") + kLibraryCount : ""),
+                {{"fell_to", Whole(fallen.value)}, {"wrote", Timeout()}, {"read", Whole(read.value)}},
+                LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware);
+}
+
+Check Run::Expire() {
+  if (Stop()) return Stopped("expire");
+  if (!reload_took_) return Skipped("expire", "the last reload did not read back: not worth letting run out");
+  // Left to run out on purpose: no gap is a stall from here on.
+  watched_ = false;
+  const double timeout = settings_.timeout;
+  const Clock::time_point end = reloaded_at_ + std::chrono::duration_cast<Clock::duration>(
+                                                   std::chrono::duration<double>(2 * timeout + kLateBy));
+  seam_.said("waiting until " + WallTime(record_.window_end) + " for the watchdog to reset the machine: armed " +
+             Timeout() + " s, last reload at " + WallTime(record_.reloaded_at) + ", the reset is due from " +
+             WallTime(record_.window_start));
+  // Alive half a second after each whole second from the reload, away from
+  // the window's start.
+  Clock::time_point next = reloaded_at_ + 500ms;
+  int alive = 0;
+  for (;;) {
+    if (Stop()) return Stopped("expire");
+    const Clock::time_point now = seam_.now();
+    if (now >= end) break;
+    if (now >= next) {
+      record_.alive_at = seam_.wall_now();
+      if (!Write()) return Stopped("expire");
+      if (++alive % 5 == 0) {
+        seam_.said("alive at " + WallTime(record_.alive_at) + ", " +
+                   Fixed(record_.alive_at - record_.reloaded_at, 1) + " s after the last reload");
+      }
+      next += 1s;
+    }
+    seam_.sleep(std::min<Clock::duration>(std::min(next, end) - now, 100ms));
+  }
+  record_.state = ResetRecord::State::kNoReset;
+  Write();
+  return Judged("expire", false,
+                "armed " + Timeout() + " s, still alive after " + Short(2 * timeout + kLateBy) +
+                    " s: the watchdog did not reset the machine",
+                {{"armed_s", Timeout()}, {"alive_s", Short(2 * timeout + kLateBy)}});
+}
+
+Check Run::Record() {
+  std::string text;
+  if (const std::string failed = seam_.read_record(&text); !failed.empty()) {
+    report_.stopped = "the record cannot be read: " + failed;
+    return Judged("record", false, report_.stopped, {}, Evidence::kNone);
+  }
+  auto parsed = ParseRecord(text);
+  if (const std::string* why = std::get_if<std::string>(&parsed)) {
+    report_.stopped = "the record is " + *why;
+    return Judged("record", false, report_.stopped, {}, Evidence::kNone);
+  }
+  record_ = std::get<ResetRecord>(std::move(parsed));
+  if (record_.state == ResetRecord::State::kAbandoned) {
+    report_.stopped = "the wait for the reset was abandoned (a signal, a stop or a failure ended it)";
+    return Judged("record", false, report_.stopped, {}, Evidence::kNone);
+  }
+  opened_ = true;
+  return Judged("record", true,
+                wdt::Printable(record_.device) + (record_.identity.empty() ? "" : " (" + wdt::Printable(record_.identity) + ")") +
+                    ", armed " + Whole(record_.timeout_s) + " s, last reload at " + WallTime(record_.reloaded_at),
+                {{"timeout_s", Whole(record_.timeout_s)}, {"reloaded_at", Fixed(record_.reloaded_at, 3)}},
+                Evidence::kNone);
+}
+
 Check Run::Close() {
-  if (const StatusCode status = CloseSession(); status != 0) {
+  if (const StatusCode status = wdt_.close_session(); status != 0) {
     return CallFailed("close", "CloseSession()", status);
   }
-  return Judged("close", true, "CloseSession() returned 0");
+  return Judged("close", true, "CloseSession() returned 0", {}, Evidence::kCallStatus);
 }
 
 }  // namespace
+
+std::vector<std::string_view> CheckNames(Mode mode) {
+  std::vector<std::string_view> names;
+  for (const CheckStep& step : Steps(mode)) names.push_back(step.name);
+  return names;
+}
+
+Check JudgeRebooted(const ResetRecord& record, const std::optional<std::string>& boot_id) {
+  if (!boot_id) return Skipped("rebooted", "this system gives no boot identity to compare");
+  const std::vector<Figure> figures = {{"boot_before", JsonString(wdt::Printable(record.boot_id))},
+                                       {"boot_now", JsonString(wdt::Printable(*boot_id))}};
+  if (*boot_id == record.boot_id) {
+    return Judged("rebooted", false, "the same boot (" + wdt::Printable(*boot_id) + "): the machine did not restart",
+                  figures, Evidence::kNone);
+  }
+  return Judged("rebooted", true,
+                "booted anew: " + wdt::Printable(record.boot_id) + ", then " + wdt::Printable(*boot_id), figures,
+                Evidence::kNone);
+}
+
+Check JudgeOnTime(const ResetRecord& record) {
+  const double alive = record.alive_at - record.reloaded_at;
+  const double from = record.window_start - record.reloaded_at;
+  const double until = record.window_end - record.reloaded_at;
+  const std::vector<Figure> figures = {{"last_alive_s", Fixed(alive, 3)},
+                                       {"window_from_s", Fixed(from, 3)},
+                                       {"window_until_s", Fixed(until, 3)}};
+  const std::string window = " (the reset was due from " + Short(from) + " s to " + Short(until) + " s)";
+  if (record.state == ResetRecord::State::kNoReset) {
+    return Judged("on-time", false, "still alive when the window closed, " + Short(until) +
+                                        " s after the last reload: the watchdog did not reset the machine",
+                  figures, Evidence::kNone);
+  }
+  if (alive < from) {
+    return Judged("on-time", false, "reset early: last seen alive " + Fixed(alive, 1) +
+                                        " s after the last reload" + window, figures, Evidence::kNone);
+  }
+  return Judged("on-time", true, "reset between " + Fixed(alive, 1) + " s and " + Fixed(alive + 1, 1) +
+                                     " s after the last reload" + window, figures, Evidence::kNone);
+}
+
+Check JudgeCause(const ResetRecord& record, const std::optional<sysfs::Facts>& device) {
+  if (!device) return Skipped("cause", "no boot status: sysfs knows no watchdog at " + wdt::Printable(record.device));
+  if (!record.identity.empty() && device->identity && *device->identity != record.identity) {
+    return Skipped("cause", "no boot status: " + wdt::Printable(record.device) + " is now another watchdog (" +
+                                wdt::Printable(*device->identity) + ")");
+  }
+  if (!device->bootstatus) return Skipped("cause", "no boot status: the driver reports none");
+  const std::uint32_t status = *device->bootstatus;
+  const std::vector<Figure> figures = {{"bootstatus", Whole(status)}};
+  if ((status & sysfs::kCardReset) != 0) {
+    return Judged("cause", true, "the watchdog reset the machine (boot status: " + sysfs::BootStatusText(status) + ")",
+                  figures);
+  }
+  if (status == 0) {
+    return Skipped("cause", "the driver keeps no cause (boot status 0), as softdog and iTCO_wdt do");
+  }
+  return Judged("cause", false, "the machine started for another reason: " + sysfs::BootStatusText(status), figures);
+}
+
+Check JudgeCountdown(const Watch& watch, const Settings& settings) {
+  const std::vector<Edge>& edges = watch.edges;
+  const auto spu = SecondsPerUnit(edges);
+  const double tolerance = settings.tolerance_pct / 100;
+  std::vector<Figure> figures = {{"edges", std::to_string(edges.size())},
+                                 {"observed_s", Fixed(watch.observed_s, 3)},
+                                 {"from", Whole(watch.first)},
+                                 {"to", Whole(watch.last)},
+                                 {"tolerance_pct", Short(settings.tolerance_pct)}};
+  if (spu) figures.insert(figures.begin(), {"seconds_per_unit", Fixed(*spu, 6)});
+  const auto failed = [&](std::string why) { return Judged("countdown", false, std::move(why), figures); };
+  const std::string edge_count = std::to_string(edges.size()) + (edges.size() == 1 ? " edge" : " edges");
+  const std::string in_time = " in " + Fixed(watch.observed_s, 1) + " s";
+  for (std::uint32_t before = watch.first; const Edge& edge : edges) {
+    if (edge.value > before) return failed("rose from " + Whole(before) + " while armed," + in_time);
+    before = edge.value;
+  }
+  const double since_arm = watch.since_arm_s + watch.observed_s;
+  if (edges.empty() && since_arm >= Seconds(kStillFor)) {
+    return failed("stayed at " + Whole(watch.first) + " for " + Fixed(since_arm, 1) + " s after the arm");
+  }
+
+  // A fitted rate beyond the tolerance says most about a counter off its pace.
+  const bool within = spu && std::abs(*spu - 1) <= tolerance;
+  const std::string rate = spu ? Fixed(*spu, 3) + " s per unit over " + edge_count + " (tolerance " +
+                                     Short(settings.tolerance_pct) + " %)"
+                               : "";
+  if (spu && !within) return failed(rate);
+
+  // Every stretch without a change, from the arm to the last read, is at
+  // most one unit at the slowest rate that the tolerance allows, plus a step
+  // for a counter that moves in steps (its changes come at multiples of the
+  // step: the shortest time between two of them) and the time between two
+  // reads. Each stretch is taken at its shortest, as the reads bound it.
+  double step = 0;
+  for (std::size_t i = 1; i < edges.size(); ++i) {
+    const double gap = edges[i].at_s - edges[i - 1].at_s;
+    if (gap < 0.9 && (step == 0 || gap < step)) step = gap;
+  }
+  const double longest = 1 + tolerance + step + Seconds(kCountdownPoll);
+  double from = -watch.since_arm_s;  // the arm
+  std::uint32_t value = watch.first;
+  for (std::size_t i = 0; i <= edges.size(); ++i) {
+    const double until = i < edges.size() ? edges[i].at_s - edges[i].spread_s : watch.observed_s;
+    if (until - from > longest) {
+      return failed("stayed at " + Whole(value) + " for " + Fixed(until - from, 1) + " s" +
+                    (i == 0 ? " after the arm" : "") + ": a unit takes at most " + Fixed(longest, 2) + " s");
+    }
+    if (i == edges.size()) break;
+    from = edges[i].at_s + edges[i].spread_s;
+    value = edges[i].value;
+  }
+
+  // The fall over the whole watch matches the time it took: each end read
+  // may be a unit off (a part of a unit shows either way).
+  const double fall = static_cast<double>(watch.first) - static_cast<double>(watch.last);
+  if (watch.observed_s > 0 && ((fall + 1) / watch.observed_s < 1 / (1 + tolerance) ||
+                               (fall - 1) / watch.observed_s > 1 / (1 - tolerance))) {
+    return failed("from " + Whole(watch.first) + " to " + Whole(watch.last) + in_time + ": not one unit a second (tolerance " +
+                  Short(settings.tolerance_pct) + " %)");
+  }
+
+  if (!spu && watch.cut) {
+    return Skipped("countdown", edge_count + in_time + " before the " + Short(Seconds(kMargin)) +
+                                    " s margin: too short to measure; a longer --timeout gives room");
+  }
+  if (!spu) return failed(edge_count + in_time);
+  return Judged("countdown", true, rate, figures);
+}
 
 std::string LeftRunning(const Report& report) {
   if (!report.left_running_s) return {};

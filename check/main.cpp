@@ -2,6 +2,8 @@
 // library. TAP (or JSON) on standard output; exit status 0 pass, 1 a check
 // failed, 2 it could not run. Never reads standard input.
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,21 +11,33 @@
 
 #include "arguments.h"
 #include "checker.h"
+#include "junit.h"
 #include "list.h"
 #include "output.h"
 #include "platform.h"
+#include "printable.h"
+#include "record.h"
 #include "watchdog_facts.h"
 
 namespace {
 
-// What sysfs says of the device that WDT_DEVICE names for the library.
-std::optional<sysfs::Facts> DeviceFacts(const sysfs::Reader& reader) {
-  const char* device = std::getenv("WDT_DEVICE");
-  if (device == nullptr || *device == '\0') return std::nullopt;
-  const auto numbers = platform::CharacterDevice(device);
+// What sysfs says of the watchdog device at path, where it knows one.
+std::optional<sysfs::Facts> DeviceFacts(const sysfs::Reader& reader, const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  const auto numbers = platform::CharacterDevice(path.c_str());
   if (!numbers) return std::nullopt;
   sysfs::Identification found = reader.Identify({numbers->first, numbers->second});
   return found.kind == sysfs::Identification::Kind::kWatchdog ? std::move(found.facts) : std::nullopt;
+}
+
+// The record, read whole; only a regular file is read.
+std::string ReadRecord(const platform::FileCalls& files, const std::string& path, std::string* text) {
+  const int kind = files.kind(path.c_str());
+  if (kind == platform::kNoFile) return wdt::Printable(path) + " is not there";
+  if (kind != platform::kRegularFile) return wdt::Printable(path) + " is not a regular file";
+  std::ifstream in(path, std::ios::binary);
+  text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return in.bad() || !in.is_open() ? "cannot read " + wdt::Printable(path) : "";
 }
 
 // Every road ends here: what the output could not take yet is waited for.
@@ -42,6 +56,7 @@ int main(int argc, char** argv) {
   switch (parsed.action) {
     case check::Arguments::Action::kBad:
       platform::WriteErr("wdt-check: " + parsed.error + "\n" + std::string(check::kUsage));
+      if (parsed.json) platform::WriteOut(check::JsonRefusal(parsed.error));
       return Finish(2);
     case check::Arguments::Action::kHelp:
       platform::WriteOut(check::kUsage);
@@ -59,11 +74,28 @@ int main(int argc, char** argv) {
       break;
   }
 
-  parsed.settings.device = DeviceFacts(sysfs);
+  // The report's file is looked at before the watchdog is touched: only a
+  // regular file, or none yet, is ever written.
+  const platform::FileCalls files = platform::DurableFileCalls();
+  for (const auto& [option, path] : {std::pair{"--junit", &parsed.junit}, std::pair{"--expire", &parsed.settings.record}}) {
+    if (path->empty() || (option == std::string_view("--expire") && parsed.settings.mode != check::Mode::kExpire) ||
+        files.kind(path->c_str()) != platform::kOtherFile) {
+      continue;
+    }
+    const std::string error = std::string(option) + ": " + wdt::Printable(*path) + " is not a regular file";
+    platform::WriteErr("wdt-check: " + error + "\n");
+    if (parsed.json) platform::WriteOut(check::JsonRefusal(error));
+    return Finish(2);
+  }
+  const char* device = std::getenv("WDT_DEVICE");
+  parsed.settings.device_path = device != nullptr ? device : "";
+  parsed.settings.device = DeviceFacts(sysfs, parsed.settings.device_path);
   // A stop signal ends the run early, but only after the disarm and the
   // close; so does Ctrl+Z, whose suspension waits until then.
   platform::CatchStopSignals(platform::StopSignals::kAlsoInterruptAndSuspend);
   const check::Seam seam{
+      .wdt = wdt::LinkedOperations(),
+      .facts_of = [&](const std::string& path) { return DeviceFacts(sysfs, path); },
       .now = check::Clock::now,
       .sleep =
           [](check::Clock::duration duration) {
@@ -80,10 +112,37 @@ int main(int argc, char** argv) {
           [&](const check::Check& check, std::size_t number) {
             if (!parsed.json) platform::WriteOut(check::TapLine(check, number));
           },
+      .wall_now =
+          [] {
+            return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+          },
+      .boot_id = platform::BootIdentity,
+      .write_record =
+          [&](std::string_view contents) { return check::ReplaceFile(files, parsed.settings.record, contents); },
+      .read_record = [&](std::string* text) { return ReadRecord(files, parsed.settings.record, text); },
+      // Flushed as it comes: the machine may reset at any instant. With
+      // --json, standard output keeps its one document.
+      .said =
+          [&](std::string_view line) {
+            if (parsed.json) {
+              platform::WriteErr("wdt-check: " + std::string(line) + "\n");
+            } else {
+              platform::WriteOut("# " + std::string(line) + "\n");
+            }
+          },
   };
-  if (!parsed.json) platform::WriteOut(check::TapHeader());
+  if (!parsed.json) platform::WriteOut(check::TapHeader(check::CheckNames(parsed.settings.mode).size()));
   const check::Report report = check::RunChecks(parsed.settings, seam);
   platform::SuspendIfRequested();
   platform::WriteOut(parsed.json ? check::Json(report, parsed.settings) : check::TapSummary(report));
-  return Finish(check::ExitStatus(report.verdict));
+  int status = check::ExitStatus(report.verdict);
+  if (!parsed.junit.empty()) {
+    if (const std::string failed = check::ReplaceFile(files, parsed.junit, check::Junit(report, parsed.settings));
+        !failed.empty()) {
+      // A report that CI cannot read is no pass; a failure stays a failure.
+      platform::WriteErr("wdt-check: the JUnit report was not written: " + failed + "\n");
+      if (status == 0) status = 2;
+    }
+  }
+  return Finish(status);
 }

@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace check {
@@ -48,7 +49,7 @@ std::string_view VerdictName(Verdict verdict) {
   return "cannot-run";
 }
 
-std::string TapHeader() { return "TAP version 14\n1.." + std::to_string(kCheckNames.size()) + "\n"; }
+std::string TapHeader(std::size_t planned) { return "TAP version 14\n1.." + std::to_string(planned) + "\n"; }
 
 std::string TapLine(const Check& check, std::size_t number) {
   // A '#' in a description would start a directive.
@@ -66,11 +67,40 @@ std::string TapLine(const Check& check, std::size_t number) {
   return {};
 }
 
+std::string_view EvidenceName(Evidence evidence) {
+  switch (evidence) {
+    case Evidence::kNone: return "none";
+    case Evidence::kCallStatus: return "call status";
+    case Evidence::kHardware: return "hardware";
+    case Evidence::kLibraryCount: return "library count";
+    case Evidence::kKernelState: return "kernel state";
+  }
+  return "none";
+}
+
+std::string Evidences(const Report& report) {
+  std::string lists[3];  // on the hardware, the library's own count, the kernel's state
+  std::size_t measured = 0;
+  for (const Check& check : report.checks) {
+    const int kind = check.evidence == Evidence::kHardware       ? 0
+                     : check.evidence == Evidence::kLibraryCount ? 1
+                     : check.evidence == Evidence::kKernelState  ? 2
+                                                                 : -1;
+    if (kind < 0) continue;
+    measured += kind == 0;
+    lists[kind] += (lists[kind].empty() ? "" : ", ") + check.name;
+  }
+  return "measured on the hardware: " + std::to_string(measured) + " of " + std::to_string(report.checks.size()) +
+         " checks" + (lists[0].empty() ? "" : " (" + lists[0] + ")") +
+         (lists[1].empty() ? "" : "; the library's own count: " + lists[1]) +
+         (lists[2].empty() ? "" : "; the kernel's state: " + lists[2]);
+}
+
 std::string TapSummary(const Report& report) {
   const std::string left_running = LeftRunning(report);
   std::size_t counts[3] = {0, 0, 0};
   for (const Check& check : report.checks) ++counts[static_cast<int>(check.result)];
-  return (left_running.empty() ? "" : "# warning: " + left_running + "\n") +
+  return (left_running.empty() ? "" : "# warning: " + left_running + "\n") + "# " + Evidences(report) + "\n" +
          "# verdict: " + std::string(VerdictName(report.verdict)) + ": passed " +
          std::to_string(counts[0]) + ", failed " + std::to_string(counts[1]) + ", skipped " +
          std::to_string(counts[2]) + " in " + Duration(report.duration_s) + " s" +
@@ -83,12 +113,15 @@ std::string Json(const Report& report, const Settings& settings) {
     const Check& check = report.checks[i];
     json += (i == 0 ? "\n  {" : ",\n  {");
     json += "\"name\": " + JsonString(check.name) + ", \"result\": " + JsonString(ResultName(check.result)) +
-            ", \"detail\": " + JsonString(check.detail);
+            ", \"detail\": " + JsonString(check.detail) + ", \"evidence\": " + JsonString(EvidenceName(check.evidence));
     for (const Figure& figure : check.figures) json += ", " + JsonString(figure.name) + ": " + figure.value;
     json += "}";
   }
+  const std::size_t measured = std::count_if(report.checks.begin(), report.checks.end(),
+                                             [](const Check& c) { return c.evidence == Evidence::kHardware; });
   json += "\n], \"timeout\": " + std::to_string(settings.timeout) +
-          ", \"duration_s\": " + Duration(report.duration_s);
+          ", \"duration_s\": " + Duration(report.duration_s) +
+          ", \"measured_on_hardware\": " + std::to_string(measured);
   if (report.left_running_s) {
     json += ", \"left_running_s\": " + std::to_string(*report.left_running_s) +
             ", \"warning\": " + JsonString(LeftRunning(report));
@@ -96,6 +129,10 @@ std::string Json(const Report& report, const Settings& settings) {
   if (!report.stopped.empty()) json += ", \"ended_early\": " + JsonString(report.stopped);
   json += "}\n";
   return json;
+}
+
+std::string JsonRefusal(std::string_view error) {
+  return "{\"verdict\": \"cannot-run\", \"error\": " + JsonString(error) + ", \"checks\": []}\n";
 }
 
 }  // namespace check

@@ -9,8 +9,8 @@
 
 namespace check {
 
-// "TAP version 14" and the plan.
-std::string TapHeader();
+// "TAP version 14" and the plan: 1..planned.
+std::string TapHeader(std::size_t planned);
 // "ok 3 - countdown: 1.002 s per unit over 4 edges (tolerance 5 %)",
 // "not ok 4 - reload: wrote 20, read 25; ...", "ok 3 - countdown # SKIP why".
 std::string TapLine(const Check& check, std::size_t number);
@@ -23,6 +23,10 @@ std::string TapSummary(const Report& report);
 std::string Json(const Report& report, const Settings& settings);
 
 std::string_view VerdictName(Verdict verdict);
+std::string_view EvidenceName(Evidence evidence);
+
+// For a command line refused with --json: one document that says so.
+std::string JsonRefusal(std::string_view error);
 
 // A JSON string of text: quotes, backslashes and control bytes escaped.
 std::string JsonString(std::string_view text);

@@ -6,7 +6,16 @@
 #include <string_view>
 
 #include "platform.h"
-#include "wdtDLL.h"
+
+namespace {
+
+// Written before the thread starts, only read after: nothing the two threads
+// change is shared.
+wdt::Operations g_operations{};
+
+}  // namespace
+
+void SetMonitorOperations(const wdt::Operations& wdt) { g_operations = wdt; }
 
 // The process may end while this thread is inside ReadTimerValue or writing a
 // line: it uses only its own stack, the library and standard output, and none
@@ -19,7 +28,7 @@ void MonitorTimerValue(void* /*unused*/) {
   std::memcpy(line, kLead.data(), kLead.size());
   std::uint32_t holder = 0;  // printed as is if the first read fails
   for (;;) {
-    if (ReadTimerValue(&holder) != 0) platform::WriteOut("Failed to read\n");
+    if (g_operations.read_timer_value(&holder) != 0) platform::WriteOut("Failed to read\n");
     char* end = std::to_chars(line + kLead.size(), line + sizeof line - 1, holder).ptr;
     *end++ = '\n';
     platform::WriteOut(std::string_view(line, static_cast<std::size_t>(end - line)));

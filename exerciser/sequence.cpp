@@ -6,7 +6,6 @@
 #include "monitor.h"
 #include "platform.h"
 #include "status_messages.h"
-#include "wdtDLL.h"
 
 namespace exerciser {
 namespace {
@@ -18,8 +17,8 @@ namespace {
   throw status;
 }
 
-void Arm(std::uint32_t timeout) {
-  if (const StatusCode status = EnableTimer(timeout, kMinSec); status != 0) {
+void Arm(const wdt::Operations& wdt, std::uint32_t timeout) {
+  if (const StatusCode status = wdt.enable_timer(timeout, kMinSec); status != 0) {
     Fail(status, "Failed to start WDT with the following timeout and min_sec args " +
                      std::to_string(timeout) + " " + std::to_string(kMinSec) + "\n");
   }
@@ -28,17 +27,18 @@ void Arm(std::uint32_t timeout) {
 
 }  // namespace
 
-int RunExercise() {
+int RunExercise(const wdt::Operations& wdt) {
   try {
-    if (const StatusCode status = InitializeSession(); status != 0) {
+    if (const StatusCode status = wdt.initialize_session(); status != 0) {
       Fail(status, "Failed to open device\n");
     }
 
-    Arm(kProbeTimeout);
+    Arm(wdt, kProbeTimeout);
     platform::SleepMs(kProbeHoldMs);
-    DisableTimer();  // ends the probe; its status is not examined
+    wdt.disable_timer();  // ends the probe; its status is not examined
 
-    Arm(kTimeout);
+    Arm(wdt, kTimeout);
+    SetMonitorOperations(wdt);
     if (!platform::StartDetachedThread(MonitorTimerValue)) {
       // The run goes on without the monitor, but not silently.
       platform::WriteErr("Failed to start the timer monitor: no \"Current timeout\" lines will follow\n");
@@ -47,16 +47,16 @@ int RunExercise() {
     const std::string prompt = "Press key to reset timer to " + std::to_string(kTimeout) +
                                " seconds. Press q to close WDT and quit application.\n";
     do {
-      if (const StatusCode status = WriteTimerValue(kTimeout); status != 0) {
+      if (const StatusCode status = wdt.write_timer_value(kTimeout); status != 0) {
         Fail(status, "Failed to write time to driver\n");
       }
       platform::WriteOut(prompt);
     } while (platform::ReadKey() != kQuitKey);
 
-    if (const StatusCode status = DisableTimer(); status != 0) {
+    if (const StatusCode status = wdt.disable_timer(); status != 0) {
       Fail(status, "Failed to disable timer.\n");
     }
-    if (const StatusCode status = CloseSession(); status != 0) {
+    if (const StatusCode status = wdt.close_session(); status != 0) {
       Fail(status, "Failed to close Driver.\n");
     }
     platform::WriteOut("WDT closed. Exiting\n");

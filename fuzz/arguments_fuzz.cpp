@@ -47,6 +47,17 @@ Arguments Expected(const std::vector<std::string_view>& arguments, Refusal& refu
     const auto action = instead.find(argument);
     if (argument == "--json") {
       meant.json = true;
+    } else if (argument == "--junit" || argument == "--expire" || argument == "--after-reset") {
+      if (i + 1 == arguments.size()) return bad(std::string(argument) + " needs a value", "");
+      if (arguments[++i].empty()) return bad(std::string(argument) + " takes a file's path, not ''", "");
+      if (argument == "--junit") {
+        meant.junit = std::string(arguments[i]);
+      } else if (meant.settings.mode != check::Mode::kCheck) {
+        return bad("--expire and --after-reset are the two halves of the reset proof: give one", "");
+      } else {
+        meant.settings.mode = argument == "--expire" ? check::Mode::kExpire : check::Mode::kAfterReset;
+        meant.settings.record = std::string(arguments[i]);
+      }
     } else if (action != instead.end()) {
       if (meant.action == Arguments::Action::kRun) meant.action = action->second;
     } else if (!timeout && argument != "--tolerance") {
@@ -89,8 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   Require(parsed.error.empty(), "arguments taken with an error");
-  Require(parsed.json == expected.json && parsed.settings.timeout == expected.settings.timeout,
-          "the parsed --json or --timeout differs from the arguments");
+  Require(parsed.json == expected.json && parsed.settings.timeout == expected.settings.timeout &&
+              parsed.junit == expected.junit && parsed.settings.mode == expected.settings.mode &&
+              parsed.settings.record == expected.settings.record,
+          "the parsed --json, --timeout, --junit or record differs from the arguments");
   Require(std::abs(parsed.settings.tolerance_pct - expected.settings.tolerance_pct) <=
               1e-12 * expected.settings.tolerance_pct,
           "the parsed --tolerance differs from the argument");

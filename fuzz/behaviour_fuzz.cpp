@@ -39,6 +39,20 @@ std::optional<sim::Behaviour> Expected(std::string_view text) {
       const auto grant = fuzz::Digits(value, 255);
       if (!grant || *grant == 0) return std::nullopt;
       meant.grant = static_cast<std::uint32_t>(*grant);
+    } else if (name == "stall" && entry.size() > name.size()) {
+      // 0.001 to 255 in thousandths.
+      const auto stall = fuzz::Scaled(value, 3, 3);
+      if (!stall || *stall < 1 || *stall > 255'000) return std::nullopt;
+      meant.stall = static_cast<double>(*stall) / 1e3;
+    } else if (name == "jump" && entry.size() > name.size()) {
+      const auto jump = fuzz::Digits(value, 255);
+      if (!jump || *jump == 0) return std::nullopt;
+      meant.jump = static_cast<std::uint32_t>(*jump);
+    } else if (name == "step" && entry.size() > name.size()) {
+      // 0.01 to 10 in thousandths.
+      const auto step = fuzz::Scaled(value, 2, 3);
+      if (!step || *step < 10 || *step > 10'000) return std::nullopt;
+      meant.step = static_cast<double>(*step) / 1e3;
     } else if (name == "rate" && entry.size() > name.size()) {
       // 0.01 to 100 in millionths.
       const auto rate = fuzz::Scaled(value, 3, 6);
@@ -65,8 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(parsed.error.empty(), "refused a text that the grammar allows");
   Require(std::abs(parsed.behaviour.rate - expected->rate) <= 1e-12 * expected->rate,
           "the parsed rate differs from the text");
+  Require(std::abs(parsed.behaviour.step - expected->step) <= 1e-12 * expected->step,
+          "the parsed step differs from the text");
+  Require(std::abs(parsed.behaviour.stall - expected->stall) <= 1e-12 * expected->stall,
+          "the parsed stall differs from the text");
   sim::Behaviour same_rate = parsed.behaviour;
   same_rate.rate = expected->rate;
+  same_rate.step = expected->step;
+  same_rate.stall = expected->stall;
   Require(same_rate == *expected, "the parsed behaviour differs from the text");
   return 0;
 }

@@ -4,7 +4,9 @@
 // per platform implements it; CMake picks the file.
 #pragma once
 
+#include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -78,5 +80,28 @@ std::string_view HeldSuspension();
 // request would have, returning once it is continued (fg); from now on such
 // a request suspends at once.
 void SuspendIfRequested();
+
+// The calls that replace a file whole (a record that must survive a reset at
+// any instant). Each returns what the system call returns (a descriptor, a
+// count, 0) or the negated errno.
+inline constexpr int kNoFile = 0;
+inline constexpr int kRegularFile = 1;
+inline constexpr int kOtherFile = 2;  // a folder, a device, a link: never written
+struct FileCalls {
+  int (*kind)(const char* path);  // kNoFile, kRegularFile or kOtherFile
+  // A new file in `folder` that no one else has opened; its path in *path.
+  int (*create_temp)(const char* folder, std::string* path);
+  long (*write)(int fd, const char* data, std::size_t size);
+  int (*sync)(int fd);  // its data on the disk
+  int (*close)(int fd);
+  int (*rename)(const char* from, const char* to);  // over an existing file, at once
+  int (*remove)(const char* path);
+  int (*sync_folder)(const char* folder);  // the folder's entries on the disk
+};
+FileCalls DurableFileCalls();
+
+// What tells this boot from the next: Linux's boot_id, or the boot's time to
+// the second; nothing where neither can be found.
+std::optional<std::string> BootIdentity();
 
 }  // namespace platform

@@ -6,7 +6,10 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <initializer_list>
 #include <system_error>
 #include <thread>
@@ -532,6 +535,54 @@ void CatchStopSignals(StopSignals which) {
 }
 
 bool StopRequested() { return g_stop_requested != 0; }
+
+namespace {
+
+int FileKind(const char* path) {
+  struct stat status {};
+  if (lstat(path, &status) != 0) return errno == ENOENT ? kNoFile : -errno;
+  return S_ISREG(status.st_mode) ? kRegularFile : kOtherFile;
+}
+
+int CreateTemp(const char* folder, std::string* path) {
+  std::string name = std::string(folder) + "/.wdt-check-XXXXXX";
+  const int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return -errno;
+  *path = name;
+  return fd;
+}
+
+long WriteBytes(int fd, const char* data, std::size_t size) {
+  const ssize_t written = write(fd, data, size);
+  return written < 0 ? -errno : static_cast<long>(written);
+}
+
+int Result(int result) { return result < 0 ? -errno : 0; }
+int SyncFile(int fd) { return Result(fsync(fd)); }
+int CloseFile(int fd) { return Result(close(fd)); }
+int RenameFile(const char* from, const char* to) { return Result(rename(from, to)); }
+int RemoveFile(const char* path) { return Result(unlink(path)); }
+
+int SyncFolder(const char* folder) {
+  const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -errno;
+  const int synced = Result(fsync(fd));
+  close(fd);
+  return synced;
+}
+
+}  // namespace
+
+FileCalls DurableFileCalls() {
+  return {FileKind, CreateTemp, WriteBytes, SyncFile, CloseFile, RenameFile, RemoveFile, SyncFolder};
+}
+
+std::optional<std::string> BootIdentity() {
+  std::ifstream in("/proc/sys/kernel/random/boot_id");
+  std::string id;
+  if (!std::getline(in, id) || id.empty()) return std::nullopt;
+  return id;
+}
 
 std::optional<std::pair<unsigned, unsigned>> CharacterDevice(const char* path) {
   struct stat status {};

@@ -2,14 +2,19 @@
 // which a stop wakes, the console's control events, the pause in the
 // process, _beginthread and Sleep.
 #include <conio.h>
+#include <fcntl.h>
 #include <io.h>
 #include <process.h>
 #include <windows.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "console_events.h"
@@ -230,5 +235,57 @@ std::optional<std::pair<unsigned, unsigned>> CharacterDevice(const char*) { retu
 std::string_view HeldSuspension() { return {}; }
 
 void SuspendIfRequested() {}
+namespace {
+
+int FileKind(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kNoFile : -EACCES;
+  }
+  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0
+             ? kOtherFile
+             : kRegularFile;
+}
+
+int CreateTemp(const char* folder, std::string* path) {
+  char name[MAX_PATH];
+  if (GetTempFileNameA(folder, "wdt", 0, name) == 0) return -EACCES;  // creates it, empty
+  const int fd = _open(name, _O_WRONLY | _O_BINARY | _O_TRUNC);
+  if (fd < 0) {
+    const int error = errno;
+    DeleteFileA(name);
+    return -error;
+  }
+  *path = name;
+  return fd;
+}
+
+long WriteBytes(int fd, const char* data, std::size_t size) {
+  const int written = _write(fd, data, static_cast<unsigned>(size));
+  return written < 0 ? -errno : written;
+}
+
+int Result(int result) { return result < 0 ? -errno : 0; }
+int SyncFile(int fd) { return Result(_commit(fd)); }
+int CloseFile(int fd) { return Result(_close(fd)); }
+// Write-through: the move is on the disk when the call returns.
+int RenameFile(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -EACCES;
+}
+int RemoveFile(const char* path) { return DeleteFileA(path) ? 0 : -ENOENT; }
+int SyncFolder(const char*) { return 0; }  // the write-through move covers it
+
+}  // namespace
+
+FileCalls DurableFileCalls() {
+  return {FileKind, CreateTemp, WriteBytes, SyncFile, CloseFile, RenameFile, RemoveFile, SyncFolder};
+}
+
+// The boot's time to the second: the wall clock less the time since the boot.
+std::optional<std::string> BootIdentity() {
+  const auto boot = std::chrono::system_clock::now() - std::chrono::milliseconds(GetTickCount64());
+  return "booted at " + std::to_string(std::chrono::round<std::chrono::seconds>(boot.time_since_epoch()).count());
+}
 
 }  // namespace platform

@@ -30,7 +30,8 @@ std::string ParseEntry(std::string_view entry, Behaviour& behaviour) {
     *set = true;
     return {};
   }
-  if (name != "rate" && name != "grant" && name != "round") {
+  if (name != "rate" && name != "grant" && name != "round" && name != "step" && name != "stall" &&
+      name != "jump") {
     return "unknown behaviour '" + wdt::Printable(name) + "'";
   }
   if (!has_value) return "'" + wdt::Printable(name) + "' needs '=' and a value";
@@ -44,6 +45,21 @@ std::string ParseEntry(std::string_view entry, Behaviour& behaviour) {
     const auto grant = wdt::WholeNumber(value, kMinGrant, wdt::kMaxTimeout);
     if (!grant) return "grant is not a whole number " + wdt::FromTo(kMinGrant, wdt::kMaxTimeout);
     behaviour.grant = *grant;
+  } else if (name == "stall") {
+    const auto stall = wdt::DecimalNumber(value, 3, 3);
+    const double most = wdt::kMaxTimeout;
+    if (!stall || *stall < kMinStall || *stall > most) return "stall is not a decimal number " + wdt::FromTo(kMinStall, most);
+    behaviour.stall = *stall;
+  } else if (name == "jump") {
+    const auto jump = wdt::WholeNumber(value, kMinJump, wdt::kMaxTimeout);
+    if (!jump) return "jump is not a whole number " + wdt::FromTo(kMinJump, wdt::kMaxTimeout);
+    behaviour.jump = *jump;
+  } else if (name == "step") {
+    const auto step = wdt::DecimalNumber(value, 2, 3);
+    if (!step || *step < kMinStep || *step > kMaxStep) {
+      return "step is not a decimal number " + wdt::FromTo(kMinStep, kMaxStep);
+    }
+    behaviour.step = *step;
   } else {
     if (value != "up" && value != "down") return "round is neither 'up' nor 'down'";
     behaviour.round_down = value == "down";

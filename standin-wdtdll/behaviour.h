@@ -14,6 +14,15 @@
 //   round=up        reads round a part of a unit up: 30 right after arming for
 //                   30 (the default)
 //   round=down      reads round it down: 29 right after arming for 30
+//   step=S          the counter moves in steps of S seconds, as some chipsets
+//                   count: the time left is taken up to a whole step before
+//                   it is shown; S is 1 or 2 digits, optionally '.' and 1 to 3
+//                   digits, from 0.01 to 10
+//   stall=U         after U units from each arm or reload, the counter stops
+//                   for good and the watchdog never runs out; U is 1 to 3
+//                   digits, optionally '.' and 1 to 3 digits, from 0.001 to 255
+//   jump=N          half a unit after each arm or reload, it loses N units at
+//                   once, then counts on; N a whole number from 1 to 255
 // Each behaviour is given at most once.
 #pragma once
 
@@ -28,6 +37,10 @@ namespace sim {
 inline constexpr double kMinRate = 0.01;
 inline constexpr double kMaxRate = 100;
 inline constexpr std::uint32_t kMinGrant = 1;
+inline constexpr double kMinStep = 0.01;
+inline constexpr double kMaxStep = 10;
+inline constexpr double kMinStall = 0.001;
+inline constexpr std::uint32_t kMinJump = 1;
 
 struct Behaviour {
   bool frozen = false;
@@ -36,6 +49,9 @@ struct Behaviour {
   bool ignore_reload = false;
   bool ignore_disarm = false;
   bool round_down = false;
+  double step = 0;  // seconds; 0: it moves smoothly
+  double stall = 0;  // units; 0: it never stalls
+  std::uint32_t jump = 0;
   bool operator==(const Behaviour&) const = default;
 };
 

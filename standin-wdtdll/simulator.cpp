@@ -42,7 +42,7 @@ StatusCode Simulator::Call(Operation operation, Arguments arguments, Act act) {
 }
 
 void Simulator::NoticeExpiry(Clock::time_point now) {
-  if (!armed_ || now < deadline_) return;
+  if (!armed_ || Left(now) > Clock::duration::zero()) return;
   // The simulation has no thread of its own: a run-out is noticed at the
   // first call after it.
   armed_ = false;
@@ -50,16 +50,34 @@ void Simulator::NoticeExpiry(Clock::time_point now) {
   diagnostics_(kExpiredMessage);
 }
 
+Clock::duration Simulator::Left(Clock::time_point now) const {
+  // A stalled counter stops for good; one that jumps loses its units half a
+  // unit after each load, so that a read right after the load looks honest.
+  if (Lies().stall > 0) {
+    now = std::min(now, loaded_at_ + std::chrono::duration_cast<Clock::duration>(unit_ * Lies().stall));
+  }
+  Clock::duration left = deadline_ - now;
+  if (Lies().jump > 0 && now - loaded_at_ >= unit_ / 2) left -= unit_ * Lies().jump;
+  return left;
+}
+
 std::uint32_t Simulator::UnitsLeft(Clock::time_point now) const {
   if (Lies().frozen) return loaded_;
+  Clock::duration left = std::max(Left(now), Clock::duration::zero());
+  if (Lies().step > 0) {
+    // A counter that moves in steps shows the time left up to a whole step.
+    const auto step = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(Lies().step));
+    left = (left + step - Clock::duration(1)) / step * step;
+  }
   // Whole units, rounded up: 30 right after arming for 30; or down.
   const Clock::duration part = Lies().round_down ? Clock::duration(0) : unit_ - Clock::duration(1);
-  return static_cast<std::uint32_t>((deadline_ - now + part) / unit_);
+  return static_cast<std::uint32_t>((left + part) / unit_);
 }
 
 void Simulator::Arm(Clock::time_point now, std::uint32_t units) {
   armed_ = true;
   loaded_ = std::min(units, Lies().grant);
+  loaded_at_ = now;
   deadline_ = now + unit_ * loaded_;
 }
 
@@ -120,6 +138,12 @@ StatusCode Simulator::CloseSession() {
     session_open_ = false;  // the watchdog itself goes on as it is
     return kOk;
   });
+}
+
+std::optional<Clock::duration> Simulator::TimeLeft() {
+  const std::lock_guard lock(mutex_);
+  if (!armed_) return std::nullopt;
+  return Left(now_());
 }
 
 }  // namespace sim

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,9 @@ class Simulator {
   StatusCode ReadTimerValue(std::uint32_t* value);
   StatusCode CloseSession();
 
+  // While armed, the time until it runs out; for tests that watch a margin.
+  std::optional<Clock::duration> TimeLeft();
+
  private:
   // Runs one call under the lock: a bad fault or behaviour list, an injected
   // fault, the expiry check and the session check come first, then `act`,
@@ -59,6 +63,8 @@ class Simulator {
   void NoticeExpiry(Clock::time_point now);
   void Arm(Clock::time_point now, std::uint32_t units);
   std::uint32_t UnitsLeft(Clock::time_point now) const;  // while armed
+  // The time until it runs out, as the lies have it.
+  Clock::duration Left(Clock::time_point now) const;
   const Behaviour& Lies() const { return settings_.behaviour.behaviour; }
 
   std::mutex mutex_;
@@ -72,6 +78,7 @@ class Simulator {
   Clock::duration unit_ = std::chrono::seconds(1);  // as it counts (rate=)
   Clock::time_point deadline_{};
   std::uint32_t loaded_ = 0;         // units of the last arm or reload
+  Clock::time_point loaded_at_{};
   std::uint32_t stopped_value_ = 0;  // what a read shows while disarmed
 };
 

@@ -71,6 +71,7 @@ std::optional<Facts> Reader::Read(std::string_view name) const {
   facts.min_timeout = Parsed<long>(Attribute(folder / "min_timeout"));
   facts.max_timeout = Parsed<long>(Attribute(folder / "max_timeout"));
   facts.timeleft = Parsed<long>(Attribute(folder / "timeleft"));
+  facts.reports_timeleft = fs::exists(folder / "timeleft", error);
   if (const auto nowayout = Parsed<int>(Attribute(folder / "nowayout"))) facts.nowayout = *nowayout != 0;
   facts.bootstatus = Parsed<std::uint32_t>(Attribute(folder / "bootstatus"));
   return facts;

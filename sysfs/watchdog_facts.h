@@ -38,6 +38,7 @@ struct Facts {
   std::optional<long> min_timeout{};
   std::optional<long> max_timeout{};
   std::optional<long> timeleft{};  // only where the driver can tell
+  bool reports_timeleft = false;  // the driver has time left of its own
   std::optional<bool> nowayout{};
   std::optional<std::uint32_t> bootstatus{};  // WDIOF_* bits
 };

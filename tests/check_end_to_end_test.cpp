@@ -12,6 +12,15 @@
 #include <string>
 #include <vector>
 
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
 #include "child_process.h"
 #include "expected_output.h"
 
@@ -73,7 +82,7 @@ void ExpectJson(const std::string& json, const std::vector<std::string>& results
   EXPECT_EQ(seen, results) << json;
   EXPECT_TRUE(std::regex_search(json, std::regex(R"(^\{"verdict": "pass", "checks": \[)"))) << json;
   EXPECT_TRUE(std::regex_search(json, std::regex(R"("seconds_per_unit": (1\.0|0\.9)[0-9]{5},)"))) << json;
-  EXPECT_TRUE(std::regex_search(json, std::regex(R"(\], "timeout": 30, "duration_s": [0-9]+\.[0-9]{3}\}\n$)")));
+  EXPECT_TRUE(std::regex_search(json, std::regex(R"(\], "timeout": 30, "duration_s": [0-9]+\.[0-9]{3}, "measured_on_hardware": 4\}\n$)")));
 }
 
 struct Road {
@@ -91,6 +100,9 @@ TEST(CheckEndToEnd, EachRoadEndsWithItsVerdict) {
       {"rounding down", {"WDT_SIM_BEHAVIOUR=round=down"}, {}, 0, {}},
       {"JSON", {}, {"--json"}, 0, {}},
       {"frozen", {"WDT_SIM_BEHAVIOUR=frozen"}, {}, 1, {"not ok 3 - countdown"}},
+      {"stalled", {"WDT_SIM_BEHAVIOUR=stall=2.5"}, {}, 1, {"not ok 3 - countdown"}},
+      {"jumped", {"WDT_SIM_BEHAVIOUR=jump=5"}, {}, 1, {"not ok 3 - countdown"}},
+      {"frozen and fast", {"WDT_SIM_BEHAVIOUR=frozen,rate=6"}, {}, 1, {"not ok 3 - countdown"}},
       {"slow", {"WDT_SIM_BEHAVIOUR=rate=0.5"}, {}, 1, {"not ok 3 - countdown"}},
       {"fast", {"WDT_SIM_BEHAVIOUR=rate=2"}, {}, 1, {"not ok 3 - countdown"}},
       {"ignored reload", {"WDT_SIM_BEHAVIOUR=ignore-reload"}, {}, 1, {"not ok 4 - reload"}},
@@ -111,10 +123,11 @@ TEST(CheckEndToEnd, EachRoadEndsWithItsVerdict) {
     const std::string output = run.Output();
     if (roads[i].arguments.empty()) {
       const std::vector<std::string> lines = Lines(output);
-      ASSERT_EQ(lines.size(), 9u) << roads[i].name << run.Describe();
+      ASSERT_EQ(lines.size(), 10u) << roads[i].name << run.Describe();
       EXPECT_EQ(lines[0] + " " + lines[1], "TAP version 14 1..6");
       EXPECT_EQ(Failed(output), roads[i].failed) << roads[i].name << run.Describe();
-      EXPECT_EQ(lines[8].rfind("# verdict: ", 0), 0u) << lines[8];
+      EXPECT_EQ(lines[8].rfind("# measured on the hardware: ", 0), 0u) << lines[8];
+      EXPECT_EQ(lines[9].rfind("# verdict: ", 0), 0u) << lines[9];
     } else {
       ExpectJson(output, {"open pass", "arm pass", "countdown pass", "reload pass", "disarm pass", "close pass"});
     }
@@ -124,20 +137,119 @@ TEST(CheckEndToEnd, EachRoadEndsWithItsVerdict) {
 
 TEST(CheckEndToEnd, BadArgumentsExitWithTwoBeforeAnyLibraryCall) {
   for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-           {"--timeout", "4"}, {"--timeout"}, {"--tolerance", "x"}, {"-h"}, {"--json", "extra"}}) {
+           {"--timeout", "4"}, {"--timeout"}, {"--tolerance", "x"}, {"-h"}, {"--json", "extra"},
+           {"--timeout", "4", "--json"}, {"--junit", "/"}}) {
     std::vector<std::string> command = {WDT_CHECK_PATH};
     command.insert(command.end(), arguments.begin(), arguments.end());
     ChildProcess run(command, {.env = {"WDT_SIM_TRACE=1"}});
     EXPECT_EQ(ExitStatus(run.Wait()), 2) << arguments[0];
-    EXPECT_EQ(run.Output(), "");
+    // With --json, one document that says why; without, nothing.
+    const bool json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
+    EXPECT_TRUE(json ? std::regex_match(run.Output(), std::regex(R"(\{"verdict": "cannot-run", "error": "[^"]+", "checks": \[\]\}\n)"))
+                     : run.Output().empty())
+        << run.Output();
     EXPECT_EQ(run.Error().rfind("wdt-check: ", 0), 0u) << run.Error();
-    EXPECT_NE(run.Error().find("\nUsage: wdt-check [--timeout N]"), std::string::npos) << run.Error();
     EXPECT_EQ(run.Error().find("InitializeSession"), std::string::npos) << run.Error();
+    if (arguments[0] == "--junit") continue;  // a path that is no file names itself, without the usage
+    EXPECT_NE(run.Error().find("\nUsage: wdt-check [--timeout N]"), std::string::npos) << run.Error();
   }
   ChildProcess version({WDT_CHECK_PATH, "--version"}, {.env = {"WDT_SIM_TRACE=1"}});
   EXPECT_EQ(ExitStatus(version.Wait()), 0);
   EXPECT_EQ(version.Output(), "wdt-check 1.0.0\n");
   EXPECT_EQ(version.Error(), "");
+}
+
+// The JUnit report as a CI server reads it: well-formed XML, one testsuite
+// named wdt-check, its counts those of its test cases.
+TEST(CheckEndToEnd, TheJUnitReportIsWellFormedAndItsCountsMatch) {
+  char folder[] = "/tmp/wdt-junit-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/report.xml";
+  ChildProcess run({WDT_CHECK_PATH, "--junit", path},
+                   {.input = test_support::Input::kDevNull, .env = {"WDT_SIM_BEHAVIOUR=ignore-reload"}});
+  EXPECT_EQ(ExitStatus(run.Wait()), 1) << run.Describe();
+  const std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> doc(xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET),
+                                                         xmlFreeDoc);
+  std::remove(path.c_str());
+  rmdir(folder);
+  ASSERT_NE(doc, nullptr) << "not well-formed";
+  const auto attribute = [](xmlNodePtr node, const char* name) {
+    xmlChar* value = xmlGetProp(node, reinterpret_cast<const xmlChar*>(name));
+    std::string text = value != nullptr ? reinterpret_cast<const char*>(value) : "";
+    xmlFree(value);
+    return text;
+  };
+  const auto children = [](xmlNodePtr node, std::string_view name) {
+    std::vector<xmlNodePtr> found;
+    for (xmlNodePtr child = node->children; child != nullptr; child = child->next) {
+      if (child->type == XML_ELEMENT_NODE && name == reinterpret_cast<const char*>(child->name)) {
+        found.push_back(child);
+      }
+    }
+    return found;
+  };
+  const xmlNodePtr root = xmlDocGetRootElement(doc.get());
+  ASSERT_EQ(std::string(reinterpret_cast<const char*>(root->name)), "testsuites");
+  const std::vector<xmlNodePtr> suites = children(root, "testsuite");
+  ASSERT_EQ(suites.size(), 1u);
+  EXPECT_EQ(attribute(suites[0], "name"), "wdt-check");
+  std::vector<std::string> names;
+  std::size_t failures = 0, skipped = 0;
+  for (const xmlNodePtr test : children(suites[0], "testcase")) {
+    names.push_back(attribute(test, "name") + (children(test, "failure").empty() ? "" : " failed"));
+    failures += children(test, "failure").size();
+    skipped += children(test, "skipped").size();
+    EXPECT_TRUE(std::regex_match(attribute(test, "time"), std::regex("[0-9]+\\.[0-9]{3}")));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"open", "arm", "countdown", "reload failed", "disarm", "close"}));
+  for (const xmlNodePtr counted : {root, suites[0]}) {
+    EXPECT_EQ(attribute(counted, "tests"), std::to_string(names.size()));
+    EXPECT_EQ(attribute(counted, "failures"), std::to_string(failures));
+    EXPECT_EQ(attribute(counted, "skipped"), std::to_string(skipped));
+    EXPECT_EQ(attribute(counted, "errors"), "0");
+  }
+  EXPECT_EQ(children(suites[0], "properties").size(), 1u);
+}
+
+// The reset proof on the simulation, which cannot reset the machine: the
+// first half fails with the record saying "no reset"; the second, on the
+// same boot, fails its reboot; a damaged record cannot be judged; SIGTERM
+// while waiting disarms, closes and leaves the record "abandoned".
+TEST(CheckEndToEnd, TheResetProofOnTheSimulation) {
+  char folder[] = "/tmp/wdt-reset-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string waited = std::string(folder) + "/waited", stopped = std::string(folder) + "/stopped";
+  const auto state = [](const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line) && line.rfind("state ", 0) != 0) {
+    }
+    return line;
+  };
+  const test_support::Options options{.input = test_support::Input::kDevNull, .env = {"WDT_SIM_TRACE=1"}};
+  ChildProcess expire({WDT_CHECK_PATH, "--expire", waited, "--timeout", "5"}, options);
+  ChildProcess interrupted({WDT_CHECK_PATH, "--expire", stopped, "--timeout", "5"}, options);
+  ASSERT_TRUE(interrupted.WaitForOutput("# waiting until ")) << interrupted.Describe();
+  interrupted.Signal(SIGTERM);
+  EXPECT_EQ(ExitStatus(interrupted.Wait()), 2) << interrupted.Describe();
+  EXPECT_EQ(state(stopped), "state abandoned");
+  EXPECT_NE(interrupted.Error().find(std::string(printed::kTraceDisarm) + "\n" + printed::kTraceClose),
+            std::string::npos) << interrupted.Error();
+
+  EXPECT_EQ(ExitStatus(expire.Wait(60s)), 1) << expire.Describe();
+  EXPECT_NE(expire.Output().find("not ok 4 - expire: armed 5 s, still alive after 20 s: the watchdog did not reset "
+                                 "the machine\n"),
+            std::string::npos) << expire.Output();
+  EXPECT_EQ(state(waited), "state no reset");
+  ChildProcess after({WDT_CHECK_PATH, "--after-reset", waited}, {.input = test_support::Input::kDevNull});
+  EXPECT_EQ(ExitStatus(after.Wait()), 1);
+  EXPECT_EQ(Failed(after.Output()), (std::vector<std::string>{"not ok 2 - rebooted", "not ok 3 - on-time"}));
+
+  std::ofstream(waited) << "wdt-check reset record\nversion 1\n";
+  ChildProcess damaged({WDT_CHECK_PATH, "--after-reset", waited, "--json"}, {.input = test_support::Input::kDevNull});
+  EXPECT_EQ(ExitStatus(damaged.Wait()), 2);
+  EXPECT_NE(damaged.Output().find("\"verdict\": \"cannot-run\""), std::string::npos) << damaged.Output();
+  std::filesystem::remove_all(folder);
 }
 
 class CheckStopTest : public testing::TestWithParam<int> {};

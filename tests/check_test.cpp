@@ -1,20 +1,23 @@
-// wdt-check's checks against the scripted fake library with a counter on a
-// fake clock: edges and rate, the 2-second margin, the cleanup after every
-// failure, after a stop and after a stall; its output and its command line.
+// wdt-check's checks against the simulated watchdog on a fake clock: the
+// countdown's judging over recorded edges, the 2-second margin, the cleanup
+// after every failure, after a stop and after a stall; its output and its
+// command line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "arguments.h"
 #include "checker.h"
-#include "fake_clock.h"
 #include "fake_sysfs.h"
 #include "fakes.h"
 #include "list.h"
 #include "output.h"
+#include "simulated_library.h"
 
 namespace {
 
@@ -25,15 +28,25 @@ class CheckTest : public testing::Test {
  protected:
   void SetUp() override { fake::Reset(); }
 
-  void UseCounter(fake::Counter counter) {
-    counter.now = [this] { return clock_.Now(); };
-    fake::UseCounter(counter);
-  }
-
   check::Report Run(check::Settings settings = {}) {
-    const check::Seam seam{[this] { return clock_.Now(); },
-                           [this](check::Clock::duration d) { clock_.Sleep(d); },
-                           [this] { return stop_; }, nullptr};
+    const check::Seam seam{
+        fake::Simulated(),
+        [this](const std::string&) { return device_; },
+        [] { return fake::TheClock().Now(); },
+        [](check::Clock::duration d) { fake::TheClock().Sleep(d); },
+        [this] { return stop_; },
+        nullptr,
+        [] { return 1.7e9 + std::chrono::duration<double>(fake::TheClock().Elapsed()).count(); },
+        [] { return std::optional<std::string>("boot-1"); },
+        [this](std::string_view text) {
+          records_.emplace_back(text);
+          return std::string();
+        },
+        [this](std::string* text) {
+          *text = records_.empty() ? "" : records_.back();
+          return std::string();
+        },
+        [](std::string_view line) { fake::Log("said " + std::string(line)); }};
     return check::RunChecks(settings, seam);
   }
 
@@ -60,15 +73,16 @@ class CheckTest : public testing::Test {
     return "";
   }
 
-  fake::FakeClock clock_;
   std::string stop_;  // what asked the run to stop, empty while nothing did
+  std::optional<sysfs::Facts> device_;  // what sysfs says of the device now
+  std::vector<std::string> records_;     // the reset record, as each write left it
 };
 
 class HonestTest : public CheckTest, public testing::WithParamInterface<bool> {};
 
 TEST_P(HonestTest, PassesEveryCheckWithinTenSeconds) {
   const bool round_down = GetParam();
-  UseCounter({.round_down = round_down});
+  fake::UseSimulator("", round_down ? "round=down" : "");
   const check::Report report = Run();
   ASSERT_EQ(report.verdict, Verdict::kPass) << Tap(report);
   EXPECT_EQ(report.checks[1].detail, round_down ? "asked 30, read 29" : "asked 30, read 30");
@@ -77,62 +91,120 @@ TEST_P(HonestTest, PassesEveryCheckWithinTenSeconds) {
                                                 : "wrote 20, read 20; wrote 30, read 30");
   EXPECT_EQ(Calls(), (std::vector<std::string>{"InitializeSession()", "EnableTimer(30, 0)", "WriteTimerValue(20)",
                                                "WriteTimerValue(30)", "DisableTimer()", "CloseSession()"}));
-  EXPECT_LE(clock_.Elapsed(), std::chrono::seconds(10));
+  EXPECT_LE(fake::TheClock().Elapsed(), std::chrono::seconds(10));
   EXPECT_EQ(check::ExitStatus(report.verdict), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Roundings, HonestTest, testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Down" : "Up"; });
 
+// The countdown's judging, on what a watch recorded: the changes from
+// `first` one unit every `seconds_per_unit` from `offset` on.
+check::Watch Recorded(std::uint32_t first, double seconds_per_unit, std::size_t changes, double offset,
+                      double observed, bool cut = false) {
+  check::Watch watch{first, first, observed, {}, cut};
+  for (std::size_t i = 0; i < changes; ++i) {
+    watch.edges.push_back({offset + static_cast<double>(i) * seconds_per_unit, --watch.last});
+  }
+  return watch;
+}
+
+struct Judging {
+  const char* name;
+  check::Watch watch;
+  double tolerance_pct;
+  Result result;
+  const char* detail;
+  friend void PrintTo(const Judging& judging, std::ostream* os) { *os << judging.name; }
+};
+
+class JudgingTest : public testing::TestWithParam<Judging> {};
+
+TEST_P(JudgingTest, TheCountdownIsJudgedOnWhatWasWatched) {
+  const Judging& row = GetParam();
+  const check::Check judged = check::JudgeCountdown(row.watch, {.tolerance_pct = row.tolerance_pct});
+  EXPECT_EQ(judged.result, row.result);
+  EXPECT_EQ(judged.detail, row.detail);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Watches, JudgingTest,
+    testing::Values(
+        Judging{"Honest", Recorded(30, 1, 5, 0.5, 5), 5, Result::kPass, "1.000 s per unit over 5 edges (tolerance 5 %)"},
+        Judging{"RoundedDown", Recorded(29, 1, 5, 0.001, 5), 5, Result::kPass,
+                "1.000 s per unit over 5 edges (tolerance 5 %)"},
+        Judging{"SlowWithin", Recorded(30, 1.04, 5, 0.5, 5), 5, Result::kPass,
+                "1.040 s per unit over 5 edges (tolerance 5 %)"},
+        Judging{"SlowBeyond", Recorded(30, 1.06, 5, 0.5, 5), 5, Result::kFail,
+                "1.060 s per unit over 5 edges (tolerance 5 %)"},
+        Judging{"SlowWithinAWiderTolerance", Recorded(30, 1.06, 5, 0.5, 5), 7, Result::kPass,
+                "1.060 s per unit over 5 edges (tolerance 7 %)"},
+        Judging{"FastBeyond", Recorded(30, 0.94, 5, 0.5, 5), 5, Result::kFail,
+                "0.940 s per unit over 5 edges (tolerance 5 %)"},
+        Judging{"Frozen", Recorded(30, 1, 0, 0, 1.5), 5, Result::kFail, "stayed at 30 for 1.5 s after the arm"},
+        Judging{"Rose", check::Watch{29, 30, 2, {{0.5, 28}, {1.5, 30}}, false}, 5, Result::kFail,
+                "rose from 28 while armed, in 2.0 s"},
+        Judging{"OneChangeBeforeTheMargin", Recorded(5, 1, 1, 0.5, 1.2, true), 5, Result::kSkip,
+                "1 edge in 1.2 s before the 2 s margin: too short to measure; a longer --timeout gives room"},
+        Judging{"LateFirstChange", Recorded(30, 1, 4, 1.3, 5), 5, Result::kFail,
+                "stayed at 30 for 1.3 s after the arm: a unit takes at most 1.05 s"},
+        // The lies that a fit through the changes alone would pass.
+        Judging{"Stalled", Recorded(30, 1, 2, 0.5, 3), 5, Result::kFail,
+                "stayed at 28 for 1.5 s: a unit takes at most 1.05 s"},
+        Judging{"Jumped", check::Watch{30, 21, 5, {{0.5, 25}, {1.5, 24}, {2.5, 23}, {3.5, 22}, {4.5, 21}}}, 5,
+                Result::kFail, "from 30 to 21 in 5.0 s: not one unit a second (tolerance 5 %)"},
+        // Steps of 0.6 s, shown rounded down, as some chipsets count.
+        Judging{"Stepped", check::Watch{30, 25, 5, {{0.6, 29}, {1.2, 28}, {2.4, 27}, {3.6, 26}, {4.2, 25}}}, 5,
+                Result::kPass, "0.960 s per unit over 5 edges (tolerance 5 %)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The same on the simulated watchdog, end to end.
 struct Rate {
-  double seconds_per_unit, tick_s, tolerance_pct;
+  const char* behaviour;
   Result expected;
 };
 
 class RateTest : public CheckTest, public testing::WithParamInterface<Rate> {};
 
 TEST_P(RateTest, TheCountdownIsJudgedBetweenItsEdges) {
-  UseCounter({.seconds_per_unit = GetParam().seconds_per_unit, .tick_s = GetParam().tick_s,
-              .round_down = GetParam().tick_s > 0});
-  const check::Report report = Run({.tolerance_pct = GetParam().tolerance_pct});
+  fake::UseSimulator("", GetParam().behaviour);
+  const check::Report report = Run();
   EXPECT_EQ(report.checks[2].result, GetParam().expected) << report.checks[2].detail;
   EXPECT_GE(fake::LeastSecondsLeft(), 2.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, RateTest,
-                         testing::Values(Rate{1.04, 0, 5, Result::kPass}, Rate{0.96, 0, 5, Result::kPass},
-                                         Rate{1.06, 0, 5, Result::kFail}, Rate{0.94, 0, 5, Result::kFail},
-                                         Rate{1.06, 0, 7, Result::kPass}, Rate{2, 0, 5, Result::kFail},
-                                         Rate{0.5, 0, 5, Result::kFail}, Rate{0.1, 0, 5, Result::kFail},
+                         testing::Values(Rate{"rate=0.961538", Result::kPass}, Rate{"rate=1.06383", Result::kFail},
+                                         Rate{"rate=2", Result::kFail}, Rate{"rate=0.5", Result::kFail},
+                                         Rate{"frozen", Result::kFail}, Rate{"stall=2.5", Result::kFail},
+                                         Rate{"jump=5", Result::kFail}, Rate{"frozen,rate=6", Result::kFail},
                                          // Steps of 0.6 s, shown rounded down, as some chipsets count.
-                                         Rate{1, 0.6, 5, Result::kPass}, Rate{1.1, 0.6, 5, Result::kFail}));
+                                         Rate{"step=0.6,round=down", Result::kPass},
+                                         Rate{"rate=0.909091,step=0.6,round=down", Result::kFail}));
 
 struct Margin {
-  std::uint32_t timeout, grant;
-  double seconds_per_unit;
+  std::uint32_t timeout;
+  const char* behaviour;
   Result countdown;
 };
 
 class MarginTest : public CheckTest, public testing::WithParamInterface<Margin> {};
 
 TEST_P(MarginTest, AnArmedWatchdogNeverComesWithinTwoSecondsOfRunningOut) {
-  UseCounter({.seconds_per_unit = GetParam().seconds_per_unit, .grant = GetParam().grant});
+  fake::UseSimulator("", GetParam().behaviour);
   const check::Report report = Run({.timeout = GetParam().timeout});
   EXPECT_GE(fake::LeastSecondsLeft(), 2.0);
-  EXPECT_FALSE(fake::CounterArmed());
+  EXPECT_FALSE(fake::Armed());
   EXPECT_EQ(report.checks[2].result, GetParam().countdown) << report.checks[2].detail;
 }
 
 INSTANTIATE_TEST_SUITE_P(Margins, MarginTest,
-                         testing::Values(Margin{5, 255, 1, Result::kSkip}, Margin{7, 255, 1, Result::kPass},
-                                         Margin{30, 12, 1, Result::kPass}, Margin{30, 4, 1, Result::kSkip},
-                                         Margin{30, 255, 0.2, Result::kFail},
-                                         Margin{10, 255, 0.5, Result::kFail}));
+                         testing::Values(Margin{5, "", Result::kSkip}, Margin{7, "", Result::kPass},
+                                         Margin{30, "grant=12", Result::kPass}, Margin{30, "grant=4", Result::kSkip},
+                                         Margin{30, "rate=5", Result::kFail}, Margin{10, "rate=2", Result::kFail}));
 
 struct Failure {
-  const char* operation;
-  int nth;
-  StatusCode status;
+  const char* fault;  // in WDT_SIM_FAULTS's grammar
   const char* check;  // the check that fails, with its detail
   const char* detail;
 };
@@ -140,8 +212,7 @@ struct Failure {
 class FailureTest : public CheckTest, public testing::WithParamInterface<Failure> {};
 
 TEST_P(FailureTest, IsReportedWithItsStatusLineAndTheSessionIsStillDisarmedAndClosed) {
-  UseCounter({});
-  fake::FailCall(GetParam().operation, GetParam().nth, GetParam().status);
+  fake::UseSimulator(GetParam().fault);
   const check::Report report = Run();
   const auto failed = std::find_if(report.checks.begin(), report.checks.end(),
                                    [](const auto& c) { return c.result == Result::kFail; });
@@ -156,16 +227,16 @@ TEST_P(FailureTest, IsReportedWithItsStatusLineAndTheSessionIsStillDisarmedAndCl
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, FailureTest,
-    testing::Values(Failure{"EnableTimer", 1, 3, "arm", "EnableTimer(30, 0) returned 3: Bad parameter"},
-                    Failure{"ReadTimerValue", 1, 1, "arm", "ReadTimerValue() returned 1: Failed to communicate with driver"},
-                    Failure{"ReadTimerValue", 40, -4, "countdown", "ReadTimerValue() returned -4: Unkown error!"},
-                    Failure{"WriteTimerValue", 1, 2, "reload", "WriteTimerValue(20) returned 2: Failed to obtain handle to driver"},
-                    Failure{"WriteTimerValue", 2, 3, "reload", "WriteTimerValue(30) returned 3: Bad parameter"},
-                    Failure{"DisableTimer", 1, 1, "disarm", "DisableTimer() returned 1: Failed to communicate with driver"},
-                    Failure{"CloseSession", 1, 7, "close", "CloseSession() returned 7: Unkown error!"}));
+    testing::Values(Failure{"EnableTimer#1=3", "arm", "EnableTimer(30, 0) returned 3: Bad parameter"},
+                    Failure{"ReadTimerValue#1=1", "arm", "ReadTimerValue() returned 1: Failed to communicate with driver"},
+                    Failure{"ReadTimerValue#40=-4", "countdown", "ReadTimerValue() returned -4: Unkown error!"},
+                    Failure{"WriteTimerValue#1=2", "reload", "WriteTimerValue(20) returned 2: Failed to obtain handle to driver"},
+                    Failure{"WriteTimerValue#2=3", "reload", "WriteTimerValue(30) returned 3: Bad parameter"},
+                    Failure{"DisableTimer#1=1", "disarm", "DisableTimer() returned 1: Failed to communicate with driver"},
+                    Failure{"CloseSession#1=7", "close", "CloseSession() returned 7: Unkown error!"}));
 
 TEST_F(CheckTest, ASessionThatDoesNotOpenCannotRunAndCallsNothingElse) {
-  fake::FailCall("InitializeSession", 1, 2);
+  fake::UseSimulator("InitializeSession#1=2");
   const check::Report report = Run();
   EXPECT_EQ(report.verdict, Verdict::kCannotRun);
   EXPECT_EQ(check::ExitStatus(report.verdict), 2);
@@ -186,15 +257,15 @@ class HaltTest : public CheckTest, public testing::WithParamInterface<Halt> {};
 
 TEST_P(HaltTest, WhileArmedSkipsTheRestAndDisarmsAtOnce) {
   const Halt& halt = GetParam();
-  UseCounter({});
-  clock_.after_sleep = [&, halted = false]() mutable {
-    if (halted || clock_.Elapsed() < halt.at) return;
+  fake::FakeClock& clock = fake::TheClock();
+  clock.after_sleep = [&, halted = false]() mutable {
+    if (halted || clock.Elapsed() < halt.at) return;
     halted = true;
     if (halt.stall == check::Clock::duration::zero()) stop_ = "a signal";
-    clock_.Sleep(halt.stall);
+    clock.Sleep(halt.stall);
   };
   const check::Report report = Run();
-  EXPECT_FALSE(fake::CounterArmed());
+  EXPECT_FALSE(fake::Armed());
   EXPECT_GE(fake::LeastSecondsLeft(), 2.0);
   EXPECT_EQ(report.stopped, halt.why);
   EXPECT_EQ(report.verdict, *halt.why ? Verdict::kCannotRun : Verdict::kPass) << Tap(report);
@@ -203,7 +274,7 @@ TEST_P(HaltTest, WhileArmedSkipsTheRestAndDisarmsAtOnce) {
   EXPECT_EQ(report.checks[4].detail, "DisableTimer() returned 0; not watched: " + std::string(halt.why));
   EXPECT_EQ(Calls(), (std::vector<std::string>{"InitializeSession()", "EnableTimer(30, 0)",
                                                "DisableTimer()", "CloseSession()"}));
-  EXPECT_LT(clock_.Elapsed(), halt.at + halt.stall + std::chrono::milliseconds(100));
+  EXPECT_LT(clock.Elapsed(), halt.at + halt.stall + std::chrono::milliseconds(100));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -214,9 +285,33 @@ INSTANTIATE_TEST_SUITE_P(
                     Halt{"StallOnceDisarmed", std::chrono::seconds(6), std::chrono::seconds(3), ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A driver without time left of its own (softdog, i6300esb): what reads back
+// is the library's count, so the countdown is not measured and the disarm is
+// judged on the kernel's state.
+TEST_F(CheckTest, WhereTheDriverReportsNoTimeLeftTheKernelsStateJudgesTheDisarm) {
+  check::Settings settings;
+  settings.device = sysfs::Facts{.name = "watchdog0", .reports_timeleft = false};
+  for (const auto& [state, result, detail] : std::vector<std::tuple<std::optional<std::string>, Result, std::string>>{
+           {"inactive", Result::kPass, "DisableTimer() returned 0; the kernel reports the watchdog inactive"},
+           {"active", Result::kFail, "DisableTimer() returned 0; the kernel reports the watchdog active"},
+           {std::nullopt, Result::kSkip,
+            "DisableTimer() returned 0; nothing to judge it on: the driver reports no time left and the kernel "
+            "no state"}}) {
+    fake::Reset();
+    device_ = sysfs::Facts{.name = "watchdog0", .state = state};
+    const check::Report report = Run(settings);
+    EXPECT_EQ(report.checks[1].detail, "asked 30, read 30; counted by the library: the driver reports no time left");
+    EXPECT_EQ(report.checks[2].detail, "the driver reports no time left: the value is counted by the library");
+    EXPECT_EQ(report.checks[4].result, result);
+    EXPECT_EQ(report.checks[4].detail, detail);
+    EXPECT_EQ(check::TapSummary(report).substr(0, check::TapSummary(report).find('\n')),
+              "# measured on the hardware: 0 of 6 checks; the library's own count: arm, reload" +
+                  std::string(state ? "; the kernel's state: disarm" : ""));
+  }
+}
+
 TEST_F(CheckTest, ADisarmThatANowayoutDriverRefusesSaysWhenTheMachineResets) {
-  UseCounter({});
-  fake::FailCall("DisableTimer", 1, 1);
+  fake::UseSimulator("DisableTimer#1=1");
   check::Settings settings;
   settings.device = sysfs::Facts{.name = "watchdog0", .nowayout = true};
   const check::Report report = Run(settings);
@@ -224,10 +319,126 @@ TEST_F(CheckTest, ADisarmThatANowayoutDriverRefusesSaysWhenTheMachineResets) {
   EXPECT_GE(*report.left_running_s, 25u);
   const std::string warning = "the driver was loaded with nowayout: the watchdog is left running and resets the "
                               "machine in " + std::to_string(*report.left_running_s) + " s unless something feeds it";
-  EXPECT_EQ(check::TapSummary(report).rfind("# warning: " + warning + "\n# verdict: fail: ", 0), 0u);
+  EXPECT_EQ(check::TapSummary(report).rfind("# warning: " + warning + "\n# measured on the hardware: ", 0), 0u);
   EXPECT_NE(check::Json(report, settings).find("\"left_running_s\": " + std::to_string(*report.left_running_s) +
                                                 ", \"warning\": \"" + warning + "\"}"),
             std::string::npos);
+}
+
+// The reset proof's first half on the simulation, which cannot reset: the
+// record on disk before the last reload, alive once a second, and how the
+// wait ended; the watchdog disarmed and closed on every road.
+struct Expiry {
+  const char* name;
+  const char* behaviour;
+  std::chrono::seconds stop_at;  // a stop signal then; 0: none
+  const char* reload;            // the reload check's result and the expire check's detail
+  const char* expire;
+  check::ResetRecord::State state;
+};
+
+class ExpireTest : public CheckTest, public testing::WithParamInterface<Expiry> {};
+
+TEST_P(ExpireTest, TheRecordSaysHowTheWaitEnded) {
+  const Expiry& row = GetParam();
+  fake::UseSimulator("", row.behaviour);
+  fake::TheClock().after_sleep = [&] {
+    if (row.stop_at.count() > 0 && fake::TheClock().Elapsed() >= row.stop_at) stop_ = "a signal";
+  };
+  const check::Report report = Run({.mode = check::Mode::kExpire, .timeout = 5});
+  ASSERT_EQ(report.checks.size(), 6u);
+  EXPECT_EQ(report.checks[2].detail.substr(0, std::string_view(row.reload).size()), row.reload) << Tap(report);
+  EXPECT_EQ(report.checks[3].detail, row.expire);
+  const std::vector<std::string> calls = Calls();
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()),
+            (std::vector<std::string>{"DisableTimer()", "CloseSession()"}));
+  ASSERT_GE(records_.size(), 2u);
+  const auto first = std::get<check::ResetRecord>(check::ParseRecord(records_.front()));
+  const auto last = std::get<check::ResetRecord>(check::ParseRecord(records_.back()));
+  EXPECT_EQ(first.state, check::ResetRecord::State::kWaiting);
+  EXPECT_EQ(last.state, row.state);
+  EXPECT_EQ(last.window_start - last.reloaded_at, 4);
+  EXPECT_EQ(last.window_end - last.reloaded_at, 20);
+  EXPECT_LE(last.alive_at, last.window_end);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, ExpireTest,
+    testing::Values(Expiry{"NoReset", "", {}, "fell to 4, wrote 5, read 5",
+                           "armed 5 s, still alive after 20 s: the watchdog did not reset the machine",
+                           check::ResetRecord::State::kNoReset},
+                    Expiry{"ReloadIgnored", "ignore-reload", {}, "fell to 4, wrote 5, read 4",
+                           "the last reload did not read back: not worth letting run out",
+                           check::ResetRecord::State::kAbandoned},
+                    Expiry{"StoppedWhileWaiting", "", std::chrono::seconds(8), "fell to 4, wrote 5, read 5",
+                           "stopped by a signal", check::ResetRecord::State::kAbandoned}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The second half's verdicts on records: the reset's time against the
+// window, the boot, the driver's word on the cause.
+check::ResetRecord Reset(double alive_after, check::ResetRecord::State state = check::ResetRecord::State::kWaiting) {
+  return {"/dev/watchdog1", "i6300ESB timer", 10, "boot-1", 1000, 1009, 1030, 1000 + alive_after, state};
+}
+
+struct Afterwards {
+  const char* name;
+  check::Check judged;
+  Result result;
+  const char* detail;
+  friend void PrintTo(const Afterwards& row, std::ostream* os) { *os << row.name; }
+};
+
+class AfterResetTest : public testing::TestWithParam<Afterwards> {};
+
+TEST_P(AfterResetTest, IsJudgedOnTheRecord) {
+  EXPECT_EQ(GetParam().judged.result, GetParam().result);
+  EXPECT_EQ(GetParam().judged.detail, GetParam().detail);
+}
+
+sysfs::Facts Booted(std::uint32_t status, const char* identity = "i6300ESB timer") {
+  return {.name = "watchdog1", .identity = identity, .bootstatus = status};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, AfterResetTest,
+    testing::Values(
+        Afterwards{"OnTime", check::JudgeOnTime(Reset(9.5)), Result::kPass,
+                   "reset between 9.5 s and 10.5 s after the last reload (the reset was due from 9 s to 30 s)"},
+        Afterwards{"OnTheSecondExpiry", check::JudgeOnTime(Reset(19.5)), Result::kPass,
+                   "reset between 19.5 s and 20.5 s after the last reload (the reset was due from 9 s to 30 s)"},
+        Afterwards{"Early", check::JudgeOnTime(Reset(3.5)), Result::kFail,
+                   "reset early: last seen alive 3.5 s after the last reload (the reset was due from 9 s to 30 s)"},
+        Afterwards{"NoReset", check::JudgeOnTime(Reset(29.5, check::ResetRecord::State::kNoReset)), Result::kFail,
+                   "still alive when the window closed, 30 s after the last reload: the watchdog did not reset the "
+                   "machine"},
+        Afterwards{"Rebooted", check::JudgeRebooted(Reset(9.5), "boot-2"), Result::kPass,
+                   "booted anew: boot-1, then boot-2"},
+        Afterwards{"SameBoot", check::JudgeRebooted(Reset(9.5), "boot-1"), Result::kFail,
+                   "the same boot (boot-1): the machine did not restart"},
+        Afterwards{"CardReset", check::JudgeCause(Reset(9.5), Booted(0x20)), Result::kPass,
+                   "the watchdog reset the machine (boot status: card reset)"},
+        Afterwards{"PowerUnder", check::JudgeCause(Reset(9.5), Booted(0x10)), Result::kFail,
+                   "the machine started for another reason: power under"},
+        Afterwards{"NoCauseKept", check::JudgeCause(Reset(9.5), Booted(0)), Result::kSkip,
+                   "the driver keeps no cause (boot status 0), as softdog and iTCO_wdt do"},
+        Afterwards{"AnotherWatchdog", check::JudgeCause(Reset(9.5), Booted(0x20, "iTCO_wdt")), Result::kSkip,
+                   "no boot status: /dev/watchdog1 is now another watchdog (iTCO_wdt)"},
+        Afterwards{"NoSysfs", check::JudgeCause(Reset(9.5), std::nullopt), Result::kSkip,
+                   "no boot status: sysfs knows no watchdog at /dev/watchdog1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CheckTest, ADamagedOrAbandonedRecordCannotBeJudged) {
+  for (const auto& [text, why] : std::vector<std::pair<std::string, std::string>>{
+           {"garbage\n", "the record is not a reset record of wdt-check"},
+           {check::FormatRecord(Reset(9.5, check::ResetRecord::State::kAbandoned)),
+            "the wait for the reset was abandoned (a signal, a stop or a failure ended it)"}}) {
+    records_ = {text};
+    const check::Report report = Run({.mode = check::Mode::kAfterReset});
+    EXPECT_EQ(report.verdict, Verdict::kCannotRun);
+    EXPECT_EQ(report.checks[0].detail, why);
+    EXPECT_EQ(report.checks[3].detail, "there is no record to judge");
+    EXPECT_TRUE(Calls().empty());  // the watchdog is not touched
+  }
 }
 
 // Every watchdog of the class, none opened; the fields that a driver lacks
@@ -281,8 +492,8 @@ TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {
   EXPECT_EQ(check::TapLine({"disarm", Result::kSkip, "why", {}}, 5), "ok 5 - disarm # SKIP why\n");
   const std::string json = check::Json({Verdict::kFail, {reload}, "stopped by SIGTSTP", 1.5}, {});
   EXPECT_EQ(json, "{\"verdict\": \"fail\", \"checks\": [\n  {\"name\": \"reload\", \"result\": \"fail\", "
-                  "\"detail\": \"read \\\"25\\\" #\\\\\", \"read\": 25}\n], \"timeout\": 30, \"duration_s\": 1.500, "
-                  "\"ended_early\": \"stopped by SIGTSTP\"}\n");
+                  "\"detail\": \"read \\\"25\\\" #\\\\\", \"evidence\": \"none\", \"read\": 25}\n], \"timeout\": 30, "
+                  "\"duration_s\": 1.500, \"measured_on_hardware\": 0, \"ended_early\": \"stopped by SIGTSTP\"}\n");
 }
 
 TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {

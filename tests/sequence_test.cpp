@@ -1,11 +1,13 @@
-// The exercise sequence and the timer monitor against a scripted library and
-// a fake platform: every road, the exact lines and the exact calls in order.
+// The exercise sequence and the timer monitor against the simulated watchdog
+// on a fake clock and a fake platform: every road, the exact lines and the
+// exact calls in order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -15,6 +17,7 @@
 #include "fakes.h"
 #include "monitor.h"
 #include "sequence.h"
+#include "simulated_library.h"
 
 namespace {
 
@@ -28,6 +31,12 @@ std::string OutLine(std::string_view line) { return Out(Line(line)); }
 std::string OutTimer(std::uint32_t value) {
   return Out(printed::kTimerLine + std::to_string(value) + "\n");
 }
+
+std::string Read(StatusCode status, std::uint32_t value) {
+  return "ReadTimerValue() -> " + std::to_string(status) + (status == 0 ? " (value " + std::to_string(value) + ")" : "");
+}
+
+int Exercise() { return exerciser::RunExercise(fake::Simulated()); }
 
 std::string Key(unsigned char code) {
   char text[16];
@@ -62,7 +71,7 @@ class SequenceTest : public testing::Test {
 
 TEST_F(SequenceTest, QAtTheFirstPromptReloadsOnceThenDisarmsClosesAndExits) {
   fake::SetKeys("q");
-  EXPECT_EQ(exerciser::RunExercise(), 0);
+  EXPECT_EQ(Exercise(), 0);
   EXPECT_EQ(fake::Events(), SuccessRoad("q"));
 }
 
@@ -71,20 +80,20 @@ TEST_F(SequenceTest, EveryCodeButLowercaseQReloadsAndPromptsOnce) {
   // code and 0xFF are each one pass of the loop.
   const std::string keys("Qa\xE0\x48\x00\x3B\x03\xFFq", 9);
   fake::SetKeys(keys);
-  EXPECT_EQ(exerciser::RunExercise(), 0);
+  EXPECT_EQ(Exercise(), 0);
   EXPECT_EQ(fake::Events(), SuccessRoad(keys));
 }
 
 TEST_F(SequenceTest, EndOfKeysEndsTheRunLikeQ) {
   fake::SetKeys("ab");  // then the platform says no more keys can come
-  EXPECT_EQ(exerciser::RunExercise(), 0);
+  EXPECT_EQ(Exercise(), 0);
   EXPECT_EQ(fake::Events(), SuccessRoad("abq"));
 }
 
 TEST_F(SequenceTest, AMonitorThatCannotStartIsReportedAndTheRunGoesOn) {
   fake::SetThreadMode(fake::ThreadMode::kFail);
   fake::SetKeys("aq");
-  EXPECT_EQ(exerciser::RunExercise(), 0);
+  EXPECT_EQ(Exercise(), 0);
   Events expected = SuccessRoad("aq");
   expected.insert(std::find(expected.begin(), expected.end(), "start thread") + 1,
                   "err:" + Line(printed::kMonitorNotStarted));
@@ -94,9 +103,9 @@ TEST_F(SequenceTest, AMonitorThatCannotStartIsReportedAndTheRunGoesOn) {
 class ProbeDisableTest : public SequenceTest, public testing::WithParamInterface<StatusCode> {};
 
 TEST_P(ProbeDisableTest, ItsStatusIsNotExamined) {
-  fake::FailCall("DisableTimer", 1, GetParam());
+  fake::UseSimulator("DisableTimer#1=" + std::to_string(GetParam()));
   fake::SetKeys("aq");
-  EXPECT_EQ(exerciser::RunExercise(), 0);
+  EXPECT_EQ(Exercise(), 0);
   Events expected = SuccessRoad("aq");
   *std::find(expected.begin(), expected.end(), "DisableTimer() -> 0") =
       "DisableTimer() -> " + std::to_string(GetParam());
@@ -129,9 +138,9 @@ class FailedStepTest : public SequenceTest,
 
 TEST_P(FailedStepTest, PrintsItsLineAndTheStatusLinePausesAndReturnsZero) {
   const auto& [step, status] = GetParam();
-  fake::FailCall(step.operation, step.nth, status);
+  fake::UseSimulator(std::string(step.operation) + "#" + std::to_string(step.nth) + "=" + std::to_string(status));
   fake::SetKeys("aq");
-  EXPECT_EQ(exerciser::RunExercise(), 0);
+  EXPECT_EQ(Exercise(), 0);
 
   // The road that succeeds up to the failing call, then nothing else runs.
   Events expected = SuccessRoad("aq");
@@ -159,32 +168,45 @@ INSTANTIATE_TEST_SUITE_P(
                          : std::to_string(status));
     });
 
-class MonitorTest : public SequenceTest {};
+// The monitor alone, on a session armed for `timeout`.
+class MonitorTest : public SequenceTest {
+ protected:
+  void Arm(std::uint32_t timeout, std::string_view faults = "") {
+    fake::UseSimulator(faults);
+    const wdt::Operations wdt = fake::Simulated();
+    ASSERT_EQ(wdt.initialize_session(), 0);
+    ASSERT_EQ(wdt.enable_timer(timeout, 0), 0);
+    SetMonitorOperations(wdt);
+  }
+  static Events Armed(std::uint32_t timeout) {
+    return {"InitializeSession() -> 0", "EnableTimer(" + std::to_string(timeout) + ", 0) -> 0"};
+  }
+};
 
 TEST_F(MonitorTest, ReadsPrintsAndSleepsASecondEachPass) {
-  fake::SetReadValues({30, 29, 28});
+  Arm(30);
   fake::SetMonitorPasses(3);
   EXPECT_THROW(MonitorTimerValue(nullptr), fake::StopMonitor);
-  EXPECT_EQ(fake::Events(), (Events{"ReadTimerValue() -> 0", OutTimer(30), "sleep 1000",
-                                    "ReadTimerValue() -> 0", OutTimer(29), "sleep 1000",
-                                    "ReadTimerValue() -> 0", OutTimer(28), "sleep 1000"}));
+  Events expected = Armed(30);
+  for (const std::uint32_t value : {30, 29, 28}) {
+    expected.insert(expected.end(), {Read(0, value), OutTimer(value), "sleep 1000"});
+  }
+  EXPECT_EQ(fake::Events(), expected);
 }
 
 TEST_F(MonitorTest, AFailedFirstReadShowsZeroAndALaterOneTheLastValue) {
-  fake::FailCall("ReadTimerValue", 1, 1);
-  fake::FailCall("ReadTimerValue", 3, -7);
-  fake::SetReadValues({17});
+  Arm(17, "ReadTimerValue#1=1,ReadTimerValue#3=-7");
   fake::SetMonitorPasses(3);
   EXPECT_THROW(MonitorTimerValue(nullptr), fake::StopMonitor);
-  EXPECT_EQ(fake::Events(),
-            (Events{"ReadTimerValue() -> 1", OutLine(printed::kFailedRead), OutTimer(0),
-                    "sleep 1000", "ReadTimerValue() -> 0", OutTimer(17), "sleep 1000",
-                    "ReadTimerValue() -> -7", OutLine(printed::kFailedRead), OutTimer(17),
-                    "sleep 1000"}));
+  Events expected = Armed(17);
+  expected.insert(expected.end(), {Read(1, 0), OutLine(printed::kFailedRead), OutTimer(0), "sleep 1000",
+                                   Read(0, 16), OutTimer(16), "sleep 1000", Read(-7, 0),
+                                   OutLine(printed::kFailedRead), OutTimer(16), "sleep 1000"});
+  EXPECT_EQ(fake::Events(), expected);
 }
 
 TEST_F(MonitorTest, ALibraryWhoseEveryReadFailsIsReportedEveryPass) {
-  fake::FailCall("ReadTimerValue", 0, 3);
+  Arm(30, "ReadTimerValue=3");
   fake::SetMonitorPasses(50);
   EXPECT_THROW(MonitorTimerValue(nullptr), fake::StopMonitor);
   const Events events = fake::Events();
@@ -192,42 +214,55 @@ TEST_F(MonitorTest, ALibraryWhoseEveryReadFailsIsReportedEveryPass) {
   EXPECT_EQ(std::count(events.begin(), events.end(), OutTimer(0)), 50);
 }
 
+// A value that the simulation never shows: a library of the test's own.
 TEST_F(MonitorTest, LargestValuePrintsInPlainUnsignedDecimal) {
-  fake::SetReadValues({4294967295u});
+  wdt::Operations largest = fake::Simulated();
+  largest.read_timer_value = [](std::uint32_t* value) {
+    fake::Simulated().read_timer_value(value);  // the monitor's thread, as a read does
+    *value = 4294967295u;
+    return StatusCode{0};
+  };
+  SetMonitorOperations(largest);
   fake::SetMonitorPasses(1);
   EXPECT_THROW(MonitorTimerValue(nullptr), fake::StopMonitor);
   EXPECT_EQ(fake::Events()[1], OutTimer(4294967295u));
 }
 
-// Waits, with a deadline, until the log holds `count` events matching `event`;
+// Waits, with a deadline, until the log holds `count` events that `match`;
 // no longer once the monitor has ended.
-bool WaitForEvents(const std::string& event, long count) {
+bool WaitForEvents(const std::function<bool(const std::string&)>& match, long count) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
     const bool ended = fake::MonitorEnded();
     const Events events = fake::Events();
-    if (std::count(events.begin(), events.end(), event) >= count) return true;
+    if (std::count_if(events.begin(), events.end(), match) >= count) return true;
     if (ended) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return false;
 }
 
+bool WaitForReads(long count) {
+  return WaitForEvents([](const std::string& e) { return e.rfind(Read(0, 0).substr(0, 24), 0) == 0; }, count);
+}
+
 TEST_F(MonitorTest, RunsBesideTheKeyLoopAndReadsOnAfterTheClose) {
   fake::SetThreadMode(fake::ThreadMode::kRun);
-  fake::SetReadValues({30});
-  // Each key waits for two more monitor passes, so the threads overlap.
-  long reads_before_key = 0;
+  // The monitor makes one pass, then each key waits for two more, so the
+  // threads overlap and the fake time moves a second a pass.
+  fake::SetMonitorPasses(1);
+  long reads_before_key = 1;
   fake::BeforeEachKey([&] {
+    fake::GrantMonitorPasses(2);
     reads_before_key += 2;
-    ASSERT_TRUE(WaitForEvents("ReadTimerValue() -> 0", reads_before_key));
+    ASSERT_TRUE(WaitForReads(reads_before_key));
   });
   fake::SetKeys("abq");
-  EXPECT_EQ(exerciser::RunExercise(), 0);
+  EXPECT_EQ(Exercise(), 0);
   // After the close the monitor's reads find no session and say so.
-  ASSERT_TRUE(WaitForEvents("ReadTimerValue() -> 2", 1));
-  fake::SetMonitorPasses(0);
-  fake::JoinThread();
+  fake::GrantMonitorPasses(1);
+  ASSERT_TRUE(WaitForEvents([](const std::string& e) { return e == Read(2, 0); }, 1));
+  fake::EndMonitor();
 
   const Events events = fake::Events();
   Events main_thread;
@@ -239,9 +274,11 @@ TEST_F(MonitorTest, RunsBesideTheKeyLoopAndReadsOnAfterTheClose) {
     (from_monitor ? monitor : main_thread).push_back(e);
   }
   EXPECT_EQ(main_thread, SuccessRoad("abq"));
-  EXPECT_GE(std::count(monitor.begin(), monitor.end(), OutTimer(30)), 6);
+  EXPECT_GE(std::count_if(monitor.begin(), monitor.end(),
+                          [](const std::string& e) { return e.rfind(Out(printed::kTimerLine), 0) == 0; }),
+            6);
   const auto close = std::find(events.begin(), events.end(), "CloseSession() -> 0");
-  EXPECT_NE(std::find(close, events.end(), "ReadTimerValue() -> 2"), events.end());
+  EXPECT_NE(std::find(close, events.end(), Read(2, 0)), events.end());
   EXPECT_NE(std::find(close, events.end(), OutLine(printed::kFailedRead)), events.end());
 }
 

@@ -2,7 +2,10 @@
 # The program on real kernel watchdogs: Debian's kernel boots in qemu (TCG,
 # no KVM) from a busybox initramfs, once on the pc machine with an i6300esb
 # and softdog, once on q35 with its iTCO watchdog and softdog with nowayout.
-# /init in the VM runs the program on each driver and prints one result
+# Then the reset proof: four VMs that may reboot, each with a small disk for
+# the record, let softdog, i6300esb and iTCO_wdt reset the machine and judge
+# it on the next boot; iTCO_wdt with the no-reboot strap must not reset.
+# /init in the VM runs the programs on each driver and prints one result
 # marker on the serial console.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -44,12 +47,12 @@ if ! ls "$work/${kernel_pkg}_"*.deb >/dev/null 2>&1; then
 fi
 deb=$(ls "$work/${kernel_pkg}_"*.deb)
 kernel_dir=$work/kernel
-if [ ! -e "$kernel_dir/boot/vmlinuz-$kernel_version" ]; then
+modules=./lib/modules/$kernel_version/kernel
+if [ ! -e "$kernel_dir/$modules/fs/ext4" ]; then
   rm -rf "$kernel_dir" && mkdir -p "$kernel_dir"
-  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel_dir" --wildcards \
-    "./boot/vmlinuz-$kernel_version" \
-    "./lib/modules/$kernel_version/kernel/drivers/watchdog/*" \
-    "./lib/modules/$kernel_version/kernel/drivers/mfd/*"
+  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel_dir" --wildcards "./boot/vmlinuz-$kernel_version" \
+    "$modules/drivers/watchdog/*" "$modules/drivers/mfd/*" "$modules/drivers/virtio/*" \
+    "$modules/drivers/block/*" "$modules/fs/*" "$modules/lib/*" "$modules/crypto/*"
 fi
 modules_dir=$kernel_dir/lib/modules/$kernel_version/kernel
 
@@ -94,6 +97,10 @@ for m in iTCO_vendor_support intel_pmc_bxt lpc_ich iTCO_wdt; do
   add_module "$m" "$root/etc/modules/iTCO_wdt"
 done
 
+# The record's disk: virtio and ext4 (whose checksums need crc32c).
+: >"$root/etc/modules/disk"
+for m in virtio_pci virtio_blk crc32c_generic ext4; do add_module "$m" "$root/etc/modules/disk"; done
+
 # The programs, the library beside them and what they need from the system.
 program_dir=build/test
 cp "$program_dir/wdt-exerciser" "$program_dir/wdt-check" "$program_dir/libwdtDLL.so" "$root/opt/wdt/"
@@ -126,8 +133,33 @@ q35_pid=$!
 wait $pc_pid || true
 wait $q35_pid || true
 
+# The reset proof: no -no-reboot, so that a watchdog's reset boots the VM
+# again; each VM's record on a disk of its own. Two at a time: more would
+# starve the emulated processors, and the checker would see stalls.
+boot_resetting() {
+  local vm=$1; shift
+  mkfs.ext4 -q -F "$work/$vm.img" 16M
+  timeout 150 qemu-system-x86_64 -accel tcg "$@" -m 256 -nic none -nographic \
+    -drive "file=$work/$vm.img,format=raw,if=virtio" \
+    -kernel "$kernel_dir/boot/vmlinuz-$kernel_version" -initrd "$work/initramfs.gz" \
+    -append "console=ttyS0 panic=-1 quiet wdt_vm=$vm" </dev/null >"$work/$vm.log" 2>&1
+}
+echo "== the reset proof ($(( SECONDS - started )) s so far)"
+boot_resetting resetsoftdog -machine pc &
+first=$!
+boot_resetting resettco -machine q35 -global ICH9-LPC.noreboot=false &
+second=$!
+wait $first || true
+boot_resetting resetesb -machine pc -device i6300esb &
+first=$!
+wait $second || true
+boot_resetting strappedtco -machine q35 &
+second=$!
+wait $first || true
+wait $second || true
+
 status=0
-for vm in pc q35; do
+for vm in pc q35 resetsoftdog resetesb resettco strappedtco; do
   echo "== console of the $vm VM"
   tr -d '\r' <"$work/$vm.log" | sed -n '/== VM/,$p'
   grep -q "WDT-VM-RESULT: PASS $vm" "$work/$vm.log" || { echo "kernel VM $vm: FAILED" >&2; status=1; }

@@ -87,6 +87,7 @@ for program in $programs; do
   [ "$(command -v "$program")" = "/usr/bin/$program" ] || fail "$program is not found in /usr/bin"
   [ "$(man -w "$program")" = "/usr/share/man/man1/$program.1.gz" ] || fail "man does not find $program(1)"
   runpath=$(readelf -d "/usr/bin/$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]$/\1/p')
+  # shellcheck disable=SC2016 # $ORIGIN is the loader's, written as it is
   [ "$runpath" = '$ORIGIN/../lib/wdt-exerciser' ] || fail "/usr/bin/$program: run-path '$runpath'"
 done
 output=$("${plain[@]}" timeout 60 wdt-exerciser </dev/null) ||

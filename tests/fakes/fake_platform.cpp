@@ -1,10 +1,12 @@
 // The platform layer, driven by the test's script.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <set>
 #include <thread>
 
+#include "fake_clock.h"
 #include "fake_state.h"
 #include "fakes.h"
 #include "platform.h"
@@ -18,6 +20,7 @@ struct Platform {
   std::size_t next_key = 0;
   std::function<void()> before_key;
   int monitor_passes = 1000000;
+  bool end_monitor = false;
   ThreadMode thread_mode = ThreadMode::kRecord;
   std::set<std::thread::id> timer_readers;
   bool monitor_ended = false;
@@ -35,6 +38,16 @@ std::thread& TheThread() {
 
 }  // namespace
 
+FakeClock& TheClock() {
+  static FakeClock clock;
+  return clock;
+}
+
+std::condition_variable& MonitorWakeUp() {
+  static std::condition_variable wake_up;
+  return wake_up;
+}
+
 std::mutex& StateMutex() {
   static std::mutex mutex;
   return mutex;
@@ -50,9 +63,10 @@ void Log(std::string event) {
 }
 
 void Reset() {
-  JoinThread();
+  EndMonitor();
   std::lock_guard lock(StateMutex());
   ThePlatform() = Platform{};
+  TheClock().Restart();
   ResetLibrary();
 }
 
@@ -74,6 +88,21 @@ void SetMonitorPasses(int passes) {
 void SetThreadMode(ThreadMode mode) {
   std::lock_guard lock(StateMutex());
   ThePlatform().thread_mode = mode;
+}
+
+void GrantMonitorPasses(int passes) {
+  std::lock_guard lock(StateMutex());
+  ThePlatform().monitor_passes += passes;
+  MonitorWakeUp().notify_all();
+}
+
+void EndMonitor() {
+  {
+    std::lock_guard lock(StateMutex());
+    ThePlatform().end_monitor = true;
+    MonitorWakeUp().notify_all();
+  }
+  JoinThread();
 }
 
 void JoinThread() {
@@ -137,7 +166,8 @@ bool StartDetachedThread(void (*routine)(void*)) {
 }
 
 void SleepMs(unsigned milliseconds) {
-  std::lock_guard lock(fake::StateMutex());
+  fake::TheClock().Sleep(std::chrono::milliseconds(milliseconds));
+  std::unique_lock lock(fake::StateMutex());
   fake::LogLocked("sleep " + std::to_string(milliseconds));
   fake::Platform& p = fake::ThePlatform();
   if (p.timer_readers.count(std::this_thread::get_id()) == 0) return;
@@ -146,7 +176,13 @@ void SleepMs(unsigned milliseconds) {
     ADD_FAILURE() << "the monitor slept " << milliseconds << " ms instead of 1000";
     throw fake::StopMonitor{};
   }
-  if (--p.monitor_passes <= 0) throw fake::StopMonitor{};
+  if (--p.monitor_passes > 0) return;
+  if (p.thread_mode != fake::ThreadMode::kRun) throw fake::StopMonitor{};
+  if (!fake::MonitorWakeUp().wait_for(lock, std::chrono::seconds(10),
+                                      [&] { return p.monitor_passes > 0 || p.end_monitor; })) {
+    ADD_FAILURE() << "the monitor waited ten seconds for more passes";
+  }
+  if (p.monitor_passes <= 0) throw fake::StopMonitor{};
 }
 
 void WriteOut(std::string_view text) { fake::Log("out:" + std::string(text)); }

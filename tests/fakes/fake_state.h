@@ -1,4 +1,5 @@
-// What the two fakes share: one lock over the script and the event log.
+// What the fake platform and the simulated library share: one lock over the
+// event log.
 #pragma once
 
 #include <mutex>

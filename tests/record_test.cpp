@@ -1,0 +1,100 @@
+// The reset record: what --expire writes is what --after-reset reads, a
+// damaged or foreign file says why, and a write cut short at any step leaves
+// the previous record whole.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <variant>
+
+#include "record.h"
+
+namespace {
+
+const check::ResetRecord kRecord = {"/dev/watchdog0", "i6300ESB timer", 10, "5e1f-boot",
+                                    1700000000.25,    1700000009.25,    1700000030.25, 1700000004.5,
+                                    check::ResetRecord::State::kWaiting};
+
+std::string Parsed(std::string_view text) {
+  const auto parsed = check::ParseRecord(text);
+  return std::holds_alternative<std::string>(parsed) ? std::get<std::string>(parsed) : "";
+}
+
+TEST(Record, WhatIsWrittenIsReadAndEveryDamageSaysWhy) {
+  const std::string text = check::FormatRecord(kRecord);
+  ASSERT_TRUE(std::holds_alternative<check::ResetRecord>(check::ParseRecord(text))) << Parsed(text);
+  EXPECT_EQ(std::get<check::ResetRecord>(check::ParseRecord(text)), kRecord);
+  const auto with = [&](std::string_view from, std::string_view to) {
+    std::string changed = text;
+    changed.replace(changed.find(from), from.size(), to);
+    return changed;
+  };
+  for (const auto& [damaged, why] : std::vector<std::pair<std::string, std::string>>{
+           {"", "not a reset record of wdt-check"},
+           {"#!/bin/sh\n", "not a reset record of wdt-check"},
+           {text.substr(0, text.size() - 4), "incomplete: it does not end where it should"},
+           {text.substr(0, text.size() - 1), "incomplete: its last line has no end"},
+           {text.substr(0, text.find("window_end")), "incomplete: no window_end where it belongs"},
+           {with("version 1", "version 2"), "of version 2, which this wdt-check does not know (it knows 1)"},
+           {with("timeout_s 10", "timeout_s 1e1"), "damaged: timeout_s is '1e1'"},
+           {with("alive_at 1700000004.500", "alive_at -1"), "damaged: alive_at is '-1'"},
+           {with("boot_id 5e1f-boot", "boot_id "), "damaged: boot_id is empty"},
+           {with("window_start 1700000009.250", "window_start 1700000099.250"),
+            "damaged: its window does not follow the last reload"},
+           {with("state waiting", "state fired"), "damaged: state is 'fired'"},
+           {text + "more\n", "incomplete: it does not end where it should"}}) {
+    EXPECT_EQ(Parsed(damaged), why) << damaged;
+  }
+}
+
+// The real calls, but the one at `crash` never returns: the process ends
+// there, as a reset would end it.
+struct Crash {};
+int g_crash_at = -1;
+int g_step = 0;
+template <typename Result, typename... Arguments>
+Result Step(Result (*call)(Arguments...), Arguments... arguments) {
+  if (g_step++ == g_crash_at) throw Crash{};
+  return call(arguments...);
+}
+const platform::FileCalls kReal = platform::DurableFileCalls();
+const platform::FileCalls kCrashing = {
+    [](const char* p) { return Step(kReal.kind, p); },
+    [](const char* f, std::string* p) { return Step(kReal.create_temp, f, p); },
+    [](int fd, const char* d, std::size_t n) { return Step(kReal.write, fd, d, n); },
+    [](int fd) { return Step(kReal.sync, fd); },
+    [](int fd) { return Step(kReal.close, fd); },
+    [](const char* a, const char* b) { return Step(kReal.rename, a, b); },
+    [](const char* p) { return Step(kReal.remove, p); },
+    [](const char* f) { return Step(kReal.sync_folder, f); },
+};
+
+TEST(Record, AWriteCutShortAtAnyStepLeavesThePreviousRecordWhole) {
+  std::string folder_template = (std::filesystem::temp_directory_path() / "wdt-record-XXXXXX").string();
+  const std::filesystem::path folder = mkdtemp(folder_template.data());
+  const std::string path = (folder / "record").string();
+  check::ResetRecord next = kRecord;
+  next.alive_at += 1;
+  const auto on_disk = [&] {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  ASSERT_EQ(check::ReplaceFile(kReal, path, check::FormatRecord(kRecord)), "");
+  for (g_crash_at = 0; g_crash_at < 7; ++g_crash_at) {
+    g_step = 0;
+    EXPECT_THROW(check::ReplaceFile(kCrashing, path, check::FormatRecord(next)), Crash);
+    // Until the rename, the old record; from it on, the new one: never neither.
+    EXPECT_EQ(on_disk(), check::FormatRecord(g_crash_at <= 5 ? kRecord : next)) << "crash at step " << g_crash_at;
+    ASSERT_EQ(check::ReplaceFile(kReal, path, check::FormatRecord(kRecord)), "");
+  }
+  std::filesystem::create_directory(folder / "folder");
+  EXPECT_EQ(check::ReplaceFile(kReal, (folder / "folder").string(), "x"),
+            (folder / "folder").string() + " is there and is not a regular file: refused, untouched");
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
