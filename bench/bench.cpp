@@ -361,11 +361,11 @@ constexpr std::uint64_t kFewerPasses = 1;
 constexpr std::uint64_t kMorePasses = 3;
 // The one figure that the benchmark enforces (it fails above it): the
 // program's instructions per key from a pipe, on the simulated library.
-// About 300 today; the library's reload alone is some 170 (see README.md).
-constexpr double kKeyInstructionsTarget = 320;
+// About 315 today, of which the library's reload is some 205 (README.md).
+constexpr double kKeyInstructionsTarget = 350;
 // Shown against their targets, not enforced.
-constexpr double kPassInstructionsTarget = 400;
-constexpr double kReadInstructionsTarget = 200;
+constexpr double kPassInstructionsTarget = 450;
+constexpr double kReadInstructionsTarget = 250;
 
 std::string FindValgrind() {
   const char* path = std::getenv("PATH");
