@@ -20,6 +20,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
@@ -52,6 +53,17 @@ static_assert(std::atomic<int>::is_always_lock_free, "set in signal handlers");
 int g_stop_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_plain_input = 0;
 int g_null_input = -1;
+
+// The key loop's read and the outputs' writes go straight to the kernel,
+// without the C library's cancellation point around each: with the monitor's
+// thread running, that costs more than the rest of a key, and no thread here
+// is ever cancelled. Errors, and a signal's wake-up, are as with read and
+// write.
+ssize_t RawRead(int fd, void* data, std::size_t size) { return syscall(SYS_read, fd, data, size); }
+
+ssize_t RawWrite(int fd, const void* data, std::size_t size) {
+  return syscall(SYS_write, fd, data, size);
+}
 
 // Only the process group in the terminal's foreground touches its settings:
 // a background job that did so would take the echo from the shell. A
@@ -191,7 +203,7 @@ int ReadByte(bool terminal) {
       }
       if (fds[1].revents != 0) continue;  // a stop: the flag is set
     }
-    const ssize_t n = read(STDIN_FILENO, &byte, 1);
+    const ssize_t n = RawRead(STDIN_FILENO, &byte, 1);
     if (n == 1) return byte;
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -204,7 +216,7 @@ int ReadByte(bool terminal) {
 
 void WriteAll(int fd, std::string_view text) {
   while (!text.empty()) {
-    const ssize_t n = write(fd, text.data(), text.size());
+    const ssize_t n = RawWrite(fd, text.data(), text.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;  // closed or broken output: the run goes on
     text.remove_prefix(static_cast<std::size_t>(n));
@@ -227,11 +239,36 @@ constexpr char kDroppedNote[] = "[lines dropped: the output was blocked]\n";
 constexpr std::size_t kRoom = kKeptBytes - (sizeof kDroppedNote - 1);  // the rest for the note
 constexpr auto kWaitForReader = std::chrono::seconds(1);
 
+// The lock that keeps the two threads' lines whole and guards what is kept.
+// Where the other thread does not hold it, taking it is one atomic exchange
+// and giving it back a store and a look for a waiter: a pthread mutex's own
+// bookkeeping costs more than the rest of a line. A waiter sleeps in the
+// kernel (and nobody waits long: the lock is never held across a wait).
+class Lock {
+ public:
+  void Take() {
+    if (held_.exchange(1, std::memory_order_acquire) != 0) Await();
+  }
+  void Give() {
+    held_.store(0);  // sequentially consistent: before the look for a waiter
+    held_.notify_one();
+  }
+
+ private:
+  [[gnu::noinline]] void Await() {
+    do {
+      held_.wait(1);
+    } while (held_.exchange(1, std::memory_order_acquire) != 0);
+  }
+
+  std::atomic<int> held_{0};
+};
+
 struct Output {
   enum class Kind { kAsItIs, kOwn, kSocket };
   int fd;
   Kind kind = Kind::kAsItIs;
-  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  Lock lock{};
   std::size_t kept = 0;
   std::uint64_t written = 0;  // bytes of the buffer written so far
   bool stuck = false;         // a wait for the reader ran out: no more waits until it moves
@@ -243,21 +280,23 @@ Output g_err{STDERR_FILENO};
 
 class Locked {
  public:
-  explicit Locked(Output& out) : lock_(out.lock) { pthread_mutex_lock(&lock_); }
-  ~Locked() { pthread_mutex_unlock(&lock_); }
+  explicit Locked(Output& out) : lock_(out.lock) { lock_.Take(); }
+  ~Locked() { lock_.Give(); }
   Locked(const Locked&) = delete;
   Locked& operator=(const Locked&) = delete;
-  // Lets the other thread write while this one waits.
-  template <typename Wait>
-  void Unlocked(Wait wait) {
-    pthread_mutex_unlock(&lock_);
-    wait();
-    pthread_mutex_lock(&lock_);
-  }
 
  private:
-  pthread_mutex_t& lock_;
+  Lock& lock_;
 };
+
+// With the output's lock held: lets the other thread write while this one
+// waits.
+template <typename Wait>
+void Unlocked(Output& out, Wait wait) {
+  out.lock.Give();
+  wait();
+  out.lock.Take();
+}
 
 void SetUp(Output& out) {
   struct stat status {};
@@ -288,7 +327,7 @@ void SetUp(Output& out) {
 
 ssize_t WriteNow(const Output& out, const char* data, std::size_t size) {
   return out.kind == Output::Kind::kSocket ? send(out.fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL)
-                                           : write(out.fd, data, size);
+                                           : RawWrite(out.fd, data, size);
 }
 
 bool Transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
@@ -327,26 +366,9 @@ void AwaitReader(const Output& out, std::chrono::milliseconds limit, bool nap) {
   poll(fds, 2, timeout_ms);
 }
 
-void Write(Output& out, std::string_view text) {
-  if (out.kind == Output::Kind::kAsItIs) {
-    WriteAll(out.fd, text);
-    return;
-  }
-  if (text.empty()) return;
-  Locked locked(out);
-  if (out.kept == 0) {
-    const ssize_t n = WriteNow(out, text.data(), text.size());
-    if (n >= 0 && static_cast<std::size_t>(n) == text.size()) return;
-    if (n < 0 && !Transient(errno)) return;  // closed or broken output: the run goes on
-    if (n > 0) text.remove_prefix(static_cast<std::size_t>(n));
-    if (Keep(out, text)) return;
-  } else if (Keep(out, text)) {
-    Flush(out);
-    return;
-  }
-  // Much is kept: a reader that is merely slow is waited for, a second at
-  // most, and never once a stop came: the caller may have a watchdog to
-  // disarm.
+// Once much is kept: a reader that is merely slow is waited for, a second at
+// most, and never once a stop came: the caller may have a watchdog to disarm.
+void WaitToKeep(Output& out, std::string_view text) {
   const auto give_up = std::chrono::steady_clock::now() + kWaitForReader;
   bool took = true;
   while (!out.stuck && g_stop_requested == 0) {
@@ -355,7 +377,7 @@ void Write(Output& out, std::string_view text) {
       out.stuck = true;
       break;
     }
-    locked.Unlocked([&] { AwaitReader(out, left, !took); });
+    Unlocked(out, [&] { AwaitReader(out, left, !took); });
     took = Flush(out);
     if (Keep(out, text)) return;
   }
@@ -366,6 +388,39 @@ void Write(Output& out, std::string_view text) {
   }
 }
 
+// What a write did not take (n: what it took, or -1 and errno): kept, to go
+// out with the next write. Out of line, as is the next one, so that a line
+// that goes out at once costs only its write.
+[[gnu::noinline]] void KeepRest(Output& out, std::string_view text, ssize_t n) {
+  if (n < 0 && !Transient(errno)) return;  // closed or broken output: the run goes on
+  if (n > 0) text.remove_prefix(static_cast<std::size_t>(n));
+  if (!Keep(out, text)) WaitToKeep(out, text);
+}
+
+// A line behind what is kept already, which goes out first.
+[[gnu::noinline]] void KeepBehind(Output& out, std::string_view text) {
+  if (Keep(out, text)) {
+    Flush(out);
+    return;
+  }
+  WaitToKeep(out, text);
+}
+
+void Write(Output& out, std::string_view text) {
+  if (out.kind == Output::Kind::kAsItIs) {
+    WriteAll(out.fd, text);
+    return;
+  }
+  if (text.empty()) return;
+  const Locked locked(out);
+  if (out.kept != 0) {
+    KeepBehind(out, text);
+    return;
+  }
+  const ssize_t n = WriteNow(out, text.data(), text.size());
+  if (n != static_cast<ssize_t>(text.size())) KeepRest(out, text, n);
+}
+
 void Finish(Output& out) {
   if (out.kind == Output::Kind::kAsItIs) return;
   Locked locked(out);
@@ -373,9 +428,28 @@ void Finish(Output& out) {
   const std::uint64_t end = out.written + out.kept;
   bool took = true;
   while (out.kept > 0 && out.written < end && g_stop_requested == 0) {
-    locked.Unlocked([&] { AwaitReader(out, std::chrono::milliseconds(-1), !took); });
+    Unlocked(out, [&] { AwaitReader(out, std::chrono::milliseconds(-1), !took); });
     took = Flush(out);
   }
+}
+
+// Whether standard input is a terminal, asked once, before the first key;
+// a terminal's settings are then saved, a pipe's read made ready for a stop.
+// This and the next are out of line, so that a pipe's key, ReadKey's own
+// road, saves no registers for them.
+[[gnu::noinline]] bool FirstLookAtInput() {
+  const bool terminal = isatty(STDIN_FILENO) != 0 && PrepareTerminal();
+  g_plain_input = !terminal;
+  return terminal;
+}
+
+// Raw only for the read, so the terminal behaves as usual in between.
+[[gnu::noinline]] int ReadTerminalKey() {
+  g_reading = 1;
+  const int key = ReadByte(true);
+  g_reading = 0;
+  if (g_raw_applied) PutBack();
+  return key;
 }
 
 }  // namespace
@@ -396,17 +470,13 @@ void Prepare() {
 
 int ReadKey() {
   // Asked and prepared once: a pipe's key then costs one read and nothing else.
-  static const bool terminal = isatty(STDIN_FILENO) != 0 && PrepareTerminal();
-  if (!terminal) {
-    g_plain_input = 1;
-    return ReadByte(false);
-  }
-  // Raw only for the read, so the terminal behaves as usual in between.
-  g_reading = 1;
-  const int key = ReadByte(true);
-  g_reading = 0;
-  if (g_raw_applied) PutBack();
-  return key;
+  static const bool terminal = FirstLookAtInput();
+  if (terminal) return ReadTerminalKey();
+  // A byte at once; anything else (a stop, the end, an interrupted or a
+  // non-blocking read) takes the careful road.
+  unsigned char byte = 0;
+  if (g_stop_requested == 0 && RawRead(STDIN_FILENO, &byte, 1) == 1) return byte;
+  return ReadByte(false);
 }
 
 void Pause() {

@@ -58,13 +58,13 @@ KernelWatchdog::KernelWatchdog(std::string path, SystemCalls calls, Settings set
       settings_(std::move(settings)),
       diagnostics_(std::move(diagnostics)) {}
 
-template <typename Act>
-StatusCode KernelWatchdog::Call(std::string_view operation, const std::string& arguments,
-                                bool needs_session, Act act) {
+template <typename Arguments, typename Act>
+StatusCode KernelWatchdog::Call(std::string_view operation, Arguments arguments, bool needs_session,
+                                Act act) {
   const std::lock_guard lock(mutex_);
   std::string result;
   const StatusCode status = needs_session && fd_ < 0 ? kNoHandle : act(result);
-  if (settings_.trace) diagnostics_(sim::TraceLine(operation, arguments, status, result));
+  if (settings_.trace) diagnostics_(sim::TraceLine(operation, arguments(), status, result));
   return status;
 }
 
@@ -207,16 +207,16 @@ StatusCode KernelWatchdog::OpenHeld() {
 }
 
 StatusCode KernelWatchdog::InitializeSession() {
-  return Call("InitializeSession", "", false, [&](std::string& result) {
+  return Call("InitializeSession", sim::kNoArguments, false, [&](std::string& result) {
     const StatusCode status = Open();
-    if (status == kOk) result = " (" + wdt::Printable(identity_) + ")";
+    if (status == kOk && settings_.trace) result = " (" + wdt::Printable(identity_) + ")";
     return status;
   });
 }
 
 StatusCode KernelWatchdog::EnableTimer(std::uint32_t timeout, std::int32_t min_sec) {
-  return Call("EnableTimer", std::to_string(timeout) + ", " + std::to_string(min_sec), true,
-              [&](std::string&) {
+  return Call("EnableTimer", [&] { return std::to_string(timeout) + ", " + std::to_string(min_sec); },
+              true, [&](std::string&) {
                 if (min_sec != 0 && min_sec != 1) return kBadParameter;
                 const std::int64_t unit_seconds = min_sec == 0 ? 1 : 60;
                 int seconds = ToSeconds(timeout, unit_seconds);
@@ -240,7 +240,7 @@ StatusCode KernelWatchdog::EnableTimer(std::uint32_t timeout, std::int32_t min_s
 }
 
 StatusCode KernelWatchdog::DisableTimer() {
-  return Call("DisableTimer", "", true, [&](std::string&) {
+  return Call("DisableTimer", sim::kNoArguments, true, [&](std::string&) {
     int option = kDisableCard;
     if (const int refused = calls_.ioctl(fd_, Request::kSetOptions, &option); refused < 0) {
       if (-refused == EBUSY) {
@@ -259,7 +259,7 @@ StatusCode KernelWatchdog::DisableTimer() {
 }
 
 StatusCode KernelWatchdog::WriteTimerValue(std::uint32_t value) {
-  return Call("WriteTimerValue", std::to_string(value), true, [&](std::string&) {
+  return Call("WriteTimerValue", [&] { return std::to_string(value); }, true, [&](std::string&) {
     int seconds = ToSeconds(value, unit_seconds_);
     if (seconds < 0) return kBadParameter;
     // Neither call arms a disarmed watchdog; a new timeout also pings.
@@ -279,7 +279,7 @@ StatusCode KernelWatchdog::WriteTimerValue(std::uint32_t value) {
 }
 
 StatusCode KernelWatchdog::ReadTimerValue(std::uint32_t* value) {
-  return Call("ReadTimerValue", "", true, [&](std::string& result) {
+  return Call("ReadTimerValue", sim::kNoArguments, true, [&](std::string& result) {
     if (value == nullptr) return kBadParameter;
     std::uint32_t seconds = 0;
     int left = 0;
@@ -298,13 +298,13 @@ StatusCode KernelWatchdog::ReadTimerValue(std::uint32_t* value) {
     *value = unit_seconds_ == 1
                  ? seconds
                  : static_cast<std::uint32_t>((seconds + unit_seconds_ - 1) / unit_seconds_);
-    result = " (value " + std::to_string(*value) + ")";
+    if (settings_.trace) result = " (value " + std::to_string(*value) + ")";
     return kOk;
   });
 }
 
 StatusCode KernelWatchdog::CloseSession() {
-  return Call("CloseSession", "", true, [&](std::string&) {
+  return Call("CloseSession", sim::kNoArguments, true, [&](std::string&) {
     // The device stays as the program left it. An armed one gets the magic
     // close, so the driver disarms it where it may. A disarmed one never
     // does: the magic written to a stopped watchdog outlives the close and

@@ -81,9 +81,9 @@ class KernelWatchdog {
   void AtExit();
 
  private:
-  template <typename Act>
-  StatusCode Call(std::string_view operation, const std::string& arguments, bool needs_session,
-                  Act act);
+  // arguments() formats the call's arguments, only for a trace line.
+  template <typename Arguments, typename Act>
+  StatusCode Call(std::string_view operation, Arguments arguments, bool needs_session, Act act);
   // The ioctl, with its failure mapped to a status (0 on success).
   StatusCode Ioctl(Request request, int* argument, Failed what = Failed::kOther);
   StatusCode Open();

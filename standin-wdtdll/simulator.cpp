@@ -20,8 +20,8 @@ Simulator::Simulator(Settings settings, std::function<Clock::time_point()> now,
   }
 }
 
-template <typename Act>
-StatusCode Simulator::Call(Operation operation, const std::string& arguments, Act act) {
+template <typename Arguments, typename Act>
+StatusCode Simulator::Call(Operation operation, Arguments arguments, Act act) {
   const std::lock_guard lock(mutex_);
   const Clock::time_point now = now_();
   const std::uint64_t call_number = ++calls_[static_cast<std::size_t>(operation)];
@@ -37,7 +37,7 @@ StatusCode Simulator::Call(Operation operation, const std::string& arguments, Ac
   } else {
     status = act(now, result);
   }
-  if (settings_.trace) diagnostics_(TraceLine(OperationName(operation), arguments, status, result));
+  if (settings_.trace) diagnostics_(TraceLine(OperationName(operation), arguments(), status, result));
   return status;
 }
 
@@ -82,7 +82,7 @@ void Simulator::Arm(Clock::time_point now, std::uint32_t units) {
 }
 
 StatusCode Simulator::InitializeSession() {
-  return Call(Operation::InitializeSession, "", [&](Clock::time_point, std::string&) {
+  return Call(Operation::InitializeSession, kNoArguments, [&](Clock::time_point, std::string&) {
     if (session_open_) return kNoHandle;  // one session at a time
     session_open_ = true;
     return kOk;
@@ -90,7 +90,8 @@ StatusCode Simulator::InitializeSession() {
 }
 
 StatusCode Simulator::EnableTimer(std::uint32_t timeout, std::int32_t min_sec) {
-  return Call(Operation::EnableTimer, std::to_string(timeout) + ", " + std::to_string(min_sec),
+  return Call(Operation::EnableTimer,
+              [&] { return std::to_string(timeout) + ", " + std::to_string(min_sec); },
               [&](Clock::time_point now, std::string&) {
                 if ((min_sec != 0 && min_sec != 1) || timeout < 1 || timeout > kMaxTimeout) {
                   return kBadParameter;
@@ -104,7 +105,7 @@ StatusCode Simulator::EnableTimer(std::uint32_t timeout, std::int32_t min_sec) {
 }
 
 StatusCode Simulator::DisableTimer() {
-  return Call(Operation::DisableTimer, "", [&](Clock::time_point now, std::string&) {
+  return Call(Operation::DisableTimer, kNoArguments, [&](Clock::time_point now, std::string&) {
     if (armed_ && !Lies().ignore_disarm) {
       // A disarmed counter stops where it stood.
       stopped_value_ = UnitsLeft(now);
@@ -115,7 +116,7 @@ StatusCode Simulator::DisableTimer() {
 }
 
 StatusCode Simulator::WriteTimerValue(std::uint32_t value) {
-  return Call(Operation::WriteTimerValue, std::to_string(value),
+  return Call(Operation::WriteTimerValue, [&] { return std::to_string(value); },
               [&](Clock::time_point now, std::string&) {
                 if (value < 1 || value > kMaxTimeout) return kBadParameter;
                 if (armed_ && !Lies().ignore_reload) Arm(now, value);  // a disarmed watchdog stays disarmed
@@ -124,16 +125,16 @@ StatusCode Simulator::WriteTimerValue(std::uint32_t value) {
 }
 
 StatusCode Simulator::ReadTimerValue(std::uint32_t* value) {
-  return Call(Operation::ReadTimerValue, "", [&](Clock::time_point now, std::string& result) {
+  return Call(Operation::ReadTimerValue, kNoArguments, [&](Clock::time_point now, std::string& result) {
     if (value == nullptr) return kBadParameter;
     *value = armed_ ? UnitsLeft(now) : stopped_value_;
-    result = " (value " + std::to_string(*value) + ")";
+    if (settings_.trace) result = " (value " + std::to_string(*value) + ")";
     return kOk;
   });
 }
 
 StatusCode Simulator::CloseSession() {
-  return Call(Operation::CloseSession, "", [&](Clock::time_point, std::string&) {
+  return Call(Operation::CloseSession, kNoArguments, [&](Clock::time_point, std::string&) {
     session_open_ = false;  // the watchdog itself goes on as it is
     return kOk;
   });

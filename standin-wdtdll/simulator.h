@@ -57,9 +57,9 @@ class Simulator {
  private:
   // Runs one call under the lock: a bad fault or behaviour list, an injected
   // fault, the expiry check and the session check come first, then `act`,
-  // then the trace line.
-  template <typename Act>
-  StatusCode Call(Operation operation, const std::string& arguments, Act act);
+  // then the trace line, whose arguments() are formatted only for it.
+  template <typename Arguments, typename Act>
+  StatusCode Call(Operation operation, Arguments arguments, Act act);
   void NoticeExpiry(Clock::time_point now);
   void Arm(Clock::time_point now, std::uint32_t units);
   std::uint32_t UnitsLeft(Clock::time_point now) const;  // while armed

@@ -9,6 +9,11 @@
 
 namespace sim {
 
+// The arguments of a call without any, for a backend's Call(): each call
+// passes its arguments as a function that formats them, called only when the
+// trace is on, so that a call costs no formatting while it is off.
+inline constexpr auto kNoArguments = [] { return std::string(); };
+
 // result: what the call found out, with its leading space, or empty.
 inline std::string TraceLine(std::string_view operation, std::string_view arguments,
                              StatusCode status, std::string_view result) {
