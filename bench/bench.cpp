@@ -361,8 +361,9 @@ constexpr std::uint64_t kFewerPasses = 1;
 constexpr std::uint64_t kMorePasses = 3;
 // The one figure that the benchmark enforces (it fails above it): the
 // program's instructions per key from a pipe, on the simulated library.
-// About 315 today, of which the library's reload is some 205 (README.md).
-constexpr double kKeyInstructionsTarget = 350;
+// 205 today, of which the library's reload is some 110 (README.md): the
+// guard sits just above, so that any of the savings undone fails it.
+constexpr double kKeyInstructionsTarget = 220;
 // Shown against their targets, not enforced.
 constexpr double kPassInstructionsTarget = 450;
 constexpr double kReadInstructionsTarget = 250;
@@ -714,10 +715,10 @@ int main(int argc, char** argv) try {
   std::printf("| Probe hold, enable to disable in the trace (ms) | %s | %s | 2000 to 2010 | %s |\n",
               Format(hold_ms, 1).c_str(), Format(ref_hold_ms, 1).c_str(),
               met(hold_ms.median >= 2000 && hold_ms.median <= 2010));
-  std::printf("| wdt-check, default run, start to exit (s) | %s | - | ≤ 10 s | %s |\n",
-              Format(check_run_s, 2).c_str(), met(check_run_s.median <= 10));
-  std::printf("| wdt-check --json, countdown's error from 1 s per unit (%%) | %s | - | ≤ 1 %% | %s |\n",
-              Format(rate_error_pct, 3).c_str(), met(rate_error_pct.median <= 1));
+  std::printf("| wdt-check, default run, start to exit (s) | %s | - | ≤ 7 s | %s |\n",
+              Format(check_run_s, 2).c_str(), met(check_run_s.median <= 7));
+  std::printf("| wdt-check --json, countdown's error from 1 s per unit (%%) | %s | - | ≤ 0.1 %% | %s |\n",
+              Format(rate_error_pct, 3).c_str(), met(rate_error_pct.median <= 0.1));
   const bool keys_met = counts.key_instructions <= kKeyInstructionsTarget;
   std::printf("| Instructions per key through a pipe (callgrind) | %.1f | %.1f | ≤ %.0f | %s |\n",
               counts.key_instructions, counts.reference_key_instructions, kKeyInstructionsTarget,

@@ -25,6 +25,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "light_lock.h"
 #include "platform.h"
 
 namespace platform {
@@ -239,30 +240,9 @@ constexpr char kDroppedNote[] = "[lines dropped: the output was blocked]\n";
 constexpr std::size_t kRoom = kKeptBytes - (sizeof kDroppedNote - 1);  // the rest for the note
 constexpr auto kWaitForReader = std::chrono::seconds(1);
 
-// The lock that keeps the two threads' lines whole and guards what is kept.
-// Where the other thread does not hold it, taking it is one atomic exchange
-// and giving it back a store and a look for a waiter: a pthread mutex's own
-// bookkeeping costs more than the rest of a line. A waiter sleeps in the
-// kernel (and nobody waits long: the lock is never held across a wait).
-class Lock {
- public:
-  void Take() {
-    if (held_.exchange(1, std::memory_order_acquire) != 0) Await();
-  }
-  void Give() {
-    held_.store(0);  // sequentially consistent: before the look for a waiter
-    held_.notify_one();
-  }
-
- private:
-  [[gnu::noinline]] void Await() {
-    do {
-      held_.wait(1);
-    } while (held_.exchange(1, std::memory_order_acquire) != 0);
-  }
-
-  std::atomic<int> held_{0};
-};
+// The lock that keeps the two threads' lines whole and guards what is kept;
+// it is never held across a wait.
+using Lock = wdt::LightLock;
 
 struct Output {
   enum class Kind { kAsItIs, kOwn, kSocket };
@@ -280,8 +260,8 @@ Output g_err{STDERR_FILENO};
 
 class Locked {
  public:
-  explicit Locked(Output& out) : lock_(out.lock) { lock_.Take(); }
-  ~Locked() { lock_.Give(); }
+  explicit Locked(Output& out) : lock_(out.lock) { lock_.lock(); }
+  ~Locked() { lock_.unlock(); }
   Locked(const Locked&) = delete;
   Locked& operator=(const Locked&) = delete;
 
@@ -293,9 +273,9 @@ class Locked {
 // waits.
 template <typename Wait>
 void Unlocked(Output& out, Wait wait) {
-  out.lock.Give();
+  out.lock.unlock();
   wait();
-  out.lock.Take();
+  out.lock.lock();
 }
 
 void SetUp(Output& out) {

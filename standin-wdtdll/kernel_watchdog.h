@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "light_lock.h"
 #include "watchdog_facts.h"
 #include "wdtDLL.h"
 
@@ -100,7 +101,7 @@ class KernelWatchdog {
   std::uint32_t OwnTimeLeft(Clock::time_point now) const;
   void Warn(const std::string& text);
 
-  std::mutex mutex_;  // the program's two threads call in at once
+  wdt::LightLock mutex_;  // the program's two threads call in at once
   const std::string path_;
   const SystemCalls calls_;
   const Settings settings_;

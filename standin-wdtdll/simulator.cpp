@@ -1,15 +1,20 @@
 #include "simulator.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "trace.h"
 
 namespace sim {
 
-Simulator::Simulator(Settings settings, std::function<Clock::time_point()> now,
+Simulator::Simulator(Settings settings, Clock::time_point (*now)(),
                      std::function<void(std::string_view)> diagnostics)
-    : settings_(std::move(settings)), now_(std::move(now)), diagnostics_(std::move(diagnostics)) {
+    : settings_(std::move(settings)),
+      now_(now),
+      diagnostics_(std::move(diagnostics)),
+      refused_(!settings_.faults.error.empty() || !settings_.behaviour.error.empty()),
+      lies_in_time_(Lies().stall > 0 || Lies().jump > 0) {
   if (!settings_.faults.error.empty()) {
     diagnostics_("wdtDLL (simulated): WDT_SIM_FAULTS " + settings_.faults.error +
                  "; every operation returns 3 (bad parameter)\n");
@@ -26,23 +31,28 @@ StatusCode Simulator::Call(Operation operation, Arguments arguments, Act act) {
   const Clock::time_point now = now_();
   const std::uint64_t call_number = ++calls_[static_cast<std::size_t>(operation)];
   NoticeExpiry(now);
-  std::string result;
+  std::uint32_t* shown = nullptr;  // what a read found, for the trace
   StatusCode status = kOk;
-  if (!settings_.faults.error.empty() || !settings_.behaviour.error.empty()) {
+  if (refused_) {
     status = kBadParameter;
-  } else if (const auto injected = InjectedStatus(settings_.faults.faults, operation, call_number)) {
+  } else if (const auto injected = settings_.faults.faults.empty()
+                                       ? std::nullopt
+                                       : InjectedStatus(settings_.faults.faults, operation, call_number)) {
     status = *injected;  // the call has no effect
   } else if (!session_open_ && operation != Operation::InitializeSession) {
     status = kNoHandle;
   } else {
-    status = act(now, result);
+    status = act(now, shown);
   }
-  if (settings_.trace) diagnostics_(TraceLine(OperationName(operation), arguments(), status, result));
+  if (settings_.trace) {
+    diagnostics_(TraceLine(OperationName(operation), arguments(), status,
+                           shown != nullptr ? " (value " + std::to_string(*shown) + ")" : ""));
+  }
   return status;
 }
 
-void Simulator::NoticeExpiry(Clock::time_point now) {
-  if (!armed_ || Left(now) > Clock::duration::zero()) return;
+inline void Simulator::NoticeExpiry(Clock::time_point now) {
+  if (!armed_ || (lies_in_time_ ? Left(now) : deadline_ - now) > Clock::duration::zero()) return;
   // The simulation has no thread of its own: a run-out is noticed at the
   // first call after it.
   armed_ = false;
@@ -82,7 +92,7 @@ void Simulator::Arm(Clock::time_point now, std::uint32_t units) {
 }
 
 StatusCode Simulator::InitializeSession() {
-  return Call(Operation::InitializeSession, kNoArguments, [&](Clock::time_point, std::string&) {
+  return Call(Operation::InitializeSession, kNoArguments, [&](Clock::time_point, std::uint32_t*&) {
     if (session_open_) return kNoHandle;  // one session at a time
     session_open_ = true;
     return kOk;
@@ -92,7 +102,7 @@ StatusCode Simulator::InitializeSession() {
 StatusCode Simulator::EnableTimer(std::uint32_t timeout, std::int32_t min_sec) {
   return Call(Operation::EnableTimer,
               [&] { return std::to_string(timeout) + ", " + std::to_string(min_sec); },
-              [&](Clock::time_point now, std::string&) {
+              [&](Clock::time_point now, std::uint32_t*&) {
                 if ((min_sec != 0 && min_sec != 1) || timeout < 1 || timeout > kMaxTimeout) {
                   return kBadParameter;
                 }
@@ -105,7 +115,7 @@ StatusCode Simulator::EnableTimer(std::uint32_t timeout, std::int32_t min_sec) {
 }
 
 StatusCode Simulator::DisableTimer() {
-  return Call(Operation::DisableTimer, kNoArguments, [&](Clock::time_point now, std::string&) {
+  return Call(Operation::DisableTimer, kNoArguments, [&](Clock::time_point now, std::uint32_t*&) {
     if (armed_ && !Lies().ignore_disarm) {
       // A disarmed counter stops where it stood.
       stopped_value_ = UnitsLeft(now);
@@ -117,7 +127,7 @@ StatusCode Simulator::DisableTimer() {
 
 StatusCode Simulator::WriteTimerValue(std::uint32_t value) {
   return Call(Operation::WriteTimerValue, [&] { return std::to_string(value); },
-              [&](Clock::time_point now, std::string&) {
+              [&](Clock::time_point now, std::uint32_t*&) {
                 if (value < 1 || value > kMaxTimeout) return kBadParameter;
                 if (armed_ && !Lies().ignore_reload) Arm(now, value);  // a disarmed watchdog stays disarmed
                 return kOk;
@@ -125,16 +135,16 @@ StatusCode Simulator::WriteTimerValue(std::uint32_t value) {
 }
 
 StatusCode Simulator::ReadTimerValue(std::uint32_t* value) {
-  return Call(Operation::ReadTimerValue, kNoArguments, [&](Clock::time_point now, std::string& result) {
+  return Call(Operation::ReadTimerValue, kNoArguments, [&](Clock::time_point now, std::uint32_t*& shown) {
     if (value == nullptr) return kBadParameter;
     *value = armed_ ? UnitsLeft(now) : stopped_value_;
-    if (settings_.trace) result = " (value " + std::to_string(*value) + ")";
+    shown = value;
     return kOk;
   });
 }
 
 StatusCode Simulator::CloseSession() {
-  return Call(Operation::CloseSession, kNoArguments, [&](Clock::time_point, std::string&) {
+  return Call(Operation::CloseSession, kNoArguments, [&](Clock::time_point, std::uint32_t*&) {
     session_open_ = false;  // the watchdog itself goes on as it is
     return kOk;
   });

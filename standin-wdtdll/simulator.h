@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "behaviour.h"
+#include "light_lock.h"
 #include "fault_list.h"
 #include "status_codes.h"
 #include "wdtDLL.h"
@@ -41,7 +42,7 @@ class Simulator {
  public:
   // now() is read under the lock, so the two threads see one ordered time.
   // diagnostics receives whole lines (trace, expiry, a bad fault list).
-  Simulator(Settings settings, std::function<Clock::time_point()> now,
+  Simulator(Settings settings, Clock::time_point (*now)(),
             std::function<void(std::string_view)> diagnostics);
 
   StatusCode InitializeSession();
@@ -67,10 +68,12 @@ class Simulator {
   Clock::duration Left(Clock::time_point now) const;
   const Behaviour& Lies() const { return settings_.behaviour.behaviour; }
 
-  std::mutex mutex_;
+  wdt::LightLock mutex_;
   const Settings settings_;
-  const std::function<Clock::time_point()> now_;
+  Clock::time_point (*const now_)();
   const std::function<void(std::string_view)> diagnostics_;
+  const bool refused_;       // a bad fault or behaviour list: every call is refused
+  const bool lies_in_time_;  // it stalls or jumps: the time left is not the deadline's
   std::array<std::uint64_t, kOperationNames.size()> calls_{};
 
   bool session_open_ = false;

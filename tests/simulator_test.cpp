@@ -26,7 +26,7 @@ class SimulatorTest : public testing::Test {
   void Make(const std::string& faults = "", bool trace = false, const std::string& behaviour = "") {
     watchdog_ = std::make_unique<sim::Simulator>(
         sim::Settings{sim::ParseFaultList(faults), trace, sim::ParseBehaviour(behaviour)},
-        [this] { return now_; },
+        [] { return g_now; },
         [this](std::string_view line) { diagnostics_.emplace_back(line); });
   }
 
@@ -44,7 +44,10 @@ class SimulatorTest : public testing::Test {
 
   void SetUp() override { Make(); }
 
-  Clock::time_point now_ = Clock::time_point(1000h);
+  // The simulator reads its clock through a plain function: the test's is
+  // this fixture's time, kept where that function can see it.
+  static inline Clock::time_point g_now;
+  Clock::time_point& now_ = g_now = Clock::time_point(1000h);
   std::vector<std::string> diagnostics_;
   std::unique_ptr<sim::Simulator> watchdog_;
 };
