@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "output.h"
+#include "parse.h"
 #include "printable.h"
 #include "status_messages.h"
 
@@ -22,11 +23,7 @@ constexpr const char* kNotArmed = "the watchdog was not armed with a value read 
 
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
-std::string Fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
+using wdt::Fixed;
 
 // As short as it reads: 5, 2.5, 0.1.
 std::string Short(double value) {
@@ -64,8 +61,9 @@ Check CallFailed(std::string_view name, const std::string& call, StatusCode stat
 constexpr const char* kLibraryCount = "counted by the library: the driver reports no time left";
 
 // The reset may come as late as the second expiry (a TCO-style watchdog
-// resets on it), and this much after it.
+// resets on it), and this much after it: seconds after the last reload.
 constexpr double kLateBy = 10;
+double LatestReset(double timeout) { return 2 * timeout + kLateBy; }
 constexpr std::string_view kLinkedLibrary = "the linked library";
 
 // A wall-clock time as the record and the operator read it: 08:01:02 UTC.
@@ -124,6 +122,10 @@ class Run {
   // The driver has no time left of its own (softdog, i6300esb): what the
   // library reads back is its own count, no measurement.
   bool LibraryCounts() const { return settings_.device && !settings_.device->reports_timeleft; }
+  // What a value read back rests on, and the words that say so where it is
+  // the library's own count.
+  Evidence ReadBack() const { return LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware; }
+  std::string ReadBackNote() const { return LibraryCounts() ? std::string("; ") + kLibraryCount : ""; }
   Clock::time_point SafeUntil() const { return expiry_ - kMargin - kSlack; }
   std::string Timeout() const { return Whole(settings_.timeout); }
   // Replaces the record on disk; false, with the run ended, if it cannot be.
@@ -256,10 +258,8 @@ Check Run::Arm() {
   known_ = true;
   Loaded(read);
   return Judged("arm", JustLoaded(read.value, settings_.timeout),
-                "asked " + Timeout() + ", read " + Whole(read.value) +
-                    (LibraryCounts() ? std::string("; ") + kLibraryCount : ""),
-                {{"asked", Timeout()}, {"read", Whole(read.value)}},
-                LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware);
+                "asked " + Timeout() + ", read " + Whole(read.value) + ReadBackNote(),
+                {{"asked", Timeout()}, {"read", Whole(read.value)}}, ReadBack());
 }
 
 Check Run::Countdown() {
@@ -346,8 +346,7 @@ Check Run::Reload() {
     figures.push_back({wrote, Whole(value)});
     figures.push_back({read_name, Whole(read.value)});
   }
-  if (LibraryCounts()) detail += std::string("; ") + kLibraryCount;
-  return Judged("reload", pass, detail, figures, LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware);
+  return Judged("reload", pass, detail + ReadBackNote(), figures, ReadBack());
 }
 
 Check Run::Disarm() {
@@ -428,7 +427,7 @@ Check Run::LastReload() {
              *boot,
              now,
              now + timeout - 1,
-             now + 2 * timeout + kLateBy,
+             now + LatestReset(timeout),
              now,
              ResetRecord::State::kWaiting};
   if (!Write()) return Stopped("reload");
@@ -446,9 +445,8 @@ Check Run::LastReload() {
   reload_took_ = took;
   return Judged("reload", took,
                 "fell to " + Whole(fallen.value) + ", wrote " + Timeout() + ", read " + Whole(read.value) +
-                    (LibraryCounts() ? std::string("; ") + kLibraryCount : ""),
-                {{"fell_to", Whole(fallen.value)}, {"wrote", Timeout()}, {"read", Whole(read.value)}},
-                LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware);
+                    ReadBackNote(),
+                {{"fell_to", Whole(fallen.value)}, {"wrote", Timeout()}, {"read", Whole(read.value)}}, ReadBack());
 }
 
 Check Run::Expire() {
@@ -456,9 +454,9 @@ Check Run::Expire() {
   if (!reload_took_) return Skipped("expire", "the last reload did not read back: not worth letting run out");
   // Left to run out on purpose: no gap is a stall from here on.
   watched_ = false;
-  const double timeout = settings_.timeout;
-  const Clock::time_point end = reloaded_at_ + std::chrono::duration_cast<Clock::duration>(
-                                                   std::chrono::duration<double>(2 * timeout + kLateBy));
+  const double latest = LatestReset(settings_.timeout);
+  const Clock::time_point end =
+      reloaded_at_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(latest));
   seam_.said("waiting until " + WallTime(record_.window_end) + " for the watchdog to reset the machine: armed " +
              Timeout() + " s, last reload at " + WallTime(record_.reloaded_at) + ", the reset is due from " +
              WallTime(record_.window_start));
@@ -484,9 +482,9 @@ Check Run::Expire() {
   record_.state = ResetRecord::State::kNoReset;
   Write();
   return Judged("expire", false,
-                "armed " + Timeout() + " s, still alive after " + Short(2 * timeout + kLateBy) +
+                "armed " + Timeout() + " s, still alive after " + Short(latest) +
                     " s: the watchdog did not reset the machine",
-                {{"armed_s", Timeout()}, {"alive_s", Short(2 * timeout + kLateBy)}});
+                {{"armed_s", Timeout()}, {"alive_s", Short(latest)}});
 }
 
 Check Run::Record() {

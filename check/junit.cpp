@@ -1,8 +1,7 @@
 #include "junit.h"
 
-#include <cstdio>
-
 #include "output.h"
+#include "parse.h"
 #include "printable.h"
 
 namespace check {
@@ -25,11 +24,7 @@ std::string Xml(std::string_view text) {
   return escaped;
 }
 
-std::string Time(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", seconds);
-  return text;
-}
+std::string Time(double seconds) { return wdt::Fixed(seconds, 3); }
 
 std::string Property(std::string_view name, std::string_view value) {
   return "      <property name=\"" + Xml(name) + "\" value=\"" + Xml(value) + "\"/>\n";

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "parse.h"
+
 namespace check {
 namespace {
 
@@ -15,11 +17,7 @@ std::string_view ResultName(Result result) {
   return "fail";
 }
 
-std::string Duration(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", seconds);
-  return text;
-}
+std::string Duration(double seconds) { return wdt::Fixed(seconds, 3); }
 
 }  // namespace
 

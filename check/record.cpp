@@ -3,7 +3,6 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -25,21 +24,14 @@ constexpr std::array<std::pair<ResetRecord::State, std::string_view>, 3> kStates
     {ResetRecord::State::kAbandoned, "abandoned"},
 }};
 
-std::string Seconds(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.3f", value);
-  return text;
-}
+std::string Seconds(double value) { return wdt::Fixed(value, 3); }
 
-// Digits, optionally '.' and up to three digits: a time or a count as the
-// record writes it. At most 15 digits, so that the value reads back as its
-// text: a time to the millisecond until the year 33658.
+// Digits, optionally '.' and up to three digits: a time as the record writes
+// it. At most 15 digits, so that the value reads back as its text: a time to
+// the millisecond until the year 33658. The value is the double nearest to
+// the text, as from_chars reads it.
 bool Number(std::string_view text, double* value) {
-  const std::size_t dot = std::min(text.find('.'), text.size());
-  if (!wdt::AllDigits(text.substr(0, dot)) || dot > 12 ||
-      (dot < text.size() && (!wdt::AllDigits(text.substr(dot + 1)) || text.size() - dot - 1 > 3))) {
-    return false;
-  }
+  if (!wdt::DecimalNumber(text, 12, 3)) return false;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
   return error == std::errc() && end == text.data() + text.size();
 }
@@ -125,12 +117,10 @@ std::variant<ResetRecord, std::string> ParseRecord(std::string_view text) {
     if (!value) return "damaged: " + std::string(kKeys[index]) + " is '" + wdt::Printable(values[index]) + "'";
     *field = *value;
   }
-  double timeout = 0;
-  if (!Number(values[3], &timeout) || timeout < 1 || timeout > 4294967295.0 ||
-      values[3].find('.') != std::string_view::npos) {
-    return "damaged: timeout_s is '" + wdt::Printable(values[3]) + "'";
-  }
-  record.timeout_s = static_cast<std::uint32_t>(timeout);
+  const auto timeout =
+      values[3].size() > 12 ? std::nullopt : wdt::WholeNumber<std::uint32_t>(values[3], 1, 4294967295);
+  if (!timeout) return "damaged: timeout_s is '" + wdt::Printable(values[3]) + "'";
+  record.timeout_s = *timeout;
   double* const times[] = {&record.reloaded_at, &record.window_start, &record.window_end, &record.alive_at};
   for (std::size_t t = 0; t < 4; ++t) {
     if (!Number(values[5 + t], times[t])) {

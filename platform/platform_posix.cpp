@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 #include <initializer_list>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -258,17 +259,6 @@ struct Output {
 Output g_out{STDOUT_FILENO};
 Output g_err{STDERR_FILENO};
 
-class Locked {
- public:
-  explicit Locked(Output& out) : lock_(out.lock) { lock_.lock(); }
-  ~Locked() { lock_.unlock(); }
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
-
- private:
-  Lock& lock_;
-};
-
 // With the output's lock held: lets the other thread write while this one
 // waits.
 template <typename Wait>
@@ -392,7 +382,7 @@ void Write(Output& out, std::string_view text) {
     return;
   }
   if (text.empty()) return;
-  const Locked locked(out);
+  const std::lock_guard locked(out.lock);
   if (out.kept != 0) {
     KeepBehind(out, text);
     return;
@@ -403,7 +393,7 @@ void Write(Output& out, std::string_view text) {
 
 void Finish(Output& out) {
   if (out.kind == Output::Kind::kAsItIs) return;
-  Locked locked(out);
+  const std::lock_guard locked(out.lock);
   // What is kept now, not what the monitor adds meanwhile.
   const std::uint64_t end = out.written + out.kept;
   bool took = true;

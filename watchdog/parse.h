@@ -1,11 +1,13 @@
 // Settings from the environment and options from the command line, read as
-// numbers and lists in one way for the library and the programs alike; and
-// the words in which a refusal quotes the limits.
+// numbers and lists in one way for the library and the programs alike; the
+// words in which a refusal quotes the limits, and numbers as reports write
+// them.
 #pragma once
 
 #include <algorithm>
 #include <charconv>
 #include <concepts>
+#include <cstdio>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -78,6 +80,14 @@ std::string LimitText(Number limit) {
 template <typename Number>
 std::string FromTo(Number min, Number max) {
   return "from " + LimitText(min) + " to " + LimitText(max);
+}
+
+// A number with so many decimals, as reports and records write times:
+// 6.712, 1765267200.250.
+inline std::string Fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
 }
 
 }  // namespace wdt
