@@ -72,17 +72,19 @@ std::string_view EvidenceName(Evidence evidence) {
     case Evidence::kHardware: return "hardware";
     case Evidence::kLibraryCount: return "library count";
     case Evidence::kKernelState: return "kernel state";
+    case Evidence::kKernelLog: return "kernel log";
   }
   return "none";
 }
 
 std::string Evidences(const Report& report) {
-  std::string lists[3];  // on the hardware, the library's own count, the kernel's state
+  std::string lists[4];  // on the hardware, the library's own count, the kernel's state, its log
   std::size_t measured = 0;
   for (const Check& check : report.checks) {
     const int kind = check.evidence == Evidence::kHardware       ? 0
                      : check.evidence == Evidence::kLibraryCount ? 1
                      : check.evidence == Evidence::kKernelState  ? 2
+                     : check.evidence == Evidence::kKernelLog    ? 3
                                                                  : -1;
     if (kind < 0) continue;
     measured += kind == 0;
@@ -91,14 +93,18 @@ std::string Evidences(const Report& report) {
   return "measured on the hardware: " + std::to_string(measured) + " of " + std::to_string(report.checks.size()) +
          " checks" + (lists[0].empty() ? "" : " (" + lists[0] + ")") +
          (lists[1].empty() ? "" : "; the library's own count: " + lists[1]) +
-         (lists[2].empty() ? "" : "; the kernel's state: " + lists[2]);
+         (lists[2].empty() ? "" : "; the kernel's state: " + lists[2]) +
+         (lists[3].empty() ? "" : "; the kernel's log: " + lists[3]);
 }
 
 std::string TapSummary(const Report& report) {
   const std::string left_running = LeftRunning(report);
   std::size_t counts[3] = {0, 0, 0};
   for (const Check& check : report.checks) ++counts[static_cast<int>(check.result)];
-  return (left_running.empty() ? "" : "# warning: " + left_running + "\n") + "# " + Evidences(report) + "\n" +
+  return (left_running.empty() ? "" : "# warning: " + left_running + "\n") +
+         (report.put_back.empty() ? "" : "# put back as found: " + report.put_back + "\n") +
+         (report.not_put_back.empty() ? "" : "# warning: not put back as found: " + report.not_put_back + "\n") +
+         "# " + Evidences(report) + "\n" +
          "# verdict: " + std::string(VerdictName(report.verdict)) + ": passed " +
          std::to_string(counts[0]) + ", failed " + std::to_string(counts[1]) + ", skipped " +
          std::to_string(counts[2]) + " in " + Duration(report.duration_s) + " s" +
@@ -124,6 +130,8 @@ std::string Json(const Report& report, const Settings& settings) {
     json += ", \"left_running_s\": " + std::to_string(*report.left_running_s) +
             ", \"warning\": " + JsonString(LeftRunning(report));
   }
+  if (!report.put_back.empty()) json += ", \"put_back\": " + JsonString(report.put_back);
+  if (!report.not_put_back.empty()) json += ", \"not_put_back\": " + JsonString(report.not_put_back);
   if (!report.stopped.empty()) json += ", \"ended_early\": " + JsonString(report.stopped);
   json += "}\n";
   return json;
