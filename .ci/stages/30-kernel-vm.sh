@@ -97,6 +97,10 @@ for m in iTCO_vendor_support intel_pmc_bxt lpc_ich iTCO_wdt; do
   add_module "$m" "$root/etc/modules/iTCO_wdt"
 done
 
+# The pretimeout's governors.
+: >"$root/etc/modules/pretimeout"
+for m in pretimeout_noop pretimeout_panic; do add_module "$m" "$root/etc/modules/pretimeout"; done
+
 # The record's disk: virtio and ext4 (whose checksums need crc32c).
 : >"$root/etc/modules/disk"
 for m in virtio_pci virtio_blk crc32c_generic ext4; do add_module "$m" "$root/etc/modules/disk"; done
@@ -112,6 +116,7 @@ done
 
 # The serial port's modem lines, read by a process that holds the port.
 gcc -static -O2 -Wall -Wextra -Werror -o "$root/opt/wdt/modem_lines" .ci/stages/kernel-vm/modem_lines.c
+gcc -static -O2 -Wall -Wextra -Werror -o "$root/opt/wdt/set_pretimeout" .ci/stages/kernel-vm/set_pretimeout.c
 cp .ci/stages/kernel-vm/expected "$root/etc/expected"
 cp .ci/stages/kernel-vm/countdown.awk "$root/etc/countdown.awk"
 cp .ci/stages/kernel-vm/init "$root/init"
