@@ -18,6 +18,12 @@ export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
 started=$SECONDS
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
+# The scripts that run on the board (busybox sh), where shellcheck is
+# installed; the kernel VM stage checks the stage scripts.
+if command -v shellcheck >/dev/null; then
+  shellcheck lava/wdt-lava.sh .ci/stages/lava/board-init || fail "shellcheck finds fault with the board's scripts"
+fi
+
 work=build/lava
 files=$work/files
 mkdir -p "$files"
