@@ -28,12 +28,18 @@ work=build/lava
 files=$work/files
 mkdir -p "$files"
 
-echo "== the Linux tarball"
-cmake --preset run -B "$work/build" >/dev/null
-cmake --build "$work/build" >/dev/null
-rm -f "$work/build"/wdt-exerciser-*-Linux.tar.gz "$files"/wdt-exerciser-*-Linux.tar.gz
-(cd "$work/build" && cpack -G TGZ) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack -G TGZ"; }
-cp "$work/build"/wdt-exerciser-*-Linux.tar.gz "$files/"
+# From the package stage's build, the .deb's, where it is there (brought up
+# to date); else from a run preset build of its own.
+build=build/package
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  build=$work/build
+  cmake --preset run -B "$build" >/dev/null
+fi
+echo "== the Linux tarball, from $build"
+cmake --build "$build" >/dev/null
+rm -f "$build"/wdt-exerciser-*-Linux.tar.gz "$files"/wdt-exerciser-*-Linux.tar.gz
+(cd "$build" && cpack -G TGZ) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack -G TGZ"; }
+cp "$build"/wdt-exerciser-*-Linux.tar.gz "$files/"
 tarball=$(ls "$files"/wdt-exerciser-*-Linux.tar.gz)
 unpacked=$work/unpacked
 rm -rf "$unpacked" && mkdir -p "$unpacked" && tar -xzf "$tarball" -C "$unpacked"
