@@ -57,12 +57,17 @@ std::string TapLine(const Check& check, std::size_t number) {
     detail += c;
   }
   const std::string head = std::to_string(number) + " - " + check.name;
+  std::string line;
   switch (check.result) {
-    case Result::kPass: return "ok " + head + ": " + detail + "\n";
-    case Result::kFail: return "not ok " + head + ": " + detail + "\n";
-    case Result::kSkip: return "ok " + head + " # SKIP " + detail + "\n";
+    case Result::kPass: line = "ok " + head + ": " + detail + "\n"; break;
+    case Result::kFail: line = "not ok " + head + ": " + detail + "\n"; break;
+    case Result::kSkip: line = "ok " + head + " # SKIP " + detail + "\n"; break;
   }
-  return {};
+  if (check.figures.empty()) return line;
+  // TAP 14's YAML block; a JSON number or string reads the same in YAML.
+  line += "  ---\n";
+  for (const Figure& figure : check.figures) line += "  " + figure.name + ": " + figure.value + "\n";
+  return line + "  ...\n";
 }
 
 std::string_view EvidenceName(Evidence evidence) {

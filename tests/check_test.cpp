@@ -631,7 +631,9 @@ TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
 
 TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {
   const check::Check reload{"reload", Result::kFail, "read \"25\" #\\", {{"read", "25"}}};
-  EXPECT_EQ(check::TapLine(reload, 4), "not ok 4 - reload: read \"25\" \\#\\\\\n");
+  EXPECT_EQ(check::TapLine(reload, 4), "not ok 4 - reload: read \"25\" \\#\\\\\n  ---\n  read: 25\n  ...\n");
+  EXPECT_EQ(check::TapLine({"rebooted", Result::kPass, "anew", {{"boot_now", "\"b\\u001b\""}, {"edges", "4"}}}, 2),
+            "ok 2 - rebooted: anew\n  ---\n  boot_now: \"b\\u001b\"\n  edges: 4\n  ...\n");
   EXPECT_EQ(check::TapLine({"disarm", Result::kSkip, "why", {}}, 5), "ok 5 - disarm # SKIP why\n");
   const std::string json = check::Json({Verdict::kFail, {reload}, "stopped by SIGTSTP", 1.5}, {});
   EXPECT_EQ(json, "{\"verdict\": \"fail\", \"checks\": [\n  {\"name\": \"reload\", \"result\": \"fail\", "
