@@ -63,7 +63,7 @@ rm -rf "$root"
 mkdir -p "$root"/{bin,dev,proc,sys,tmp,mnt,etc/modules,lib/modules}
 cp /bin/busybox "$root/bin/busybox"
 ln -s busybox "$root/bin/sh"
-for list in softdog i6300esb iTCO_wdt disk; do add_module_list "$root/etc/modules/$list"; done
+for list in softdog i6300esb iTCO_wdt pretimeout disk; do add_module_list "$root/etc/modules/$list"; done
 for binary in "$unpacked/bin/wdt-check" "$unpacked/bin/wdt-exerciser" "$unpacked/lib/wdt-exerciser/libwdtDLL.so"; do
   LD_LIBRARY_PATH="$unpacked/lib/wdt-exerciser" ldd "$binary" | grep -v libwdtDLL | grep -o '/[^ ]*' |
     while read -r lib; do cp -L --parents "$lib" "$root"; done
