@@ -22,6 +22,8 @@
 namespace check {
 
 using namespace std::chrono_literals;
+// The boot's monotonic clock (CLOCK_MONOTONIC on Linux), which nothing sets:
+// every duration that a verdict rests on is measured on it.
 using Clock = std::chrono::steady_clock;
 
 inline constexpr std::uint32_t kDefaultTimeout = 30;

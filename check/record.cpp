@@ -1,10 +1,12 @@
 #include "record.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <vector>
 
@@ -15,9 +17,12 @@ namespace check {
 namespace {
 
 constexpr std::string_view kHeading = "wdt-check reset record";
-constexpr std::array<std::string_view, 10> kKeys = {"version",      "device",     "identity",   "timeout_s",
-                                                    "boot_id",      "reloaded_at", "window_start", "window_end",
-                                                    "alive_at",     "state"};
+constexpr std::array<std::string_view, 10> kKeys1 = {"version",     "device",       "identity",   "timeout_s",
+                                                     "boot_id",     "reloaded_at",  "window_start", "window_end",
+                                                     "alive_at",    "state"};
+constexpr std::array<std::string_view, 13> kKeys2 = {
+    "version",       "device",         "identity", "timeout_s", "boot_id",   "reloaded_at", "alive_at",
+    "window_from_s", "window_until_s", "alive_s",  "next_by_s", "wall_step_s", "state"};
 constexpr std::array<std::pair<ResetRecord::State, std::string_view>, 3> kStates = {{
     {ResetRecord::State::kWaiting, "waiting"},
     {ResetRecord::State::kNoReset, "no reset"},
@@ -34,6 +39,14 @@ bool Number(std::string_view text, double* value) {
   if (!wdt::DecimalNumber(text, 12, 3)) return false;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
   return error == std::errc() && end == text.data() + text.size();
+}
+
+// The same with a minus sign allowed.
+bool SignedNumber(std::string_view text, double* value) {
+  const bool negative = text.starts_with('-');
+  if (!Number(negative ? text.substr(1) : text, value)) return false;
+  if (negative) *value = -*value;
+  return true;
 }
 
 std::string Why(int error) { return std::generic_category().message(error); }
@@ -73,13 +86,28 @@ std::string_view StateName(ResetRecord::State state) {
 }
 
 std::string FormatRecord(const ResetRecord& record) {
-  const std::array<std::string, kKeys.size()> values = {
-      std::to_string(kRecordVersion),    wdt::Printable(record.device), wdt::Printable(record.identity),
-      std::to_string(record.timeout_s),  wdt::Printable(record.boot_id), Seconds(record.reloaded_at),
-      Seconds(record.window_start),      Seconds(record.window_end),     Seconds(record.alive_at),
-      std::string(StateName(record.state))};
+  std::vector<std::pair<std::string_view, std::string>> lines = {
+      {"version", std::to_string(record.version == 1 ? 1 : kRecordVersion)},
+      {"device", wdt::Printable(record.device)},
+      {"identity", wdt::Printable(record.identity)},
+      {"timeout_s", std::to_string(record.timeout_s)},
+      {"boot_id", wdt::Printable(record.boot_id)},
+      {"reloaded_at", Seconds(record.reloaded_at)}};
+  if (record.version == 1) {
+    lines.insert(lines.end(), {{"window_start", Seconds(record.window_start)},
+                               {"window_end", Seconds(record.window_end)},
+                               {"alive_at", Seconds(record.alive_at)}});
+  } else {
+    lines.insert(lines.end(), {{"alive_at", Seconds(record.alive_at)},
+                               {"window_from_s", Seconds(record.window_from_s)},
+                               {"window_until_s", Seconds(record.window_until_s)},
+                               {"alive_s", Seconds(record.alive_s)},
+                               {"next_by_s", Seconds(record.next_by_s)},
+                               {"wall_step_s", Seconds(record.wall_step_s)}});
+  }
+  lines.emplace_back("state", std::string(StateName(record.state)));
   std::string text = std::string(kHeading) + "\n";
-  for (std::size_t i = 0; i < kKeys.size(); ++i) text += std::string(kKeys[i]) + " " + values[i] + "\n";
+  for (const auto& [key, value] : lines) text += std::string(key) + " " + value + "\n";
   return text + "end\n";
 }
 
@@ -92,53 +120,80 @@ std::variant<ResetRecord, std::string> ParseRecord(std::string_view text) {
     start = end + 1;
   }
   if (lines.empty() || lines[0] != kHeading) return std::string("not a reset record of wdt-check");
-  std::array<std::string_view, kKeys.size()> values;
-  std::size_t i = 0;
-  for (; i < kKeys.size(); ++i) {
-    const std::string_view line = i + 1 < lines.size() ? lines[i + 1] : std::string_view();
-    if (line.substr(0, kKeys[i].size() + 1) != std::string(kKeys[i]) + " ") {
-      // A record of another version may hold other keys: its version speaks first.
-      if (i > 0) return "incomplete: no " + std::string(kKeys[i]) + " where it belongs";
-      return std::string("incomplete: no version");
-    }
-    values[i] = line.substr(kKeys[i].size() + 1);
-    if (i == 0 && values[0] != std::to_string(kRecordVersion)) {
-      return "of version " + wdt::Printable(values[0]) + ", which this wdt-check does not know (it knows " +
-             std::to_string(kRecordVersion) + ")";
-    }
+  // A record of another version may hold other keys: its version speaks first.
+  constexpr std::string_view kVersion = "version ";
+  if (lines.size() < 2 || !lines[1].starts_with(kVersion)) return std::string("incomplete: no version");
+  const std::string_view version = lines[1].substr(kVersion.size());
+  if (version != "1" && version != "2") {
+    return "of version " + wdt::Printable(version) + ", which this wdt-check does not know (it knows 1 and 2)";
   }
-  if (lines.size() != kKeys.size() + 2 || lines.back() != "end") {
+  const std::span<const std::string_view> keys = version == "1" ? std::span<const std::string_view>(kKeys1)
+                                                                : std::span<const std::string_view>(kKeys2);
+  std::vector<std::string_view> values(keys.size());
+  for (std::size_t i = 1; i < keys.size(); ++i) {
+    const std::string_view line = i + 1 < lines.size() ? lines[i + 1] : std::string_view();
+    if (line.substr(0, keys[i].size() + 1) != std::string(keys[i]) + " ") {
+      return "incomplete: no " + std::string(keys[i]) + " where it belongs";
+    }
+    values[i] = line.substr(keys[i].size() + 1);
+  }
+  if (lines.size() != keys.size() + 2 || lines.back() != "end") {
     return std::string("incomplete: it does not end where it should");
   }
+  const auto value = [&](std::string_view key) {
+    return values[static_cast<std::size_t>(std::find(keys.begin(), keys.end(), key) - keys.begin())];
+  };
+  const auto damaged = [&](std::string_view key) {
+    return "damaged: " + std::string(key) + " is '" + wdt::Printable(value(key)) + "'";
+  };
   ResetRecord record;
-  for (const auto& [index, field] : {std::pair{1, &record.device}, std::pair{2, &record.identity},
-                                     std::pair{4, &record.boot_id}}) {
-    const std::optional<std::string> value = Unescaped(values[index]);
-    if (!value) return "damaged: " + std::string(kKeys[index]) + " is '" + wdt::Printable(values[index]) + "'";
-    *field = *value;
+  record.version = version == "1" ? 1 : 2;
+  for (const auto& [key, field] : {std::pair{"device", &record.device}, std::pair{"identity", &record.identity},
+                                   std::pair{"boot_id", &record.boot_id}}) {
+    const std::optional<std::string> unescaped = Unescaped(value(key));
+    if (!unescaped) return damaged(key);
+    *field = *unescaped;
   }
   const auto timeout =
-      values[3].size() > 12 ? std::nullopt : wdt::WholeNumber<std::uint32_t>(values[3], 1, 4294967295);
-  if (!timeout) return "damaged: timeout_s is '" + wdt::Printable(values[3]) + "'";
+      value("timeout_s").size() > 12 ? std::nullopt : wdt::WholeNumber<std::uint32_t>(value("timeout_s"), 1, 4294967295);
+  if (!timeout) return damaged("timeout_s");
   record.timeout_s = *timeout;
-  double* const times[] = {&record.reloaded_at, &record.window_start, &record.window_end, &record.alive_at};
-  for (std::size_t t = 0; t < 4; ++t) {
-    if (!Number(values[5 + t], times[t])) {
-      return "damaged: " + std::string(kKeys[5 + t]) + " is '" + wdt::Printable(values[5 + t]) + "'";
-    }
+  std::vector<std::pair<std::string_view, double*>> times = {{"reloaded_at", &record.reloaded_at},
+                                                             {"alive_at", &record.alive_at}};
+  if (record.version == 1) {
+    times.insert(times.end(), {{"window_start", &record.window_start}, {"window_end", &record.window_end}});
+  } else {
+    times.insert(times.end(), {{"window_from_s", &record.window_from_s},
+                               {"window_until_s", &record.window_until_s},
+                               {"alive_s", &record.alive_s},
+                               {"next_by_s", &record.next_by_s}});
   }
+  for (const auto& [key, field] : times) {
+    if (!Number(value(key), field)) return damaged(key);
+  }
+  if (record.version == 2 && !SignedNumber(value("wall_step_s"), &record.wall_step_s)) return damaged("wall_step_s");
   if (record.boot_id.empty()) return std::string("damaged: boot_id is empty");
-  if (!(record.reloaded_at <= record.window_start && record.window_start < record.window_end)) {
-    return std::string("damaged: its window does not follow the last reload");
+  if (record.version == 1) {
+    if (!(record.reloaded_at <= record.window_start && record.window_start < record.window_end)) {
+      return std::string("damaged: its window does not follow the last reload");
+    }
+    // Judged on what it holds: wall-clock times, a beat a second.
+    record.window_from_s = record.window_start - record.reloaded_at;
+    record.window_until_s = record.window_end - record.reloaded_at;
+    record.alive_s = record.alive_at - record.reloaded_at;
+    record.next_by_s = record.alive_s + 1;
+  } else {
+    if (!(record.window_from_s < record.window_until_s)) return std::string("damaged: its window is out of order");
+    if (!(record.alive_s <= record.next_by_s)) return std::string("damaged: its next beat is due before its last");
   }
   bool known_state = false;
   for (const auto& [state, name] : kStates) {
-    if (values[9] == name) {
+    if (value("state") == name) {
       record.state = state;
       known_state = true;
     }
   }
-  if (!known_state) return "damaged: state is '" + wdt::Printable(values[9]) + "'";
+  if (!known_state) return damaged("state");
   return record;
 }
 

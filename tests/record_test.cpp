@@ -9,15 +9,29 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <variant>
 
 #include "record.h"
 
 namespace {
 
-const check::ResetRecord kRecord = {"/dev/watchdog0", "i6300ESB timer", 10, "5e1f-boot",
-                                    1700000000.25,    1700000009.25,    1700000030.25, 1700000004.5,
-                                    check::ResetRecord::State::kWaiting};
+check::ResetRecord Beat(double alive_s) {
+  check::ResetRecord record;
+  record.device = "/dev/watchdog0";
+  record.identity = "i6300ESB timer";
+  record.timeout_s = 10;
+  record.boot_id = "5e1f-boot";
+  record.reloaded_at = 1700000000.25;
+  record.alive_at = 1700000000.25 - 3600 + alive_s;
+  record.window_from_s = 9;
+  record.window_until_s = 30;
+  record.alive_s = alive_s;
+  record.next_by_s = alive_s + 0.125;
+  record.wall_step_s = -3600;
+  return record;
+}
+const check::ResetRecord kRecord = Beat(4.5);
 
 std::string Parsed(std::string_view text) {
   const auto parsed = check::ParseRecord(text);
@@ -33,20 +47,40 @@ TEST(Record, WhatIsWrittenIsReadAndEveryDamageSaysWhy) {
     changed.replace(changed.find(from), from.size(), to);
     return changed;
   };
+  // Version 1: wall-clock times only, its durations read from them.
+  const std::string version1 =
+      "wdt-check reset record\nversion 1\ndevice /dev/watchdog0\nidentity i6300ESB timer\ntimeout_s 10\n"
+      "boot_id 5e1f-boot\nreloaded_at 1700000000.250\nwindow_start 1700000009.250\nwindow_end 1700000030.250\n"
+      "alive_at 1700000010.500\nstate waiting\nend\n";
+  const auto old = check::ParseRecord(version1);
+  ASSERT_TRUE(std::holds_alternative<check::ResetRecord>(old)) << Parsed(version1);
+  const check::ResetRecord& read = std::get<check::ResetRecord>(old);
+  EXPECT_EQ(std::tuple(read.version, read.window_from_s, read.window_until_s, read.alive_s, read.next_by_s),
+            std::tuple(1, 9.0, 30.0, 10.25, 11.25));
+  EXPECT_EQ(check::FormatRecord(read), version1);
+  const auto with_old = [&](std::string_view from, std::string_view to) {
+    std::string changed = version1;
+    changed.replace(changed.find(from), from.size(), to);
+    return changed;
+  };
   for (const auto& [damaged, why] : std::vector<std::pair<std::string, std::string>>{
            {"", "not a reset record of wdt-check"},
            {"#!/bin/sh\n", "not a reset record of wdt-check"},
            {text.substr(0, text.size() - 4), "incomplete: it does not end where it should"},
            {text.substr(0, text.size() - 1), "incomplete: its last line has no end"},
-           {text.substr(0, text.find("window_end")), "incomplete: no window_end where it belongs"},
-           {with("version 1", "version 2"), "of version 2, which this wdt-check does not know (it knows 1)"},
+           {text.substr(0, text.find("alive_s")), "incomplete: no alive_s where it belongs"},
+           {with("version 2", "version 3"), "of version 3, which this wdt-check does not know (it knows 1 and 2)"},
            {with("timeout_s 10", "timeout_s 1e1"), "damaged: timeout_s is '1e1'"},
-           {with("alive_at 1700000004.500", "alive_at -1"), "damaged: alive_at is '-1'"},
+           {with("alive_s 4.500", "alive_s -1"), "damaged: alive_s is '-1'"},
+           {with("wall_step_s -3600.000", "wall_step_s --1"), "damaged: wall_step_s is '--1'"},
            {with("boot_id 5e1f-boot", "boot_id "), "damaged: boot_id is empty"},
-           {with("window_start 1700000009.250", "window_start 1700000099.250"),
-            "damaged: its window does not follow the last reload"},
+           {with("window_from_s 9.000", "window_from_s 99.000"), "damaged: its window is out of order"},
+           {with("next_by_s 4.625", "next_by_s 4.000"), "damaged: its next beat is due before its last"},
            {with("state waiting", "state fired"), "damaged: state is 'fired'"},
-           {text + "more\n", "incomplete: it does not end where it should"}}) {
+           {text + "more\n", "incomplete: it does not end where it should"},
+           {with_old("window_end", "window_until_s"), "incomplete: no window_end where it belongs"},
+           {with_old("window_start 1700000009.250", "window_start 1700000099.250"),
+            "damaged: its window does not follow the last reload"}}) {
     EXPECT_EQ(Parsed(damaged), why) << damaged;
   }
 }
@@ -77,8 +111,8 @@ TEST(Record, AWriteCutShortAtAnyStepLeavesThePreviousRecordWhole) {
   std::string folder_template = (std::filesystem::temp_directory_path() / "wdt-record-XXXXXX").string();
   const std::filesystem::path folder = mkdtemp(folder_template.data());
   const std::string path = (folder / "record").string();
-  check::ResetRecord next = kRecord;
-  next.alive_at += 1;
+  // Each beat replaces the one before.
+  const check::ResetRecord next = Beat(4.6);
   const auto on_disk = [&] {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
