@@ -463,10 +463,13 @@ Check Run::Expire() {
              " for the watchdog to reset the machine: armed " + Timeout() + " s, last reload at " +
              WallTime(record_.reloaded_at) + ", the reset is due from " +
              WallTime(record_.reloaded_at + record_.window_from_s));
-  // Each beat is a record on disk that says when the machine was last alive;
-  // one that a slow disk holds up slows the beats down, and the bound that
-  // they give the reset widens.
-  Clock::duration slowest{};  // the slowest beat's write so far
+  // Each beat is a record on disk that says when the machine was last alive.
+  // The pace follows the slowest of the last ten writes: a slow disk slows
+  // the beats and widens the bound that they give the reset; a write that a
+  // busy moment held up does so for a second or so.
+  std::array<Clock::duration, 10> recent{};
+  std::size_t beats = 0;
+  Clock::duration slowest{};  // of all the writes, for the figures
   Clock::time_point next = reloaded_at_ + kBeat;
   Clock::time_point progress = reloaded_at_ + 5s;
   for (;;) {
@@ -474,10 +477,11 @@ Check Run::Expire() {
     Clock::time_point now = seam_.now();
     if (now >= end) break;
     if (now >= next) {
-      const Clock::duration pace = std::max(kBeat, slowest);
+      const Clock::duration slow = *std::max_element(recent.begin(), recent.end());
+      const Clock::duration pace = std::max(kBeat, slow);
       record_.alive_at = seam_.wall_now();
       record_.alive_s = Seconds(now - reloaded_at_);
-      record_.next_by_s = record_.alive_s + Seconds(pace + slowest);
+      record_.next_by_s = record_.alive_s + Seconds(pace + slow);
       // The wall clock against the monotonic one: a step is said and kept,
       // and judges nothing.
       const double step = record_.alive_at - record_.reloaded_at - record_.alive_s;
@@ -489,6 +493,7 @@ Check Run::Expire() {
       }
       if (!Write()) return Stopped("expire");
       const Clock::time_point written = seam_.now();
+      recent[beats++ % recent.size()] = written - now;
       slowest = std::max(slowest, written - now);
       if (now >= progress) {
         seam_.said("alive at " + WallTime(record_.alive_at) + ", " + Fixed(record_.alive_s, 1) +
@@ -506,7 +511,10 @@ Check Run::Expire() {
   return Judged("expire", false,
                 "armed " + Timeout() + " s, still alive after " + Short(latest) +
                     " s: the watchdog did not reset the machine",
-                {{"armed_s", Timeout()}, {"alive_s", Short(latest)}});
+                {{"armed_s", Timeout()},
+                 {"alive_s", Short(latest)},
+                 {"beats", std::to_string(beats)},
+                 {"slowest_beat_s", Fixed(Seconds(slowest), 4)}});
 }
 
 Check Run::Record() {
