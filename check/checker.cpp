@@ -131,8 +131,10 @@ class Run {
   std::string ReadBackNote() const { return LibraryCounts() ? std::string("; ") + kLibraryCount : ""; }
   Clock::time_point SafeUntil() const { return expiry_ - kMargin - kSlack; }
   std::string Timeout() const { return Whole(settings_.timeout); }
-  // Replaces the record on disk; false, with the run ended, if it cannot be.
+  // Replaces the record on disk, or writes its next beat in place; false,
+  // with the run ended, if it cannot be.
   bool Write();
+  bool Beat();
   // Reads the countdown into *watch; a check only when the watch itself
   // ended in a failed call or a stop.
   std::optional<Check> WatchCountdown(Watch* watch);
@@ -402,6 +404,15 @@ bool Run::Write() {
   return false;
 }
 
+bool Run::Beat() {
+  ++record_.beat;
+  const Slot slot = BeatSlot(record_);
+  const std::string failed = seam_.write_in_place(slot.bytes, slot.offset);
+  if (failed.empty()) return true;
+  if (report_.stopped.empty()) report_.stopped = "the record was not written: " + failed;
+  return false;
+}
+
 Check Run::LastReload() {
   if (Stop()) return Stopped("reload");
   if (!known_) return Skipped("reload", kNotArmed);
@@ -491,7 +502,7 @@ Check Run::Expire() {
                    " s while waiting");
         record_.wall_step_s = step;
       }
-      if (!Write()) return Stopped("expire");
+      if (!Beat()) return Stopped("expire");
       const Clock::time_point written = seam_.now();
       recent[beats++ % recent.size()] = written - now;
       slowest = std::max(slowest, written - now);

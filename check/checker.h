@@ -135,12 +135,14 @@ struct Seam {
   // Each check as soon as it is judged, with its number from 1.
   std::function<void(const Check&, std::size_t number)> judged;
   // The reset proof's: the wall clock (seconds since the epoch), this boot's
-  // identity, the record replaced whole (empty, or why it was not written)
-  // and read (empty, or why it cannot be read), and a line of progress while
-  // the watchdog is left to run out.
+  // identity, the record replaced whole (empty, or why it was not written),
+  // a beat written in place at an offset of it (the same), the record read
+  // (empty, or why it cannot be read), and a line of progress while the
+  // watchdog is left to run out.
   std::function<double()> wall_now{};
   std::function<std::optional<std::string>()> boot_id{};
   std::function<std::string(std::string_view contents)> write_record{};
+  std::function<std::string(std::string_view bytes, std::size_t offset)> write_in_place{};
   std::function<std::string(std::string* contents)> read_record{};
   std::function<void(std::string_view line)> said{};
 };

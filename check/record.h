@@ -1,10 +1,13 @@
 // The record that joins the two halves of the reset proof: --expire writes
 // it before it lets the watchdog run out and rewrites it once a second while
-// the machine is alive (each write a beat); --after-reset reads it after the
-// machine came back. It must survive a reset at any instant, so it is only
-// ever replaced whole (a temporary file beside it, flushed, renamed over it,
-// the folder flushed). Durations are seconds after the last reload on the
-// boot's monotonic clock, which nothing sets; wall-clock times are for people.
+// the machine is alive, a beat at a time; --after-reset reads it after the
+// machine came back. It must survive a reset at any instant: it is written
+// whole only by replacing it (a temporary file beside it, flushed, renamed
+// over it, the folder flushed), and a beat goes in place into one of two
+// slots in turn, each with a check of its own, with one flush of its data:
+// a write cut short spoils only its own slot, and the other keeps the beat
+// before. Durations are seconds after the last reload on the boot's
+// monotonic clock, which nothing sets; wall-clock times are for people.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +45,7 @@ struct ResetRecord {
   // The wall clock's step against the monotonic clock seen while waiting
   // (negative: set back); 0 if none was seen.
   double wall_step_s = 0;
+  std::uint64_t beat = 0;    // counts the beats: of two slots, the higher is the latest
   // Version 1's own, kept to write it back as it was: the window's ends on
   // the wall clock.
   double window_start = 0;
@@ -60,6 +64,19 @@ std::string FormatRecord(const ResetRecord& record);
 // version 1 record comes with its durations read from its wall-clock times
 // and the next beat a second after its last.
 std::variant<ResetRecord, std::string> ParseRecord(std::string_view text);
+
+// The slot of record.beat in the file that FormatRecord wrote for the same
+// record (only the beat's fields may differ): where it starts, and its bytes.
+struct Slot {
+  std::size_t offset;
+  std::string bytes;
+};
+Slot BeatSlot(const ResetRecord& record);
+
+// Writes bytes at offset into the regular file at path, which is there, and
+// flushes its data. Empty on success, else what failed.
+std::string WriteInPlace(const platform::FileCalls& calls, const std::string& path, std::string_view bytes,
+                         std::size_t offset);
 
 // Replaces the file at path with contents, so that a crash or a reset at any
 // instant leaves either the old file or the new one whole. An existing path
