@@ -6,6 +6,11 @@
 #include "printable.h"
 
 namespace check {
+namespace {
+
+constexpr const char* kPretimeoutAlone = "--pretimeout checks the bark among the checks: not with the reset proof";
+
+}  // namespace
 
 Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
   Arguments parsed;
@@ -34,12 +39,26 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
         parsed.junit = std::string(value);
       } else {
         const Mode mode = argument == "--expire" ? Mode::kExpire : Mode::kAfterReset;
+        if (parsed.settings.mode == Mode::kPretimeout) return bad(kPretimeoutAlone);
         if (parsed.settings.mode != Mode::kCheck) {
           return bad("--expire and --after-reset are the two halves of the reset proof: give one");
         }
         parsed.settings.mode = mode;
         parsed.settings.record = std::string(value);
       }
+    } else if (argument == "--pretimeout") {
+      if (i + 1 == arguments.size()) return bad("--pretimeout needs a value");
+      const std::string_view value = arguments[++i];
+      const auto pretimeout = wdt::WholeNumber(value, 1u, kMaxTimeout - 1);
+      if (!pretimeout) {
+        return bad("--pretimeout takes a whole number of seconds below the timeout, not '" + wdt::Printable(value) +
+                   "'");
+      }
+      if (parsed.settings.mode != Mode::kCheck && parsed.settings.mode != Mode::kPretimeout) {
+        return bad(kPretimeoutAlone);
+      }
+      parsed.settings.mode = Mode::kPretimeout;
+      parsed.settings.pretimeout = *pretimeout;
     } else if (argument == "--timeout" || argument == "--tolerance") {
       if (i + 1 == arguments.size()) return bad(std::string(argument) + " needs a value");
       const std::string_view value = arguments[++i];
@@ -61,6 +80,10 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
     } else {
       return bad("unknown argument '" + wdt::Printable(argument) + "'");
     }
+  }
+  if (parsed.settings.mode == Mode::kPretimeout && parsed.settings.pretimeout >= parsed.settings.timeout) {
+    return bad("--pretimeout " + std::to_string(parsed.settings.pretimeout) + " is not below the timeout of " +
+               std::to_string(parsed.settings.timeout) + " s");
   }
   return parsed;
 }

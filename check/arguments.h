@@ -11,7 +11,7 @@
 namespace check {
 
 inline const std::string kUsage =
-    "Usage: wdt-check [--timeout N] [--tolerance PCT] [--json] [--junit FILE]\n"
+    "Usage: wdt-check [--timeout N] [--tolerance PCT] [--pretimeout P] [--json] [--junit FILE]\n"
     "       wdt-check --expire FILE [--timeout N] [--json] [--junit FILE]\n"
     "       wdt-check --after-reset FILE [--json] [--junit FILE]\n"
     "       wdt-check --list [--json]\n"
@@ -22,6 +22,9 @@ inline const std::string kUsage =
     "  --tolerance PCT  how far the countdown may be from one second per unit, in\n"
     "                   percent: above 0, at most " + wdt::LimitText(kMaxTolerancePct) +
     " (default " + wdt::LimitText(kDefaultTolerancePct) + ")\n"
+    "  --pretimeout P   also check the bark: set the pretimeout to P seconds (below\n"
+    "                   the timeout) under the noop governor, and time its event\n"
+    "                   in the kernel log against the last reload\n"
     "  --json           print one JSON document instead of TAP\n"
     "  --junit FILE     also write the report as JUnit XML to FILE, for CI servers\n"
     "  --expire FILE    let the armed watchdog run out to reset the machine, with a\n"

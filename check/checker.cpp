@@ -20,6 +20,8 @@ namespace {
 constexpr std::int32_t kSeconds = 0;  // min_sec: the timeout counts seconds
 constexpr std::uint32_t kMarginUnits = 2;
 constexpr const char* kNotArmed = "the watchdog was not armed with a value read back";
+// How long after the latest on-time event the wait for it goes on.
+constexpr Clock::duration kPretimeoutGrace = 250ms;
 
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
@@ -80,7 +82,13 @@ std::string WallTime(double seconds) {
 class Run {
  public:
   Run(const Settings& settings, const Seam& seam)
-      : settings_(settings), seam_(seam), wdt_(seam.wdt), started_(seam.now()) {}
+      : settings_(settings),
+        seam_(seam),
+        wdt_(seam.wdt),
+        started_(seam.now()),
+        pretimeout_(settings.device ? static_cast<std::uint32_t>(
+                                          std::clamp<long>(settings.device->pretimeout.value_or(0), 0, kMaxTimeout))
+                                    : 0) {}
   Report Go();
 
   // The checks, each judged as it ends.
@@ -88,6 +96,7 @@ class Run {
   Check Arm();
   Check Countdown();
   Check Reload();
+  Check Pretimeout();
   Check Disarm();
   Check Close();
   // The reset proof's: the last reload before the watchdog is left to run
@@ -114,14 +123,32 @@ class Run {
   // more than kSlack after the last is a stall.
   Clock::time_point Now();
   Reading Read();
-  // The margin from now on: the value read back at `at`, less a unit for a
-  // driver that rounds up, at the fastest rate that the tolerance could hide,
-  // so that no counter that lies within it runs the watchdog out.
-  void Loaded(const Reading& reading) {
-    const double fastest = 1 - settings_.tolerance_pct / 100;
-    expiry_ = reading.at + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                               std::max(0.0, (static_cast<double>(reading.value) - 1) * fastest)));
+  // The margin from now on, after a load of `loaded`: the value read back at
+  // `at`, less a unit for a driver that rounds up and less the pretimeout
+  // that fires first, at the fastest rate that the tolerance could hide, so
+  // that no counter that lies within it runs the watchdog out.
+  void Loaded(const Reading& reading, std::uint32_t loaded) {
+    expiry_ = reading.at + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::max(
+                               0.0, (static_cast<double>(reading.value) - 1 - Before(loaded)) * Fastest())));
   }
+  double Fastest() const { return 1 - settings_.tolerance_pct / 100; }
+  // The pretimeout that fires before a load of `loaded` runs out, 0 if none
+  // does: one set below it that the run did not ask to fire.
+  std::uint32_t Before(std::uint32_t loaded) const {
+    return !bark_asked_ && pretimeout_ > 0 && pretimeout_ < loaded ? pretimeout_ : 0;
+  }
+  // Why a load of `loaded` is not made, where its pretimeout would come
+  // within the margin at once; empty where it keeps the margin.
+  std::string Crowded(std::uint32_t loaded) const {
+    const std::uint32_t before = Before(loaded);
+    if (before == 0 || (static_cast<double>(loaded - before) - 1) * Fastest() >= Seconds(kMargin + kSlack)) return {};
+    return "the pretimeout of " + Whole(before) + " s fires " + Whole(loaded - before) + " s after a load of " +
+           Whole(loaded) + ", too soon to keep " + Short(Seconds(kMargin + kSlack)) +
+           " s from it; a longer --timeout gives room";
+  }
+  // Puts back the device's timeout, pretimeout and governor as they were
+  // found, once it is disarmed, and says what it could not.
+  void PutBack();
   // The driver has no time left of its own (softdog, i6300esb): what the
   // library reads back is its own count, no measurement.
   bool LibraryCounts() const { return settings_.device && !settings_.device->reports_timeleft; }
@@ -157,6 +184,9 @@ class Run {
   Clock::time_point reloaded_at_{};  // the last reload, on this clock
   Clock::time_point judged_at_{};  // the end of the check before
   double fast_ = 1;             // seconds per unit of a counter that counts faster
+  std::uint32_t pretimeout_;    // seconds, as found or as set; 0 none
+  bool bark_asked_ = false;     // the pretimeout may fire: the run checks its bark
+  bool armed_ = false;          // armed and not disarmed since
 };
 
 void Run::Judge(Check check) {
@@ -202,6 +232,11 @@ constexpr CheckStep kChecks[] = {
     {"open", &Run::Open},     {"arm", &Run::Arm},       {"countdown", &Run::Countdown},
     {"reload", &Run::Reload}, {"disarm", &Run::Disarm}, {"close", &Run::Close},
 };
+constexpr CheckStep kPretimeoutChecks[] = {
+    {"open", &Run::Open},     {"arm", &Run::Arm},           {"countdown", &Run::Countdown},
+    {"reload", &Run::Reload}, {"pretimeout", &Run::Pretimeout}, {"disarm", &Run::Disarm},
+    {"close", &Run::Close},
+};
 constexpr CheckStep kExpireChecks[] = {
     {"open", &Run::Open},       {"arm", &Run::Arm},       {"reload", &Run::LastReload},
     {"expire", &Run::Expire},   {"disarm", &Run::Disarm}, {"close", &Run::Close},
@@ -213,6 +248,7 @@ constexpr CheckStep kAfterResetChecks[] = {
 std::span<const CheckStep> Steps(Mode mode) {
   switch (mode) {
     case Mode::kCheck: return kChecks;
+    case Mode::kPretimeout: return kPretimeoutChecks;
     case Mode::kExpire: return kExpireChecks;
     case Mode::kAfterReset: return kAfterResetChecks;
   }
@@ -251,8 +287,10 @@ Check Run::Open() {
 
 Check Run::Arm() {
   if (Stop()) return Stopped("arm");
+  if (std::string crowded = Crowded(settings_.timeout); !crowded.empty()) return Skipped("arm", std::move(crowded));
   Now();
   watched_ = true;
+  armed_ = true;  // may be, whatever the call returns
   if (const StatusCode status = wdt_.enable_timer(settings_.timeout, kSeconds); status != 0) {
     return CallFailed("arm", "EnableTimer(" + Timeout() + ", 0)", status);
   }
@@ -261,7 +299,7 @@ Check Run::Arm() {
   if (Stop()) return Stopped("arm");
   if (read.status != 0) return CallFailed("arm", "ReadTimerValue()", read.status);
   known_ = true;
-  Loaded(read);
+  Loaded(read, settings_.timeout);
   return Judged("arm", JustLoaded(read.value, settings_.timeout),
                 "asked " + Timeout() + ", read " + Whole(read.value) + ReadBackNote(),
                 {{"asked", Timeout()}, {"read", Whole(read.value)}}, ReadBack());
@@ -272,6 +310,7 @@ Check Run::Countdown() {
   if (!known_) return Skipped("countdown", kNotArmed);
   if (LibraryCounts()) return Skipped("countdown", "the driver reports no time left: the value is counted by the library");
   Watch watch;
+  watch.pretimeout = Before(settings_.timeout);
   if (std::optional<Check> ended = WatchCountdown(&watch)) return *std::move(ended);
   return JudgeCountdown(watch, settings_);
 }
@@ -313,7 +352,7 @@ std::optional<Check> Run::WatchCountdown(Watch* watch) {
       }
     }
     last = read;
-    if (last.value <= kMarginUnits + 1) {
+    if (last.value <= kMarginUnits + 1 + watch->pretimeout) {
       watch->cut = true;
       break;
     }
@@ -337,6 +376,9 @@ Check Run::Reload() {
     return Skipped("reload", "the counter counts too fast for a reload to " + Whole(other) +
                                  " to keep the margin");
   }
+  for (const std::uint32_t value : {other, settings_.timeout}) {
+    if (std::string crowded = Crowded(value); !crowded.empty()) return Skipped("reload", std::move(crowded));
+  }
   for (const auto& [value, wrote, read_name] :
        {std::tuple{other, "wrote", "read"}, std::tuple{settings_.timeout, "wrote_timeout", "read_timeout"}}) {
     if (const StatusCode status = wdt_.write_timer_value(value); status != 0) {
@@ -345,7 +387,7 @@ Check Run::Reload() {
     const Reading read = Read();
     if (Stop()) return Stopped("reload");
     if (read.status != 0) return CallFailed("reload", "ReadTimerValue()", read.status);
-    Loaded(read);
+    Loaded(read, value);
     pass = pass && JustLoaded(read.value, value);
     detail += (detail.empty() ? "wrote " : "; wrote ") + Whole(value) + ", read " + Whole(read.value);
     figures.push_back({wrote, Whole(value)});
@@ -364,6 +406,7 @@ Check Run::Disarm() {
     return CallFailed("disarm", "DisableTimer()", status);
   }
   known_ = false;
+  armed_ = false;
   if (Stop()) return Skipped("disarm", "DisableTimer() returned 0; not watched: " + report_.stopped);
   if (LibraryCounts()) {
     // The library's own count stops where it stood whatever the hardware
@@ -426,6 +469,18 @@ Check Run::LastReload() {
   }
   if (Stop()) return Stopped("reload");
   if (fallen.status != 0) return CallFailed("reload", "ReadTimerValue()", fallen.status);
+  if (const std::uint32_t before = Before(settings_.timeout); before > 0) {
+    // It would fire before the watchdog runs out: cleared for the wait.
+    if (seam_.set_pretimeout == nullptr) {
+      report_.stopped = "a pretimeout of " + Whole(before) +
+                        " s is set and the library cannot clear it: it would fire before the watchdog runs out";
+      return Stopped("reload");
+    }
+    if (const StatusCode status = seam_.set_pretimeout(0); status != 0) {
+      return CallFailed("reload", "SetPretimeout(0)", status);
+    }
+    pretimeout_ = 0;
+  }
   const std::optional<std::string> boot = seam_.boot_id();
   if (!boot) {
     report_.stopped = "this system gives no boot identity to tell the next boot by";
@@ -452,7 +507,7 @@ Check Run::LastReload() {
   const Reading read = Read();
   if (Stop()) return Stopped("reload");
   if (read.status != 0) return CallFailed("reload", "ReadTimerValue()", read.status);
-  Loaded(read);
+  Loaded(read, settings_.timeout);
   // A watchdog that ignores reloads is not worth letting run out.
   const bool took = JustLoaded(read.value, settings_.timeout) && read.value > fallen.value;
   reload_took_ = took;
@@ -552,7 +607,135 @@ Check Run::Record() {
                 Evidence::kNone);
 }
 
+// The bark: the pretimeout set as asked under a governor that only reports,
+// one reload, and the kernel's own record of the event, timed on the
+// kernel's monotonic clock against the reload; the watchdog is disarmed well
+// before it runs out (the disarm check follows at once).
+Check Run::Pretimeout() {
+  constexpr std::string_view kName = "pretimeout";
+  if (Stop()) return Stopped(kName);
+  if (!known_) return Skipped(kName, kNotArmed);
+  if (!settings_.device) return Skipped(kName, "sysfs knows no pretimeout of this watchdog");
+  const sysfs::Facts& device = *settings_.device;
+  if (!device.pretimeout) return Skipped(kName, "the driver has no pretimeout");
+  if (seam_.set_pretimeout == nullptr) {
+    return Skipped(kName, "the library has no " WDT_SET_PRETIMEOUT_NAME " operation to set one with");
+  }
+  const std::vector<std::string> governors = device.pretimeout_governors.value_or(std::vector<std::string>{});
+  if (std::find(governors.begin(), governors.end(), "noop") == governors.end()) {
+    std::string available;
+    for (const std::string& g : governors) available += (available.empty() ? "" : ", ") + wdt::Printable(g);
+    return Skipped(kName, "no governor that only reports (noop) is available (available: " +
+                              (available.empty() ? "none" : available) + "); modprobe pretimeout_noop gives one");
+  }
+  const std::uint32_t pretimeout = settings_.pretimeout;
+  const double due = settings_.timeout - pretimeout;
+  const double tolerance = due * settings_.tolerance_pct / 100;
+  // The wait ends a little after the latest on-time event; the watchdog must
+  // still be that far from running out.
+  const double wait = due + tolerance + Seconds(kPretimeoutGrace);
+  if ((settings_.timeout - 1) * Fastest() - wait < Seconds(kMargin + kSlack)) {
+    return Skipped(kName, "the pretimeout of " + Whole(pretimeout) + " s is too close to the timeout of " + Timeout() +
+                              " s to wait for its event and keep the margin; a longer pretimeout gives room");
+  }
+  if (const std::string why = seam_.watch_kernel_log(); !why.empty()) {
+    report_.stopped = "the kernel log cannot be read: " + why;
+    return Stopped(kName);
+  }
+  if (device.pretimeout_governor != "noop") {
+    if (const std::string why = seam_.set_governor(device.name, "noop"); !why.empty()) {
+      report_.stopped = "the pretimeout governor cannot be set: " + why;
+      return Stopped(kName);
+    }
+  }
+  if (const StatusCode status = seam_.set_pretimeout(pretimeout); status != 0) {
+    return CallFailed(kName, "SetPretimeout(" + Whole(pretimeout) + ")", status);
+  }
+  pretimeout_ = pretimeout;
+  bark_asked_ = true;
+  const Clock::time_point before = Now();
+  if (const StatusCode status = wdt_.write_timer_value(settings_.timeout); status != 0) {
+    return CallFailed(kName, "WriteTimerValue(" + Timeout() + ")", status);
+  }
+  const Clock::time_point reloaded = before + (Now() - before) / 2;
+  const Reading read = Read();
+  if (Stop()) return Stopped(kName);
+  if (read.status != 0) return CallFailed(kName, "ReadTimerValue()", read.status);
+  Loaded(read, settings_.timeout);
+  const std::string event = device.name + ": pretimeout event";
+  const Clock::time_point end = reloaded + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(wait));
+  std::optional<double> came;
+  for (Clock::time_point now = Now(); !came && now < end && now < SafeUntil(); now = Now()) {
+    if (Stop()) return Stopped(kName);
+    if (const std::optional<Clock::time_point> at = seam_.kernel_logged(event)) came = Seconds(*at - reloaded);
+    if (!came) seam_.sleep(kStillPoll);
+  }
+  return JudgePretimeout(came, settings_.timeout, pretimeout, tolerance);
+}
+
+void Run::PutBack() {
+  if (!settings_.device || !seam_.facts_of) return;
+  const sysfs::Facts& found = *settings_.device;
+  const std::optional<sysfs::Facts> now = seam_.facts_of(settings_.device_path);
+  if (!now) return;
+  // The settings in the order in which they go back: the pretimeout must be
+  // below the timeout, and a governor acts only on a pretimeout.
+  struct Setting {
+    const char* name;
+    std::optional<std::string> found, now;
+  };
+  const auto seconds = [](const std::optional<long>& value) {
+    return value ? std::optional<std::string>(std::to_string(*value) + " s") : std::nullopt;
+  };
+  Setting settings[] = {{"timeout", seconds(found.timeout), seconds(now->timeout)},
+                        {"pretimeout", seconds(found.pretimeout), seconds(now->pretimeout)},
+                        {"governor", found.pretimeout_governor, now->pretimeout_governor}};
+  std::string why[3];
+  for (int i = 0; i < 3; ++i) {
+    const Setting& setting = settings[i];
+    if (!setting.found || setting.found == setting.now) continue;
+    if (armed_) {
+      why[i] = "the watchdog is still running";
+    } else if (i == 0) {
+      const auto timeout = static_cast<std::uint32_t>(*found.timeout);
+      if (const StatusCode status = wdt_.write_timer_value(timeout); status != 0) {
+        why[i] = "WriteTimerValue(" + Whole(timeout) + ") returned " + std::to_string(status);
+      }
+    } else if (i == 1) {
+      const auto pretimeout = static_cast<std::uint32_t>(*found.pretimeout);
+      if (seam_.set_pretimeout == nullptr) {
+        why[i] = "the library has no " WDT_SET_PRETIMEOUT_NAME;
+      } else if (const StatusCode status = seam_.set_pretimeout(pretimeout); status != 0) {
+        why[i] = "SetPretimeout(" + Whole(pretimeout) + ") returned " + std::to_string(status);
+      }
+    } else if (setting.found->empty()) {
+      why[i] = "a governor cannot be unset";
+    } else if (!seam_.set_governor) {
+      why[i] = "no way to set it";
+    } else {
+      why[i] = seam_.set_governor(found.name, *setting.found);
+    }
+  }
+  const std::optional<sysfs::Facts> after = seam_.facts_of(settings_.device_path);
+  const Setting left[] = {{"timeout", {}, after ? seconds(after->timeout) : std::nullopt},
+                          {"pretimeout", {}, after ? seconds(after->pretimeout) : std::nullopt},
+                          {"governor", {}, after ? after->pretimeout_governor : std::nullopt}};
+  for (int i = 0; i < 3; ++i) {
+    const Setting& setting = settings[i];
+    if (!setting.found || setting.found == setting.now) continue;
+    const std::string was = std::string(setting.name) + " " + wdt::Printable(*setting.found);
+    std::string& list = left[i].now == setting.found ? report_.put_back : report_.not_put_back;
+    if (left[i].now == setting.found) {
+      list += (list.empty() ? "" : ", ") + was;
+    } else {
+      list += (list.empty() ? "" : "; ") + was + " (it is " + wdt::Printable(left[i].now.value_or("unknown")) +
+              (why[i].empty() ? "" : ": " + why[i]) + ")";
+    }
+  }
+}
+
 Check Run::Close() {
+  PutBack();
   if (const StatusCode status = wdt_.close_session(); status != 0) {
     return CallFailed("close", "CloseSession()", status);
   }
@@ -703,11 +886,35 @@ Check JudgeCountdown(const Watch& watch, const Settings& settings) {
   }
 
   if (!spu && watch.cut) {
-    return Skipped("countdown", edge_count + in_time + " before the " + Short(Seconds(kMargin)) +
-                                    " s margin: too short to measure; a longer --timeout gives room");
+    return Skipped("countdown", edge_count + in_time + " before the " + Short(Seconds(kMargin)) + " s margin" +
+                                    (watch.pretimeout > 0 ? " ahead of the pretimeout (" + Whole(watch.pretimeout) + " s)"
+                                                          : "") +
+                                    ": too short to measure; a longer --timeout gives room");
   }
   if (!spu) return failed(edge_count + in_time);
   return Judged("countdown", true, rate, figures);
+}
+
+Check JudgePretimeout(std::optional<double> event_s, std::uint32_t timeout, std::uint32_t pretimeout,
+                      double tolerance_s) {
+  const double due = static_cast<double>(timeout) - pretimeout;
+  std::vector<Figure> figures = {{"due_s", Short(due)}, {"pretimeout_s", Whole(pretimeout)},
+                                 {"timeout_s", Whole(timeout)}, {"tolerance_s", Fixed(tolerance_s, 3)}};
+  const std::string due_text = "due at " + Short(due) + " s";
+  if (!event_s) {
+    return Judged("pretimeout", false,
+                  "no pretimeout event in the kernel log within " + Fixed(due + tolerance_s + Seconds(kPretimeoutGrace), 2) +
+                      " s after the last reload, " + due_text,
+                  figures, Evidence::kKernelLog);
+  }
+  figures.insert(figures.begin(), {"event_s", Fixed(*event_s, 3)});
+  const std::string came = "the event came " + Fixed(*event_s, 2) + " s after the last reload, " + due_text;
+  if (std::abs(*event_s - due) > tolerance_s) {
+    return Judged("pretimeout", false,
+                  came + ": " + (*event_s < due ? "early" : "late") + " by more than " + Fixed(tolerance_s, 2) + " s",
+                  figures, Evidence::kKernelLog);
+  }
+  return Judged("pretimeout", true, came, figures, Evidence::kKernelLog);
 }
 
 std::string LeftRunning(const Report& report) {

@@ -59,10 +59,11 @@ inline constexpr Clock::duration kStillPoll = 20ms;
 std::uint32_t ReloadValue(std::uint32_t timeout);
 
 
-// What a run does: the checks; or the two halves of the reset proof, joined
-// by a record on disk: let the watchdog run out (expire), and after the
-// machine came back, judge the reset (after reset).
-enum class Mode { kCheck, kExpire, kAfterReset };
+// What a run does: the checks; the checks with the pretimeout's bark among
+// them; or the two halves of the reset proof, joined by a record on disk:
+// let the watchdog run out (expire), and after the machine came back, judge
+// the reset (after reset).
+enum class Mode { kCheck, kPretimeout, kExpire, kAfterReset };
 
 // The checks' names, in the order in which they run.
 std::vector<std::string_view> CheckNames(Mode mode = Mode::kCheck);
@@ -71,6 +72,7 @@ struct Settings {
   Mode mode = Mode::kCheck;
   std::string record{};  // the reset proof's record file
   std::uint32_t timeout = kDefaultTimeout;   // seconds, kMinTimeout..kMaxTimeout
+  std::uint32_t pretimeout = 0;  // kPretimeout: seconds, 1..timeout-1
   double tolerance_pct = kDefaultTolerancePct;
   // WDT_DEVICE, empty for the library's own watchdog; what sysfs said of it
   // at the start, where it knows it.
@@ -94,6 +96,7 @@ enum class Evidence {
   kHardware,       // values read from the watchdog
   kLibraryCount,   // values that the library counts itself: the driver reports no time left
   kKernelState,    // the kernel's word on whether the watchdog runs (sysfs state)
+  kKernelLog,      // the kernel's own record of an event, with its time
 };
 
 struct Check {
@@ -117,6 +120,11 @@ struct Report {
   // Set where the run ends with the watchdog still running (a driver loaded
   // with nowayout): seconds until it resets the machine, by the last read.
   std::optional<std::uint32_t> left_running_s{};
+  // What the run changed on the device and put back as it found it
+  // ("timeout 60 s, pretimeout 5 s, governor panic"), and what it could not
+  // put back, with why; each empty if none.
+  std::string put_back{};
+  std::string not_put_back{};
 };
 
 // "the driver was loaded with nowayout: the watchdog is left running and
@@ -145,6 +153,14 @@ struct Seam {
   std::function<std::string(std::string_view bytes, std::size_t offset)> write_in_place{};
   std::function<std::string(std::string* contents)> read_record{};
   std::function<void(std::string_view line)> said{};
+  // The pretimeout's: the library's optional SetPretimeout (null where the
+  // library lacks it); the governor of a watchdog set through sysfs (empty,
+  // or why not); and the kernel's log: watched from now on (empty, or why it
+  // cannot be read), then when a line was logged since, if it was.
+  SetPretimeoutOperation set_pretimeout = nullptr;
+  std::function<std::string(const std::string& watchdog, std::string_view governor)> set_governor{};
+  std::function<std::string()> watch_kernel_log{};
+  std::function<std::optional<Clock::time_point>(std::string_view message)> kernel_logged{};
 };
 
 // Runs the six checks in order. Whatever happens, a session that opened is
@@ -179,6 +195,7 @@ struct Watch {
   std::vector<Edge> edges{};
   bool cut = false;
   double since_arm_s = 0;
+  std::uint32_t pretimeout = 0;  // the margin was kept ahead of it, if set
 };
 
 // The countdown check's verdict on what was watched: judged without a clock.
@@ -191,5 +208,11 @@ Check JudgeCountdown(const Watch& watch, const Settings& settings);
 Check JudgeRebooted(const ResetRecord& record, const std::optional<std::string>& boot_id);
 Check JudgeOnTime(const ResetRecord& record);
 Check JudgeCause(const ResetRecord& record, const std::optional<sysfs::Facts>& device);
+
+// The pretimeout's bark: when its event came after the last reload, if it
+// came within the wait; due pretimeout seconds before the timeout, give or
+// take tolerance_s.
+Check JudgePretimeout(std::optional<double> event_s, std::uint32_t timeout, std::uint32_t pretimeout,
+                      double tolerance_s);
 
 }  // namespace check

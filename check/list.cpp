@@ -26,6 +26,12 @@ std::string Range(const Facts& w) {
   return low > 0 ? " (the driver takes at least " + std::to_string(low) + " s)" : "";
 }
 
+std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text.empty() ? "none" : text;
+}
+
 std::string Block(const Facts& w, const std::vector<sysfs::Holder>& holders) {
   const std::vector<std::string> nodes = sysfs::Reader::Nodes(w);
   std::string block = w.name + ": " + nodes[0] + (nodes.size() > 1 ? " (also " + nodes[1] + ")" : "") + "\n";
@@ -38,6 +44,15 @@ std::string Block(const Facts& w, const std::vector<sysfs::Holder>& holders) {
   row("timeout", w.timeout ? std::to_string(*w.timeout) + " s" + Range(w) : unknown);
   row("time left", w.timeleft ? std::to_string(*w.timeleft) + " s" : "not reported by the driver");
   row("nowayout", !w.nowayout ? unknown : *w.nowayout ? "yes: once started, it cannot be stopped" : "no");
+  row("pretimeout", !w.pretimeout        ? "not in sysfs: the driver has none"
+                    : *w.pretimeout == 0 ? "none (0 s)"
+                                         : std::to_string(*w.pretimeout) + " s before the timeout runs out");
+  if (w.pretimeout) {
+    row("governor", !w.pretimeout_governor         ? unknown
+                    : w.pretimeout_governor->empty() ? "none"
+                                                     : wdt::Printable(*w.pretimeout_governor));
+    row("governors", w.pretimeout_governors ? wdt::Printable(Joined(*w.pretimeout_governors)) : unknown);
+  }
   row("boot status",
       w.bootstatus ? sysfs::BootStatusText(*w.bootstatus) + " (" + std::to_string(*w.bootstatus) + ")" : unknown);
   row("held by", holders.empty() ? "no process found" : wdt::Printable(sysfs::HolderText(holders)));
@@ -47,6 +62,13 @@ std::string Block(const Facts& w, const std::vector<sysfs::Holder>& holders) {
 std::string Json(const Facts& w, const std::vector<sysfs::Holder>& holders) {
   std::string nodes;
   for (const std::string& node : sysfs::Reader::Nodes(w)) nodes += (nodes.empty() ? "" : ", ") + JsonString(node);
+  std::string governors = w.pretimeout_governors ? "[" : "null";
+  if (w.pretimeout_governors) {
+    for (const std::string& name : *w.pretimeout_governors) {
+      governors += (governors.size() == 1 ? "" : ", ") + JsonString(wdt::Printable(name));
+    }
+    governors += "]";
+  }
   std::string held;
   for (const sysfs::Holder& h : holders) {
     held += (held.empty() ? "" : ", ") + std::string("{\"pid\": ") + std::to_string(h.pid) +
@@ -57,6 +79,8 @@ std::string Json(const Facts& w, const std::vector<sysfs::Holder>& holders) {
          ", \"min_timeout_s\": " + Number(w.min_timeout) + ", \"max_timeout_s\": " + Number(w.max_timeout) +
          ", \"timeleft_s\": " + Number(w.timeleft) +
          ", \"nowayout\": " + (w.nowayout ? (*w.nowayout ? "true" : "false") : "null") +
+         ", \"pretimeout_s\": " + Number(w.pretimeout) +
+         ", \"pretimeout_governor\": " + Text(w.pretimeout_governor) + ", \"pretimeout_governors\": " + governors +
          ", \"bootstatus\": " + (w.bootstatus ? std::to_string(*w.bootstatus) : "null") +
          ", \"boot_cause\": " + (w.bootstatus ? JsonString(sysfs::BootStatusText(*w.bootstatus)) : "null") +
          ", \"held_by\": [" + held + "]}";

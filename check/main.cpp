@@ -2,6 +2,7 @@
 // library. TAP (or JSON) on standard output; exit status 0 pass, 1 a check
 // failed, 2 it could not run. Never reads standard input.
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -90,6 +91,15 @@ int main(int argc, char** argv) {
   const char* device = std::getenv("WDT_DEVICE");
   parsed.settings.device_path = device != nullptr ? device : "";
   parsed.settings.device = DeviceFacts(sysfs, parsed.settings.device_path);
+  // The checks plan every margin against a pretimeout that sysfs shows: the
+  // library need not refuse it.
+  if (parsed.settings.device && parsed.settings.device->pretimeout.value_or(0) > 0) {
+    platform::SetEnvironment("WDT_ALLOW_PRETIMEOUT", "1");
+  }
+  SetPretimeoutOperation set_pretimeout = nullptr;
+  const platform::AnyFunction found = platform::LibraryFunction(WDT_SET_PRETIMEOUT_NAME);
+  static_assert(sizeof set_pretimeout == sizeof found);
+  std::memcpy(&set_pretimeout, &found, sizeof set_pretimeout);
   // A stop signal ends the run early, but only after the disarm and the
   // close; so does Ctrl+Z, whose suspension waits until then.
   platform::CatchStopSignals(platform::StopSignals::kAlsoInterruptAndSuspend);
@@ -134,6 +144,11 @@ int main(int argc, char** argv) {
               platform::WriteOut("# " + std::string(line) + "\n");
             }
           },
+      .set_pretimeout = set_pretimeout,
+      .set_governor = [&](const std::string& watchdog,
+                          std::string_view governor) { return sysfs.WriteGovernor(watchdog, governor); },
+      .watch_kernel_log = platform::WatchKernelLog,
+      .kernel_logged = platform::KernelLogged,
   };
   if (!parsed.json) platform::WriteOut(check::TapHeader(check::CheckNames(parsed.settings.mode).size()));
   const check::Report report = check::RunChecks(parsed.settings, seam);

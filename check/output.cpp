@@ -57,12 +57,17 @@ std::string TapLine(const Check& check, std::size_t number) {
     detail += c;
   }
   const std::string head = std::to_string(number) + " - " + check.name;
+  std::string line;
   switch (check.result) {
-    case Result::kPass: return "ok " + head + ": " + detail + "\n";
-    case Result::kFail: return "not ok " + head + ": " + detail + "\n";
-    case Result::kSkip: return "ok " + head + " # SKIP " + detail + "\n";
+    case Result::kPass: line = "ok " + head + ": " + detail + "\n"; break;
+    case Result::kFail: line = "not ok " + head + ": " + detail + "\n"; break;
+    case Result::kSkip: line = "ok " + head + " # SKIP " + detail + "\n"; break;
   }
-  return {};
+  if (check.figures.empty()) return line;
+  // TAP 14's YAML block; a JSON number or string reads the same in YAML.
+  line += "  ---\n";
+  for (const Figure& figure : check.figures) line += "  " + figure.name + ": " + figure.value + "\n";
+  return line + "  ...\n";
 }
 
 std::string_view EvidenceName(Evidence evidence) {
@@ -72,17 +77,19 @@ std::string_view EvidenceName(Evidence evidence) {
     case Evidence::kHardware: return "hardware";
     case Evidence::kLibraryCount: return "library count";
     case Evidence::kKernelState: return "kernel state";
+    case Evidence::kKernelLog: return "kernel log";
   }
   return "none";
 }
 
 std::string Evidences(const Report& report) {
-  std::string lists[3];  // on the hardware, the library's own count, the kernel's state
+  std::string lists[4];  // on the hardware, the library's own count, the kernel's state, its log
   std::size_t measured = 0;
   for (const Check& check : report.checks) {
     const int kind = check.evidence == Evidence::kHardware       ? 0
                      : check.evidence == Evidence::kLibraryCount ? 1
                      : check.evidence == Evidence::kKernelState  ? 2
+                     : check.evidence == Evidence::kKernelLog    ? 3
                                                                  : -1;
     if (kind < 0) continue;
     measured += kind == 0;
@@ -91,14 +98,18 @@ std::string Evidences(const Report& report) {
   return "measured on the hardware: " + std::to_string(measured) + " of " + std::to_string(report.checks.size()) +
          " checks" + (lists[0].empty() ? "" : " (" + lists[0] + ")") +
          (lists[1].empty() ? "" : "; the library's own count: " + lists[1]) +
-         (lists[2].empty() ? "" : "; the kernel's state: " + lists[2]);
+         (lists[2].empty() ? "" : "; the kernel's state: " + lists[2]) +
+         (lists[3].empty() ? "" : "; the kernel's log: " + lists[3]);
 }
 
 std::string TapSummary(const Report& report) {
   const std::string left_running = LeftRunning(report);
   std::size_t counts[3] = {0, 0, 0};
   for (const Check& check : report.checks) ++counts[static_cast<int>(check.result)];
-  return (left_running.empty() ? "" : "# warning: " + left_running + "\n") + "# " + Evidences(report) + "\n" +
+  return (left_running.empty() ? "" : "# warning: " + left_running + "\n") +
+         (report.put_back.empty() ? "" : "# put back as found: " + report.put_back + "\n") +
+         (report.not_put_back.empty() ? "" : "# warning: not put back as found: " + report.not_put_back + "\n") +
+         "# " + Evidences(report) + "\n" +
          "# verdict: " + std::string(VerdictName(report.verdict)) + ": passed " +
          std::to_string(counts[0]) + ", failed " + std::to_string(counts[1]) + ", skipped " +
          std::to_string(counts[2]) + " in " + Duration(report.duration_s) + " s" +
@@ -124,6 +135,8 @@ std::string Json(const Report& report, const Settings& settings) {
     json += ", \"left_running_s\": " + std::to_string(*report.left_running_s) +
             ", \"warning\": " + JsonString(LeftRunning(report));
   }
+  if (!report.put_back.empty()) json += ", \"put_back\": " + JsonString(report.put_back);
+  if (!report.not_put_back.empty()) json += ", \"not_put_back\": " + JsonString(report.not_put_back);
   if (!report.stopped.empty()) json += ", \"ended_early\": " + JsonString(report.stopped);
   json += "}\n";
   return json;

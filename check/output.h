@@ -12,7 +12,9 @@ namespace check {
 // "TAP version 14" and the plan: 1..planned.
 std::string TapHeader(std::size_t planned);
 // "ok 3 - countdown: 1.002 s per unit over 4 edges (tolerance 5 %)",
-// "not ok 4 - reload: wrote 20, read 25; ...", "ok 3 - countdown # SKIP why".
+// "not ok 4 - reload: wrote 20, read 25; ...", "ok 3 - countdown # SKIP why";
+// then the check's figures, if it has any, in a YAML block:
+// "  ---\n  wrote: 20\n  read: 25\n  ...\n".
 std::string TapLine(const Check& check, std::size_t number);
 // "# verdict: pass: passed 6, failed 0, skipped 0 in 6.712 s", and what
 // ended the run early, if anything: ", stopped by SIGTSTP".

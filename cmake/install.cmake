@@ -1,5 +1,6 @@
 # What `cmake --install` puts where, and the packages that CPack makes of it:
-# a Debian package on Linux (cpack -G DEB), a zip on Windows (cpack -G ZIP).
+# a Debian package on Linux (cpack -G DEB) and a tarball of the same tree for
+# any board image (cpack -G TGZ), a zip on Windows (cpack -G ZIP).
 include(GNUInstallDirs)
 
 # The programs that are shipped; the test builds are not.
@@ -125,11 +126,15 @@ if(NOT WIN32)
   set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian-depends.cmake)
 endif()
 
-# Windows: wdt-exerciser-<version>-win64.zip.
+# Windows: wdt-exerciser-<version>-win64.zip. Linux's tarball,
+# wdt-exerciser-<version>-Linux.tar.gz, holds bin/, lib/wdt-exerciser/ and
+# share/ at its top, to be unpacked into any prefix of a board's root file
+# system or initramfs (an overlay): the programs' run-path is relative.
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
 else()
-  set(CPACK_GENERATOR DEB)
+  set(CPACK_GENERATOR DEB TGZ)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 endif()
 
 include(CPack)

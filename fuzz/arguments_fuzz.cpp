@@ -27,6 +27,8 @@ struct Refusal {
   std::string last;
 };
 
+constexpr const char* kAlone = "--pretimeout checks the bark among the checks: not with the reset proof";
+
 // The command line read a second way: the arguments it means, or the refusal.
 Arguments Expected(const std::vector<std::string_view>& arguments, Refusal& refusal) {
   Arguments meant;
@@ -52,12 +54,26 @@ Arguments Expected(const std::vector<std::string_view>& arguments, Refusal& refu
       if (arguments[++i].empty()) return bad(std::string(argument) + " takes a file's path, not ''", "");
       if (argument == "--junit") {
         meant.junit = std::string(arguments[i]);
+      } else if (meant.settings.mode == check::Mode::kPretimeout) {
+        return bad(kAlone, "");
       } else if (meant.settings.mode != check::Mode::kCheck) {
         return bad("--expire and --after-reset are the two halves of the reset proof: give one", "");
       } else {
         meant.settings.mode = argument == "--expire" ? check::Mode::kExpire : check::Mode::kAfterReset;
         meant.settings.record = std::string(arguments[i]);
       }
+    } else if (argument == "--pretimeout") {
+      if (i + 1 == arguments.size()) return bad("--pretimeout needs a value", "");
+      const std::string_view value = arguments[++i];
+      const auto seconds = fuzz::Digits(value, 255);
+      if (!seconds || *seconds < 1 || *seconds > 254) {
+        return bad("--pretimeout takes ", ", not '" + wdt::Printable(value) + "'");
+      }
+      if (meant.settings.mode == check::Mode::kExpire || meant.settings.mode == check::Mode::kAfterReset) {
+        return bad(kAlone, "");
+      }
+      meant.settings.mode = check::Mode::kPretimeout;
+      meant.settings.pretimeout = static_cast<std::uint32_t>(*seconds);
     } else if (action != instead.end()) {
       if (meant.action == Arguments::Action::kRun) meant.action = action->second;
     } else if (!timeout && argument != "--tolerance") {
@@ -74,6 +90,11 @@ Arguments Expected(const std::vector<std::string_view>& arguments, Refusal& refu
       if (timeout) meant.settings.timeout = static_cast<std::uint32_t>(*number);
       if (!timeout) meant.settings.tolerance_pct = static_cast<double>(*number) / 1e9;
     }
+  }
+  if (meant.settings.mode == check::Mode::kPretimeout && meant.settings.pretimeout >= meant.settings.timeout) {
+    return bad("--pretimeout " + std::to_string(meant.settings.pretimeout) + " is not below the timeout of " +
+                   std::to_string(meant.settings.timeout) + " s",
+               "");
   }
   return meant;
 }
@@ -102,8 +123,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(parsed.error.empty(), "arguments taken with an error");
   Require(parsed.json == expected.json && parsed.settings.timeout == expected.settings.timeout &&
               parsed.junit == expected.junit && parsed.settings.mode == expected.settings.mode &&
-              parsed.settings.record == expected.settings.record,
-          "the parsed --json, --timeout, --junit or record differs from the arguments");
+              parsed.settings.record == expected.settings.record &&
+              parsed.settings.pretimeout == expected.settings.pretimeout,
+          "the parsed --json, --timeout, --junit, record or --pretimeout differs from the arguments");
   Require(std::abs(parsed.settings.tolerance_pct - expected.settings.tolerance_pct) <=
               1e-12 * expected.settings.tolerance_pct,
           "the parsed --tolerance differs from the argument");

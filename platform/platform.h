@@ -4,6 +4,7 @@
 // per platform implements it; CMake picks the file.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -109,5 +110,22 @@ FileCalls DurableFileCalls();
 // What tells this boot from the next: Linux's boot_id, or the boot's time to
 // the second; nothing where neither can be found.
 std::optional<std::string> BootIdentity();
+
+// A function that the linked watchdog library exports under `name`, looked
+// up at run time; null where the library has none (a vendor's library has
+// only its six operations).
+using AnyFunction = void (*)();
+AnyFunction LibraryFunction(const char* name);
+
+// Sets a variable of the process's own environment, before the library's
+// first call reads it.
+void SetEnvironment(const char* name, const char* value);
+
+// The kernel's log from now on, read and never written: empty, or why it
+// cannot be read. Then, without waiting: when the kernel logged `message`
+// since, on the clock of std::chrono::steady_clock, if it did. Linux's
+// /dev/kmsg, whose records carry the kernel's monotonic time.
+std::string WatchKernelLog();
+std::optional<std::chrono::steady_clock::time_point> KernelLogged(std::string_view message);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // POSIX implementation of the platform layer.
 #include <algorithm>
+#include <charconv>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -565,6 +567,56 @@ std::optional<std::string> BootIdentity() {
   std::string id;
   if (!std::getline(in, id) || id.empty()) return std::nullopt;
   return id;
+}
+
+AnyFunction LibraryFunction(const char* name) {
+  void* found = dlsym(RTLD_DEFAULT, name);
+  AnyFunction function = nullptr;
+  static_assert(sizeof function == sizeof found);
+  std::memcpy(&function, &found, sizeof function);
+  return function;
+}
+
+void SetEnvironment(const char* name, const char* value) { setenv(name, value, 1); }
+
+namespace {
+int g_kernel_log = -1;  // /dev/kmsg, read from where the watch began
+}  // namespace
+
+std::string WatchKernelLog() {
+  if (g_kernel_log < 0) {
+    g_kernel_log = open("/dev/kmsg", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (g_kernel_log < 0) return "/dev/kmsg: " + std::generic_category().message(errno);
+  }
+  if (lseek(g_kernel_log, 0, SEEK_END) < 0) return "/dev/kmsg: " + std::generic_category().message(errno);
+  return {};
+}
+
+std::optional<std::chrono::steady_clock::time_point> KernelLogged(std::string_view message) {
+  // One record a read: "priority,sequence,microseconds,flags;message\n",
+  // then continuation lines. EPIPE: records were overwritten; read on.
+  char record[8192];
+  for (int reads = 0; g_kernel_log >= 0 && reads < 1000; ++reads) {
+    const ssize_t got = read(g_kernel_log, record, sizeof record - 1);
+    if (got < 0 && errno == EPIPE) continue;
+    if (got <= 0) break;
+    const std::string_view text(record, static_cast<std::size_t>(got));
+    const std::size_t head_end = text.find(';');
+    if (head_end == std::string_view::npos) continue;
+    const std::string_view line = text.substr(head_end + 1, text.find('\n', head_end) - head_end - 1);
+    if (line != message) continue;
+    const std::string_view head = text.substr(0, head_end);
+    const std::size_t first = head.find(',');
+    const std::size_t second = first == std::string_view::npos ? first : head.find(',', first + 1);
+    if (second == std::string_view::npos) continue;
+    unsigned long long microseconds = 0;
+    const std::string_view stamp = head.substr(second + 1, head.find(',', second + 1) - second - 1);
+    const auto [end, error] = std::from_chars(stamp.data(), stamp.data() + stamp.size(), microseconds);
+    if (error != std::errc() || end != stamp.data() + stamp.size()) continue;
+    // libstdc++'s steady clock is CLOCK_MONOTONIC, the clock of the stamps.
+    return std::chrono::steady_clock::time_point(std::chrono::microseconds(microseconds));
+  }
+  return std::nullopt;
 }
 
 std::optional<std::pair<unsigned, unsigned>> CharacterDevice(const char* path) {

@@ -297,6 +297,17 @@ FileCalls DurableFileCalls() {
 }
 
 // The boot's time to the second: the wall clock less the time since the boot.
+AnyFunction LibraryFunction(const char* name) {
+  const HMODULE library = GetModuleHandleA("wdtDLL.dll");
+  return library != nullptr ? reinterpret_cast<AnyFunction>(GetProcAddress(library, name)) : nullptr;
+}
+
+void SetEnvironment(const char* name, const char* value) { _putenv_s(name, value); }
+
+std::string WatchKernelLog() { return "this system has no kernel log that wdt-check reads"; }
+
+std::optional<std::chrono::steady_clock::time_point> KernelLogged(std::string_view) { return std::nullopt; }
+
 std::optional<std::string> BootIdentity() {
   const auto boot = std::chrono::system_clock::now() - std::chrono::milliseconds(GetTickCount64());
   return "booted at " + std::to_string(std::chrono::round<std::chrono::seconds>(boot.time_since_epoch()).count());

@@ -71,6 +71,8 @@ unsigned long RequestCode(Request request) {
     case Request::kGetTimeout: return WDIOC_GETTIMEOUT;
     case Request::kGetTimeLeft: return WDIOC_GETTIMELEFT;
     case Request::kKeepAlive: return WDIOC_KEEPALIVE;
+    case Request::kSetPretimeout: return WDIOC_SETPRETIMEOUT;
+    case Request::kGetPretimeout: return WDIOC_GETPRETIMEOUT;
   }
   return 0;
 }

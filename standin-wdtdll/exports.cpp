@@ -64,6 +64,8 @@ Backend* BackendFromEnvironment() {
     settings.trace = TraceFromEnvironment();
     settings.allow_nowayout = SwitchFromEnvironment("WDT_ALLOW_NOWAYOUT", "open a nowayout driver",
                                                     "refuse it", "a nowayout driver is refused");
+    settings.allow_pretimeout = SwitchFromEnvironment("WDT_ALLOW_PRETIMEOUT", "open it under any governor",
+                                                      "refuse one that may panic", "a pretimeout that may panic is refused");
     auto* backend = new Backend(std::in_place_type<kdev::KernelWatchdog>, device, kdev::DeviceSystemCalls(),
                                 std::move(settings), WriteDiagnostics);
     std::atexit(SayWhatIsLeft);
@@ -128,6 +130,18 @@ StatusCode ReadTimerValue(uint32_t* value) {
 
 StatusCode CloseSession(void) {
   return Guarded([](auto& w) { return w.CloseSession(); });
+}
+
+// Not one of the driver's six, and not exported on Windows: wdt-check looks
+// it up at run time and does without it where a library lacks it.
+WDT_API StatusCode SetPretimeout(uint32_t seconds) {
+  return Guarded([=](auto& w) {
+    if constexpr (requires { w.SetPretimeout(seconds); }) {
+      return w.SetPretimeout(seconds);
+    } else {
+      return wdt::kNoCommunication;  // the simulated watchdog has no pretimeout
+    }
+  });
 }
 
 }  // extern "C"

@@ -27,6 +27,8 @@ int ToSeconds(std::uint32_t value, std::int64_t unit_seconds) {
 
 std::string ErrnoText(int error) { return std::generic_category().message(error); }
 
+constexpr const char* kNotOpened = "; not opened (WDT_ALLOW_PRETIMEOUT=1 opens it knowingly)";
+
 constexpr const char* kMagicNotWritten =
     "cannot write the magic close character; the watchdog stays armed";
 
@@ -133,6 +135,18 @@ StatusCode KernelWatchdog::LookBeforeOpening(sysfs::DeviceNumbers* numbers, bool
          "nothing can stop it; not opened (WDT_ALLOW_NOWAYOUT=1 opens it knowingly)");
     return kNoHandle;
   }
+  pretimeout_ = facts_ ? static_cast<int>(facts_->pretimeout.value_or(0)) : 0;
+  if (pretimeout_ > 0 && sysfs::PretimeoutMayPanic(facts_->pretimeout_governor) && !settings_.allow_pretimeout) {
+    // Each reload then ends pretimeout seconds before the time left that the
+    // program shows: the kernel panics long before the operator expects.
+    const std::string seconds = std::to_string(pretimeout_) + " s";
+    Warn(facts_->pretimeout_governor
+             ? "a pretimeout of " + seconds + " is set under the panic governor: the kernel panics " + seconds +
+                   " before each timeout runs out, long before the time left shown reaches 0" + kNotOpened
+             : "a pretimeout of " + seconds + " is set and sysfs names no governor: the driver may act " + seconds +
+                   " before each timeout runs out, long before the time left shown reaches 0" + kNotOpened);
+    return kNoHandle;
+  }
   return kOk;
 }
 
@@ -235,8 +249,34 @@ StatusCode KernelWatchdog::EnableTimer(std::uint32_t timeout, std::int32_t min_s
                 last_ping_ = calls_.now();
                 if (const StatusCode s = Ioctl(Request::kKeepAlive, nullptr); s != kOk) return s;
                 last_ping_ = calls_.now();
+                SayPretimeout();
                 return kOk;
               });
+}
+
+void KernelWatchdog::SayPretimeout() {
+  if (pretimeout_ <= 0) return;
+  int now = 0;
+  if (Ioctl(Request::kGetPretimeout, &now) != kOk) return;
+  if (now == 0) {
+    Warn("the kernel dropped the pretimeout of " + std::to_string(pretimeout_) + " s: the timeout of " +
+         std::to_string(timeout_) + " s is not above it");
+  } else if (const std::string text = sysfs::PretimeoutText(now, timeout_, facts_ ? facts_->pretimeout_governor
+                                                                                  : std::nullopt);
+             !text.empty()) {
+    Warn(text);
+  }
+  pretimeout_ = now;
+}
+
+StatusCode KernelWatchdog::SetPretimeout(std::uint32_t seconds) {
+  return Call("SetPretimeout", [&] { return std::to_string(seconds); }, true, [&](std::string&) {
+    int value = seconds > static_cast<std::uint32_t>(std::numeric_limits<int>::max()) ? -1 : static_cast<int>(seconds);
+    if (value < 0) return kBadParameter;
+    if (const StatusCode s = Ioctl(Request::kSetPretimeout, &value, Failed::kSetTimeout); s != kOk) return s;
+    pretimeout_ = value;
+    return kOk;
+  });
 }
 
 StatusCode KernelWatchdog::DisableTimer() {

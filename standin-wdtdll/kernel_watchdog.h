@@ -20,7 +20,7 @@ namespace kdev {
 using Clock = std::chrono::steady_clock;
 
 // The watchdog ioctls that the backend uses; each takes an int argument.
-enum class Request { kSetOptions, kSetTimeout, kGetTimeout, kGetTimeLeft, kKeepAlive };
+enum class Request { kSetOptions, kSetTimeout, kGetTimeout, kGetTimeLeft, kKeepAlive, kSetPretimeout, kGetPretimeout };
 
 // Arguments of kSetOptions, as the kernel's interface defines them.
 inline constexpr int kDisableCard = 0x0001;
@@ -62,6 +62,9 @@ struct Settings {
   bool trace = false;           // WDT_SIM_TRACE=1
   bool allow_nowayout = false;  // WDT_ALLOW_NOWAYOUT=1: a nowayout driver is opened knowingly
   sysfs::Reader sysfs{};
+  // WDT_ALLOW_PRETIMEOUT=1: a pretimeout that may panic the kernel is
+  // accepted knowingly.
+  bool allow_pretimeout = false;
 };
 
 class KernelWatchdog {
@@ -76,6 +79,9 @@ class KernelWatchdog {
   StatusCode WriteTimerValue(std::uint32_t value);
   StatusCode ReadTimerValue(std::uint32_t* value);
   StatusCode CloseSession();
+  // Not one of the six: sets the pretimeout of the open session's watchdog
+  // (0 clears it).
+  StatusCode SetPretimeout(std::uint32_t seconds);
 
   // At the end of the process: a session still open and armed is left to the
   // watchdog, and standard error says when it will reset the machine.
@@ -99,6 +105,8 @@ class KernelWatchdog {
   // Writes one byte, again after an interrupted write; false if it could not.
   bool WriteByte(char byte);
   std::uint32_t OwnTimeLeft(Clock::time_point now) const;
+  // After an arm: what the pretimeout in force does, on standard error.
+  void SayPretimeout();
   void Warn(const std::string& text);
 
   wdt::LightLock mutex_;  // the program's two threads call in at once
@@ -117,6 +125,7 @@ class KernelWatchdog {
   bool native_time_left_ = true;      // until the driver says it has none
   std::optional<sysfs::Facts> facts_;  // what sysfs said before the open
   bool nowayout_ = false;             // the driver refuses to stop it
+  int pretimeout_ = 0;                // seconds, as far as the library knows
 };
 
 }  // namespace kdev

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <sstream>
 #include <system_error>
 #include <utility>
 
@@ -74,6 +75,13 @@ std::optional<Facts> Reader::Read(std::string_view name) const {
   facts.reports_timeleft = fs::exists(folder / "timeleft", error);
   if (const auto nowayout = Parsed<int>(Attribute(folder / "nowayout"))) facts.nowayout = *nowayout != 0;
   facts.bootstatus = Parsed<std::uint32_t>(Attribute(folder / "bootstatus"));
+  facts.pretimeout = Parsed<long>(Attribute(folder / "pretimeout"));
+  facts.pretimeout_governor = Attribute(folder / "pretimeout_governor");
+  if (const auto governors = Attribute(folder / "pretimeout_available_governors")) {
+    facts.pretimeout_governors.emplace();
+    std::istringstream names(*governors);
+    for (std::string name; names >> name;) facts.pretimeout_governors->push_back(name);
+  }
   return facts;
 }
 
@@ -135,6 +143,33 @@ std::vector<Holder> Reader::Holders(const std::vector<std::string>& nodes) const
   }
   std::sort(holders.begin(), holders.end(), [](const Holder& a, const Holder& b) { return a.pid < b.pid; });
   return holders;
+}
+
+std::string Reader::WriteGovernor(std::string_view name, std::string_view governor) const {
+  const fs::path file = sys_ / "class" / "watchdog" / name / "pretimeout_governor";
+  std::error_code error;
+  if (name.empty() || name.find('/') != std::string_view::npos || !fs::is_regular_file(file, error)) {
+    return "the driver has no pretimeout governor";
+  }
+  std::ofstream out(file);
+  out << governor << '\n';
+  out.flush();
+  return out ? "" : "cannot write " + file.string();
+}
+
+bool PretimeoutMayPanic(const std::optional<std::string>& governor) {
+  return !governor || *governor == "panic";
+}
+
+std::string PretimeoutText(long pretimeout, long timeout, const std::optional<std::string>& governor) {
+  if (pretimeout <= 0 || pretimeout >= timeout) return {};
+  const std::string when = std::to_string(timeout - pretimeout) + " s after each reload: pretimeout " +
+                           std::to_string(pretimeout) + " s, governor ";
+  if (!governor) return "the driver acts on its pretimeout " + when + "unknown";
+  if (governor->empty()) return "the pretimeout fires " + when + "none, so nothing happens";
+  if (*governor == "panic") return "the kernel panics " + when + "panic";
+  if (*governor == "noop") return "the kernel logs a pretimeout event " + when + "noop";
+  return "the pretimeout governor acts " + when + *governor;
 }
 
 std::string BootStatusText(std::uint32_t bits) {

@@ -41,6 +41,12 @@ struct Facts {
   bool reports_timeleft = false;  // the driver has time left of its own
   std::optional<bool> nowayout{};
   std::optional<std::uint32_t> bootstatus{};  // WDIOF_* bits
+  // The pretimeout: seconds before the timeout runs out at which the kernel
+  // acts (0 none), what acts (its governor: "panic", "noop"; empty where
+  // none is registered) and the governors that the kernel has.
+  std::optional<long> pretimeout{};
+  std::optional<std::string> pretimeout_governor{};
+  std::optional<std::vector<std::string>> pretimeout_governors{};
 };
 
 // What a character device is, by its numbers.
@@ -76,6 +82,9 @@ class Reader {
   // The device nodes that reach one watchdog: its own, and the legacy node
   // for the first watchdog.
   static std::vector<std::string> Nodes(const Facts& facts);
+  // Makes `governor` the pretimeout governor of watchdog `name` (root's to
+  // do); empty on success, else why not.
+  std::string WriteGovernor(std::string_view name, std::string_view governor) const;
 
  private:
   std::filesystem::path sys_;
@@ -86,6 +95,14 @@ class Reader {
 // "card reset", "overheat, power under"; "none" for 0.
 std::string BootStatusText(std::uint32_t bits);
 inline constexpr std::uint32_t kCardReset = 0x0020;  // the watchdog reset the machine
+
+// What a pretimeout does and when: "the kernel panics 25 s after each
+// reload: pretimeout 5 s, governor panic", for a watchdog armed for timeout
+// seconds; empty where it does not fire (none, or not below the timeout).
+std::string PretimeoutText(long pretimeout, long timeout, const std::optional<std::string>& governor);
+// A governor that may reset the machine: panic, or one that sysfs does not
+// name (the driver's own action).
+bool PretimeoutMayPanic(const std::optional<std::string>& governor);
 
 // "systemd, pid 1", "a, pid 5, and b, pid 9"; empty for none.
 std::string HolderText(const std::vector<Holder>& holders);

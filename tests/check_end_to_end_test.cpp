@@ -53,6 +53,35 @@ std::vector<std::string> Failed(const std::string& tap) {
   return failed;
 }
 
+// TAP 14's YAML blocks read back: each opens right after a test point, holds
+// one "name: value" line per figure (a JSON number or string) and closes.
+// The lines outside the blocks go to `lines`, the figures as "check.name=value".
+std::vector<std::string> Figures(const std::string& tap, std::vector<std::string>* lines) {
+  static const std::regex point(R"(^(not )?ok [0-9]+ - ([a-z-]+)(:| # SKIP).*)");
+  static const std::regex figure(R"(^  ([a-z_]+): (-?[0-9]+(\.[0-9]+)?|"([^"\\]|\\.)*")$)");
+  std::vector<std::string> figures;
+  std::string check;  // the test point just before, empty after any other line
+  bool in_block = false;
+  std::smatch match;
+  for (const std::string& line : Lines(tap)) {
+    if (in_block && line == "  ...") {
+      in_block = false;
+      check.clear();
+    } else if (in_block) {
+      EXPECT_TRUE(std::regex_match(line, match, figure)) << line << "\n" << tap;
+      figures.push_back(check + "." + match[1].str() + "=" + match[2].str());
+    } else if (line == "  ---") {
+      EXPECT_FALSE(check.empty()) << "a block after no test point:\n" << tap;
+      in_block = true;
+    } else {
+      lines->push_back(line);
+      check = std::regex_match(line, match, point) ? match[2].str() : "";
+    }
+  }
+  EXPECT_FALSE(in_block) << "a block left open:\n" << tap;
+  return figures;
+}
+
 // A minimal look at the structure: brackets that pair up outside strings and
 // close at the end, the checks' names and results in order.
 void ExpectJson(const std::string& json, const std::vector<std::string>& results) {
@@ -91,24 +120,27 @@ struct Road {
   std::vector<std::string> arguments;
   int exit_status;
   std::vector<std::string> failed;  // heads of the "not ok" lines
+  std::vector<std::string> reloads;  // the reload's figures, if they are known
 };
 
 // All roads at once: each run takes some seconds, most of them asleep.
 TEST(CheckEndToEnd, EachRoadEndsWithItsVerdict) {
   const std::vector<Road> roads = {
-      {"honest", {}, {}, 0, {}},
-      {"rounding down", {"WDT_SIM_BEHAVIOUR=round=down"}, {}, 0, {}},
-      {"JSON", {}, {"--json"}, 0, {}},
-      {"frozen", {"WDT_SIM_BEHAVIOUR=frozen"}, {}, 1, {"not ok 3 - countdown"}},
-      {"stalled", {"WDT_SIM_BEHAVIOUR=stall=2.5"}, {}, 1, {"not ok 3 - countdown"}},
-      {"jumped", {"WDT_SIM_BEHAVIOUR=jump=5"}, {}, 1, {"not ok 3 - countdown"}},
-      {"frozen and fast", {"WDT_SIM_BEHAVIOUR=frozen,rate=6"}, {}, 1, {"not ok 3 - countdown"}},
-      {"slow", {"WDT_SIM_BEHAVIOUR=rate=0.5"}, {}, 1, {"not ok 3 - countdown"}},
-      {"fast", {"WDT_SIM_BEHAVIOUR=rate=2"}, {}, 1, {"not ok 3 - countdown"}},
-      {"ignored reload", {"WDT_SIM_BEHAVIOUR=ignore-reload"}, {}, 1, {"not ok 4 - reload"}},
-      {"capped", {"WDT_SIM_BEHAVIOUR=grant=12"}, {}, 1, {"not ok 2 - arm", "not ok 4 - reload"}},
-      {"ignored disarm", {"WDT_SIM_BEHAVIOUR=ignore-disarm"}, {}, 1, {"not ok 5 - disarm"}},
-      {"no session", {"WDT_SIM_FAULTS=InitializeSession=2"}, {}, 2, {"not ok 1 - open"}},
+      {"honest", {}, {}, 0, {}, {"reload.wrote=20", "reload.read=20", "reload.wrote_timeout=30", "reload.read_timeout=30"}},
+      {"rounding down", {"WDT_SIM_BEHAVIOUR=round=down"}, {}, 0, {},
+       {"reload.wrote=20", "reload.read=19", "reload.wrote_timeout=30", "reload.read_timeout=29"}},
+      {"JSON", {}, {"--json"}, 0, {}, {}},
+      {"frozen", {"WDT_SIM_BEHAVIOUR=frozen"}, {}, 1, {"not ok 3 - countdown"}, {}},
+      {"stalled", {"WDT_SIM_BEHAVIOUR=stall=2.5"}, {}, 1, {"not ok 3 - countdown"}, {}},
+      {"jumped", {"WDT_SIM_BEHAVIOUR=jump=5"}, {}, 1, {"not ok 3 - countdown"}, {}},
+      {"frozen and fast", {"WDT_SIM_BEHAVIOUR=frozen,rate=6"}, {}, 1, {"not ok 3 - countdown"}, {}},
+      {"slow", {"WDT_SIM_BEHAVIOUR=rate=0.5"}, {}, 1, {"not ok 3 - countdown"}, {}},
+      {"fast", {"WDT_SIM_BEHAVIOUR=rate=2"}, {}, 1, {"not ok 3 - countdown"}, {}},
+      {"ignored reload", {"WDT_SIM_BEHAVIOUR=ignore-reload"}, {}, 1, {"not ok 4 - reload"}, {}},
+      {"capped", {"WDT_SIM_BEHAVIOUR=grant=12"}, {}, 1, {"not ok 2 - arm", "not ok 4 - reload"},
+       {"reload.wrote=20", "reload.read=12", "reload.wrote_timeout=30", "reload.read_timeout=12"}},
+      {"ignored disarm", {"WDT_SIM_BEHAVIOUR=ignore-disarm"}, {}, 1, {"not ok 5 - disarm"}, {}},
+      {"no session", {"WDT_SIM_FAULTS=InitializeSession=2"}, {}, 2, {"not ok 1 - open"}, {}},
   };
   std::vector<std::unique_ptr<ChildProcess>> runs;
   for (const Road& road : roads) {
@@ -122,8 +154,20 @@ TEST(CheckEndToEnd, EachRoadEndsWithItsVerdict) {
     EXPECT_EQ(ExitStatus(run.Wait()), roads[i].exit_status) << roads[i].name << run.Describe();
     const std::string output = run.Output();
     if (roads[i].arguments.empty()) {
-      const std::vector<std::string> lines = Lines(output);
+      std::vector<std::string> lines;
+      const std::vector<std::string> figures = Figures(output, &lines);
       ASSERT_EQ(lines.size(), 10u) << roads[i].name << run.Describe();
+      std::vector<std::string> reloads;
+      std::copy_if(figures.begin(), figures.end(), std::back_inserter(reloads),
+                   [](const std::string& f) { return f.rfind("reload.", 0) == 0; });
+      if (!roads[i].reloads.empty()) {
+        EXPECT_EQ(reloads, roads[i].reloads) << roads[i].name << output;
+      }
+      if (roads[i].exit_status == 0) {
+        EXPECT_TRUE(std::any_of(figures.begin(), figures.end(), [](const std::string& f) {
+          return std::regex_match(f, std::regex(R"(countdown\.seconds_per_unit=(1\.0|0\.9)[0-9]{5})"));
+        })) << output;
+      }
       EXPECT_EQ(lines[0] + " " + lines[1], "TAP version 14 1..6");
       EXPECT_EQ(Failed(output), roads[i].failed) << roads[i].name << run.Describe();
       EXPECT_EQ(lines[8].rfind("# measured on the hardware: ", 0), 0u) << lines[8];

@@ -26,7 +26,10 @@ using check::Verdict;
 
 class CheckTest : public testing::Test {
  protected:
-  void SetUp() override { fake::Reset(); }
+  void SetUp() override {
+    fake::Reset();
+    g_pretimeout_set_at.reset();
+  }
 
   check::Report Run(check::Settings settings = {}) {
     const check::Seam seam{
@@ -54,9 +57,32 @@ class CheckTest : public testing::Test {
           *text = records_.empty() ? "" : records_.back();
           return std::string();
         },
-        [](std::string_view line) { fake::Log("said " + std::string(line)); }};
+        [](std::string_view line) { fake::Log("said " + std::string(line)); },
+        SetPretimeout,
+        [](const std::string& watchdog, std::string_view governor) {
+          fake::Log("governor " + watchdog + " " + std::string(governor));
+          return std::string();
+        },
+        [this] { return kernel_log_error_; },
+        [this](std::string_view message) -> std::optional<check::Clock::time_point> {
+          if (!bark_after_ || !g_pretimeout_set_at || message != "watchdog0: pretimeout event") return std::nullopt;
+          const auto at = *g_pretimeout_set_at + std::chrono::duration_cast<check::Clock::duration>(
+                                                     std::chrono::duration<double>(*bark_after_));
+          return fake::TheClock().Now() >= at ? std::optional(at) : std::nullopt;
+        }};
     return check::RunChecks(settings, seam);
   }
+
+  // The library's optional operation, on the fake clock: the bark is timed
+  // from the reload that follows it at once.
+  static StatusCode SetPretimeout(std::uint32_t seconds) {
+    fake::Log("SetPretimeout(" + std::to_string(seconds) + ")");
+    if (seconds > 0) g_pretimeout_set_at = fake::TheClock().Now();
+    return 0;
+  }
+  static inline std::optional<check::Clock::time_point> g_pretimeout_set_at;
+  std::optional<double> bark_after_;  // when the kernel logs the event after the pretimeout is set
+  std::string kernel_log_error_;
 
   // The calls other than reads, without their statuses.
   static std::vector<std::string> Calls() {
@@ -207,6 +233,44 @@ TEST_P(MarginTest, AnArmedWatchdogNeverComesWithinTwoSecondsOfRunningOut) {
   EXPECT_FALSE(fake::Armed());
   EXPECT_EQ(report.checks[2].result, GetParam().countdown) << report.checks[2].detail;
 }
+
+// A pretimeout that the run did not ask to fire is the earlier expiry: every
+// margin is kept from it, a load too close to it is not made.
+struct PretimeoutMargin {
+  std::uint32_t timeout, pretimeout;
+  Result arm, countdown, reload;
+  const char* detail;  // of the first check that is not passed
+};
+
+class PretimeoutMarginTest : public CheckTest, public testing::WithParamInterface<PretimeoutMargin> {};
+
+TEST_P(PretimeoutMarginTest, IsKeptFromThePretimeout) {
+  const PretimeoutMargin& row = GetParam();
+  check::Settings settings{.timeout = row.timeout};
+  settings.device = sysfs::Facts{.name = "watchdog0", .reports_timeleft = true, .pretimeout = row.pretimeout};
+  const check::Report report = Run(settings);
+  EXPECT_GE(fake::LeastSecondsLeft() - row.pretimeout, 2.0);
+  EXPECT_FALSE(fake::Armed());
+  EXPECT_EQ(std::vector<Result>({report.checks[1].result, report.checks[2].result, report.checks[3].result}),
+            std::vector<Result>({row.arm, row.countdown, row.reload}))
+      << Tap(report);
+  const auto first = std::find_if(report.checks.begin(), report.checks.end(),
+                                  [](const auto& c) { return c.result != Result::kPass; });
+  EXPECT_EQ(first == report.checks.end() ? "" : first->detail, row.detail);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pretimeouts, PretimeoutMarginTest,
+    testing::Values(PretimeoutMargin{30, 5, Result::kPass, Result::kPass, Result::kPass, ""},
+                    PretimeoutMargin{30, 27, Result::kSkip, Result::kSkip, Result::kSkip,
+                                     "the pretimeout of 27 s fires 3 s after a load of 30, too soon to keep 2.5 s "
+                                     "from it; a longer --timeout gives room"},
+                    PretimeoutMargin{10, 5, Result::kPass, Result::kSkip, Result::kPass,
+                                     "1 edge in 1.3 s before the 2 s margin ahead of the pretimeout (5 s): too "
+                                     "short to measure; a longer --timeout gives room"},
+                    PretimeoutMargin{25, 12, Result::kPass, Result::kPass, Result::kSkip,
+                                     "the pretimeout of 12 s fires 3 s after a load of 15, too soon to keep 2.5 s "
+                                     "from it; a longer --timeout gives room"}));
 
 INSTANTIATE_TEST_SUITE_P(Margins, MarginTest,
                          testing::Values(Margin{5, "", Result::kSkip}, Margin{7, "", Result::kPass},
@@ -499,6 +563,77 @@ INSTANTIATE_TEST_SUITE_P(
                    "no boot status: sysfs knows no watchdog at /dev/watchdog1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The bark on the fake clock: the kernel logs the event when the row says,
+// or never; the watchdog is disarmed well before it runs out on every road.
+struct Bark {
+  const char* name;
+  std::optional<double> after;  // seconds after the pretimeout is set
+  std::optional<long> pretimeout;  // as sysfs shows it; none: the driver has no pretimeout
+  std::vector<std::string> governors;
+  const char* kernel_log_error;
+  Result result;
+  const char* detail;
+  friend void PrintTo(const Bark& row, std::ostream* os) { *os << row.name; }
+};
+
+class BarkTest : public CheckTest, public testing::WithParamInterface<Bark> {};
+
+TEST_P(BarkTest, IsTimedOnTheKernelsRecordOfIt) {
+  const Bark& row = GetParam();
+  bark_after_ = row.after;
+  kernel_log_error_ = row.kernel_log_error;
+  check::Settings settings{.mode = check::Mode::kPretimeout, .timeout = 10, .pretimeout = 5};
+  settings.device = sysfs::Facts{.name = "watchdog0", .reports_timeleft = true, .pretimeout = row.pretimeout,
+                                 .pretimeout_governor = "panic", .pretimeout_governors = row.governors};
+  device_ = settings.device;
+  const check::Report report = Run(settings);
+  ASSERT_EQ(report.checks.size(), 7u);
+  EXPECT_EQ(report.checks[4].result, row.result) << Tap(report);
+  EXPECT_EQ(report.checks[4].detail, row.detail);
+  EXPECT_EQ(report.verdict, *row.kernel_log_error ? Verdict::kCannotRun
+                            : row.result == Result::kFail ? Verdict::kFail : Verdict::kPass);
+  EXPECT_GE(fake::LeastSecondsLeft(), 2.0);
+  EXPECT_FALSE(fake::Armed());
+}
+
+const std::vector<std::string> kBothGovernors = {"noop", "panic"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Barks, BarkTest,
+    testing::Values(
+        Bark{"OnTime", 5.02, 0, kBothGovernors, "", Result::kPass,
+             "the event came 5.02 s after the last reload, due at 5 s"},
+        Bark{"Early", 4.6, 0, kBothGovernors, "", Result::kFail,
+             "the event came 4.60 s after the last reload, due at 5 s: early by more than 0.25 s"},
+        Bark{"Late", 5.4, 0, kBothGovernors, "", Result::kFail,
+             "the event came 5.40 s after the last reload, due at 5 s: late by more than 0.25 s"},
+        Bark{"Missing", std::nullopt, 0, kBothGovernors, "", Result::kFail,
+             "no pretimeout event in the kernel log within 5.50 s after the last reload, due at 5 s"},
+        Bark{"NoPretimeout", 5, std::nullopt, kBothGovernors, "", Result::kSkip, "the driver has no pretimeout"},
+        Bark{"NoNoopGovernor", 5, 0, {"panic"}, "", Result::kSkip,
+             "no governor that only reports (noop) is available (available: panic); modprobe pretimeout_noop gives "
+             "one"},
+        Bark{"NoKernelLog", 5, 0, kBothGovernors, "/dev/kmsg: Permission denied", Result::kSkip,
+             "the kernel log cannot be read: /dev/kmsg: Permission denied"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What the run changed is put back before the close, and said.
+TEST_F(CheckTest, TheDeviceIsLeftAsFound) {
+  check::Settings settings{.mode = check::Mode::kPretimeout, .timeout = 10, .pretimeout = 5};
+  settings.device = sysfs::Facts{.name = "watchdog0", .timeout = 60, .reports_timeleft = true, .pretimeout = 0,
+                                 .pretimeout_governor = "panic", .pretimeout_governors = kBothGovernors};
+  device_ = sysfs::Facts{.name = "watchdog0", .timeout = 10, .pretimeout = 5, .pretimeout_governor = "noop"};
+  bark_after_ = 5;
+  const check::Report report = Run(settings);
+  // The fake sysfs does not follow the calls: none of them shows, and each is said.
+  EXPECT_EQ(report.not_put_back, "timeout 60 s (it is 10 s); pretimeout 0 s (it is 5 s); governor panic (it is noop)");
+  const std::vector<std::string> calls = Calls();
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 5, calls.end()),
+            (std::vector<std::string>{"DisableTimer()", "WriteTimerValue(60)", "SetPretimeout(0)",
+                                      "governor watchdog0 panic", "CloseSession()"}));
+  EXPECT_NE(check::TapSummary(report).find("# warning: not put back as found: timeout 60 s"), std::string::npos);
+}
+
 TEST_F(CheckTest, ADamagedOrAbandonedRecordCannotBeJudged) {
   for (const auto& [text, why] : std::vector<std::pair<std::string, std::string>>{
            {"garbage\n", "the record is not a reset record of wdt-check"},
@@ -520,7 +655,9 @@ TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
   EXPECT_EQ(check::ListWatchdogs(sysfs.Reader(), true).exit_status, 2);  // no class at all
   sysfs.AddWatchdog("watchdog1", {250, 1}, {{"identity", "i6300ESB timer"}, {"state", "inactive"},
                                             {"timeout", "30"}, {"min_timeout", "1"}, {"max_timeout", "2046"},
-                                            {"nowayout", "0"}, {"bootstatus", "32"}});
+                                            {"nowayout", "0"}, {"bootstatus", "32"}, {"pretimeout", "5"},
+                                            {"pretimeout_governor", "panic"},
+                                            {"pretimeout_available_governors", "noop\npanic"}});
   sysfs.AddWatchdog("watchdog0", {250, 0}, {{"identity", "Software\x1bWatchdog"}, {"state", "active"},
                                             {"timeout", "60"}, {"timeleft", "42"}, {"nowayout", "1"},
                                             {"bootstatus", "17"}});
@@ -535,6 +672,7 @@ TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
             "  timeout      60 s\n"
             "  time left    42 s\n"
             "  nowayout     yes: once started, it cannot be stopped\n"
+            "  pretimeout   not in sysfs: the driver has none\n"
             "  boot status  overheat, power under (17)\n"
             "  held by      systemd, pid 1\n"
             "watchdog1: /dev/watchdog1\n"
@@ -543,24 +681,31 @@ TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
             "  timeout      30 s (the driver takes 1 s to 2046 s)\n"
             "  time left    not reported by the driver\n"
             "  nowayout     no\n"
+            "  pretimeout   5 s before the timeout runs out\n"
+            "  governor     panic\n"
+            "  governors    noop, panic\n"
             "  boot status  card reset (32)\n"
             "  held by      no process found\n");
   EXPECT_EQ(check::ListWatchdogs(sysfs.Reader(), true).out,
             "{\"watchdogs\": [\n"
             "  {\"name\": \"watchdog0\", \"nodes\": [\"/dev/watchdog0\", \"/dev/watchdog\"], \"identity\": "
             "\"Software\\\\x1bWatchdog\", \"state\": \"active\", \"timeout_s\": 60, \"min_timeout_s\": null, "
-            "\"max_timeout_s\": null, \"timeleft_s\": 42, \"nowayout\": true, \"bootstatus\": 17, \"boot_cause\": "
+            "\"max_timeout_s\": null, \"timeleft_s\": 42, \"nowayout\": true, \"pretimeout_s\": null, \"pretimeout_governor\": null, "
+            "\"pretimeout_governors\": null, \"bootstatus\": 17, \"boot_cause\": "
             "\"overheat, power under\", \"held_by\": [{\"pid\": 1, \"name\": \"systemd\"}]},\n"
             "  {\"name\": \"watchdog1\", \"nodes\": [\"/dev/watchdog1\"], \"identity\": \"i6300ESB timer\", "
             "\"state\": \"inactive\", \"timeout_s\": 30, \"min_timeout_s\": 1, \"max_timeout_s\": 2046, "
-            "\"timeleft_s\": null, \"nowayout\": false, \"bootstatus\": 32, \"boot_cause\": \"card reset\", "
+            "\"timeleft_s\": null, \"nowayout\": false, \"pretimeout_s\": 5, \"pretimeout_governor\": \"panic\", "
+            "\"pretimeout_governors\": [\"noop\", \"panic\"], \"bootstatus\": 32, \"boot_cause\": \"card reset\", "
             "\"held_by\": []}\n"
             "]}\n");
 }
 
 TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {
   const check::Check reload{"reload", Result::kFail, "read \"25\" #\\", {{"read", "25"}}};
-  EXPECT_EQ(check::TapLine(reload, 4), "not ok 4 - reload: read \"25\" \\#\\\\\n");
+  EXPECT_EQ(check::TapLine(reload, 4), "not ok 4 - reload: read \"25\" \\#\\\\\n  ---\n  read: 25\n  ...\n");
+  EXPECT_EQ(check::TapLine({"rebooted", Result::kPass, "anew", {{"boot_now", "\"b\\u001b\""}, {"edges", "4"}}}, 2),
+            "ok 2 - rebooted: anew\n  ---\n  boot_now: \"b\\u001b\"\n  edges: 4\n  ...\n");
   EXPECT_EQ(check::TapLine({"disarm", Result::kSkip, "why", {}}, 5), "ok 5 - disarm # SKIP why\n");
   const std::string json = check::Json({Verdict::kFail, {reload}, "stopped by SIGTSTP", 1.5}, {});
   EXPECT_EQ(json, "{\"verdict\": \"fail\", \"checks\": [\n  {\"name\": \"reload\", \"result\": \"fail\", "
@@ -573,13 +718,19 @@ TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {
   EXPECT_TRUE(good.action == check::Arguments::Action::kRun && good.json);
   EXPECT_EQ(good.settings.timeout + good.settings.tolerance_pct, 257.5);
   EXPECT_EQ(check::ParseArguments({"--json", "--help"}).action, check::Arguments::Action::kHelp);
+  const auto bark = check::ParseArguments({"--pretimeout", "5", "--timeout", "10"});
+  EXPECT_TRUE(bark.settings.mode == check::Mode::kPretimeout && bark.settings.pretimeout == 5);
   for (const auto& [arguments, error] : std::vector<std::pair<std::vector<std::string_view>, std::string>>{
            {{"--timeout", "4"}, "--timeout takes a whole number of seconds from 5 to 255, not '4'"},
            {{"--timeout", "256"}, "--timeout takes a whole number of seconds from 5 to 255, not '256'"},
            {{"--tolerance", "50.01"}, "--tolerance takes a percentage above 0 and at most 50, not '50.01'"},
            {{"--tolerance"}, "--tolerance needs a value"},
            {{"--help", "-x\x1b"}, "unknown argument '-x\\x1b'"},
-           {{"--timeout=30"}, "unknown argument '--timeout=30'"}}) {
+           {{"--timeout=30"}, "unknown argument '--timeout=30'"},
+           {{"--pretimeout", "0"}, "--pretimeout takes a whole number of seconds below the timeout, not '0'"},
+           {{"--pretimeout", "10", "--timeout", "10"}, "--pretimeout 10 is not below the timeout of 10 s"},
+           {{"--pretimeout", "5", "--expire", "r"},
+            "--pretimeout checks the bark among the checks: not with the reset proof"}}) {
     const auto bad = check::ParseArguments(arguments);
     EXPECT_EQ(bad.action, check::Arguments::Action::kBad);
     EXPECT_EQ(bad.error, error);

@@ -46,6 +46,7 @@ struct FakeDevice {
   bool held_open = false;
   bool active = false;
   int timeout = 60;
+  int pretimeout = 0;
   bool allow_release = false;  // the magic close flag
   Clock::time_point last_ping{};
   Clock::time_point now = Clock::time_point{} + 1000s;
@@ -91,9 +92,10 @@ int FakeIoctl(int fd, Request request, int* argument) {
   static const std::map<Request, std::string> names = {
       {Request::kSetOptions, "SETOPTIONS"}, {Request::kSetTimeout, "SETTIMEOUT"},
       {Request::kGetTimeout, "GETTIMEOUT"}, {Request::kGetTimeLeft, "GETTIMELEFT"},
-      {Request::kKeepAlive, "KEEPALIVE"}};
+      {Request::kKeepAlive, "KEEPALIVE"}, {Request::kSetPretimeout, "SETPRETIMEOUT"},
+      {Request::kGetPretimeout, "GETPRETIMEOUT"}};
   std::string name = names.at(request);
-  if (request == Request::kSetOptions || request == Request::kSetTimeout) {
+  if (request == Request::kSetOptions || request == Request::kSetTimeout || request == Request::kSetPretimeout) {
     name += " " + std::to_string(*argument);
   }
   const int error = d.Enter(name);
@@ -123,8 +125,19 @@ int FakeIoctl(int fd, Request request, int* argument) {
           result = -EINVAL;
         } else {
           d.timeout = *argument;
+          if (d.pretimeout >= d.timeout) d.pretimeout = 0;  // as the core drops one that no longer fits
           d.Ping();
         }
+        break;
+      case Request::kSetPretimeout:
+        if (*argument >= d.timeout) {
+          result = -EINVAL;
+        } else {
+          d.pretimeout = *argument;
+        }
+        break;
+      case Request::kGetPretimeout:
+        *argument = d.pretimeout;
         break;
       case Request::kGetTimeout:
         *argument = d.timeout;
@@ -221,9 +234,10 @@ class KernelWatchdogTest : public ::testing::Test {
   }
   ~KernelWatchdogTest() override { g_device = nullptr; }
 
-  KernelWatchdog& Make(bool trace = false, bool allow_nowayout = false) {
+  // allow: the user's consent to a nowayout driver and a pretimeout that may panic.
+  KernelWatchdog& Make(bool trace = false, bool allow = false) {
     watchdog_ = std::make_unique<KernelWatchdog>(
-        "/dev/watchdog0", kFakeCalls, kdev::Settings{trace, allow_nowayout, sysfs_.Reader()},
+        "/dev/watchdog0", kFakeCalls, kdev::Settings{trace, allow, sysfs_.Reader(), allow},
         [this](std::string_view line) { diagnostics_ += line; });
     return *watchdog_;
   }
@@ -293,12 +307,18 @@ TEST_F(KernelWatchdogTest, InitializeIdentifiesThenDisarmsAtOnceWithSignalsHeld)
 struct Road {
   const char* name;
   std::function<void(FakeDevice&, fake::FakeSysfs&)> setup;
-  bool allow_nowayout;
+  bool allow;  // WDT_ALLOW_NOWAYOUT=1 and WDT_ALLOW_PRETIMEOUT=1
   StatusCode status;
   std::vector<std::string> log;
   std::string diagnostics;  // after "wdtDLL (/dev/watchdog0): "
   friend void PrintTo(const Road& road, std::ostream* os) { *os << road.name; }
 };
+
+// A pretimeout as sysfs shows it; a null governor: the attribute is absent.
+void Pretimeout(fake::FakeSysfs& s, const char* seconds, const char* governor) {
+  s.SetAttribute("watchdog", "watchdog0", "pretimeout", seconds);
+  if (governor != nullptr) s.SetAttribute("watchdog", "watchdog0", "pretimeout_governor", governor);
+}
 
 class OpenRoadTest : public KernelWatchdogTest, public testing::WithParamInterface<Road> {};
 
@@ -306,7 +326,7 @@ TEST_P(OpenRoadTest, OnlyAWatchdogIsOpened) {
   const Road& road = GetParam();
   road.setup(device_, sysfs_);
   const bool held_by_another = device_.held_open;
-  KernelWatchdog& w = Make(false, road.allow_nowayout);
+  KernelWatchdog& w = Make(false, road.allow);
   EXPECT_EQ(w.InitializeSession(), road.status);
   EXPECT_EQ(device_.log, road.log);
   EXPECT_EQ(device_.held_open, road.status == wdt::kOk || held_by_another);
@@ -365,6 +385,22 @@ INSTANTIATE_TEST_SUITE_P(
              },
              true, wdt::kOk, kOpened,
              "the driver refuses to disarm (nowayout); the session goes on armed with its 60-second timeout\n"},
+        Road{"PretimeoutPanic",
+             [](FakeDevice&, fake::FakeSysfs& s) { Pretimeout(s, "5", "panic"); }, false, wdt::kNoHandle, kLookedAt,
+             "a pretimeout of 5 s is set under the panic governor: the kernel panics 5 s before each timeout runs "
+             "out, long before the time left shown reaches 0; not opened (WDT_ALLOW_PRETIMEOUT=1 opens it "
+             "knowingly)\n"},
+        Road{"PretimeoutNoGovernorNamed", [](FakeDevice&, fake::FakeSysfs& s) { Pretimeout(s, "3", nullptr); },
+             false, wdt::kNoHandle, kLookedAt,
+             "a pretimeout of 3 s is set and sysfs names no governor: the driver may act 3 s before each timeout "
+             "runs out, long before the time left shown reaches 0; not opened (WDT_ALLOW_PRETIMEOUT=1 opens it "
+             "knowingly)\n"},
+        Road{"PretimeoutPanicAllowed", [](FakeDevice&, fake::FakeSysfs& s) { Pretimeout(s, "5", "panic"); }, true,
+             wdt::kOk, kOpened, ""},
+        Road{"PretimeoutNoop", [](FakeDevice&, fake::FakeSysfs& s) { Pretimeout(s, "5", "noop"); }, false,
+             wdt::kOk, kOpened, ""},
+        Road{"PretimeoutZero", [](FakeDevice&, fake::FakeSysfs& s) { Pretimeout(s, "0", "panic"); }, false,
+             wdt::kOk, kOpened, ""},
         Road{"Busy",
              [](FakeDevice& d, fake::FakeSysfs& s) {
                d.held_open = d.active = true;
@@ -412,6 +448,28 @@ TEST_F(KernelWatchdogTest, NowayoutSaysWhenTheWatchdogLeftRunningResetsTheMachin
             "wdtDLL (/dev/watchdog0): the watchdog is left running (nowayout) and resets the machine in 20 "
             "seconds unless something feeds it\n");
   EXPECT_TRUE(device_.active);
+}
+
+// Each arm says what the pretimeout in force does, or that the kernel
+// dropped it; SetPretimeout sets it on the open device.
+TEST_F(KernelWatchdogTest, AnArmSaysWhenThePretimeoutFires) {
+  device_.pretimeout = 5;
+  Pretimeout(sysfs_, "5", "noop");
+  KernelWatchdog& w = Make(true);
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
+  diagnostics_.clear();
+  ASSERT_EQ(w.EnableTimer(30, 0), wdt::kOk);
+  ASSERT_EQ(w.EnableTimer(5, 0), wdt::kOk);
+  ASSERT_EQ(w.EnableTimer(30, 0), wdt::kOk);  // nothing left to say
+  EXPECT_EQ(w.SetPretimeout(30), wdt::kBadParameter);
+  EXPECT_EQ(w.SetPretimeout(7), wdt::kOk);
+  EXPECT_EQ(device_.pretimeout, 7);
+  EXPECT_EQ(diagnostics_,
+            "wdtDLL (/dev/watchdog0): the kernel logs a pretimeout event 25 s after each reload: pretimeout 5 s, "
+            "governor noop\n"
+            "EnableTimer(30, 0) -> 0\n"
+            "wdtDLL (/dev/watchdog0): the kernel dropped the pretimeout of 5 s: the timeout of 5 s is not above it\n"
+            "EnableTimer(5, 0) -> 0\nEnableTimer(30, 0) -> 0\nSetPretimeout(30) -> 3\nSetPretimeout(7) -> 0\n");
 }
 
 TEST_F(KernelWatchdogTest, SecondInitializeInOneSessionIsRefused) {

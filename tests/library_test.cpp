@@ -15,7 +15,7 @@
 
 namespace {
 
-TEST(Library, ExportsExactlyTheSixOperations) {
+TEST(Library, ExportsTheSixOperationsAndTheOptionalPretimeout) {
   FILE* nm = popen("nm -D --defined-only '" WDT_LIBRARY_PATH "'", "r");
   ASSERT_NE(nm, nullptr);
   std::set<std::string> names;
@@ -27,7 +27,8 @@ TEST(Library, ExportsExactlyTheSixOperations) {
   }
   ASSERT_EQ(pclose(nm), 0);
   EXPECT_EQ(names, (std::set<std::string>{"InitializeSession", "EnableTimer", "DisableTimer",
-                                          "WriteTimerValue", "ReadTimerValue", "CloseSession"}));
+                                          "WriteTimerValue", "ReadTimerValue", "CloseSession",
+                                          WDT_SET_PRETIMEOUT_NAME}));
 }
 
 TEST(Library, ManyThreadsCallAtOnceWhileTheSessionOpensAndCloses) {

@@ -46,6 +46,12 @@ WDT_API StatusCode ReadTimerValue(uint32_t *value);
 /* Ends the session; called last, once. */
 WDT_API StatusCode CloseSession(void);
 
+/* Not one of the driver's six: the stand-in's own on Linux, which wdt-check
+ * looks up by name at run time (a vendor's library lacks it). Sets the
+ * pretimeout of the open session's watchdog in seconds; 0 clears it. */
+typedef StatusCode (*SetPretimeoutOperation)(uint32_t seconds);
+#define WDT_SET_PRETIMEOUT_NAME "SetPretimeout"
+
 #ifdef __cplusplus
 }
 #endif
