@@ -295,17 +295,36 @@ std::string CheckRun(const std::vector<std::string>& args, double& seconds) {
   return child.Output();
 }
 
-// The countdown check's "seconds_per_unit" in wdt-check's JSON: the one field
-// of that name, a plain number.
-double SecondsPerUnit(const std::string& json) {
-  constexpr std::string_view kField = "\"seconds_per_unit\":";
-  const std::size_t at = json.find(kField);
-  if (at == std::string::npos) Die("no seconds_per_unit in wdt-check's JSON:\n" + json);
-  const char* number = json.c_str() + at + kField.size();
+// A figure in wdt-check's JSON: the one field of that name, a plain number.
+double JsonNumber(const std::string& json, std::string_view name) {
+  const std::string field = "\"" + std::string(name) + "\":";
+  const std::size_t at = json.find(field);
+  if (at == std::string::npos) Die("no " + std::string(name) + " in wdt-check's JSON:\n" + json);
+  const char* number = json.c_str() + at + field.size();
   char* end = nullptr;
   const double value = std::strtod(number, &end);
-  if (end == number) Die("seconds_per_unit is not a number in wdt-check's JSON:\n" + json);
+  if (end == number) Die(std::string(name) + " is not a number in wdt-check's JSON:\n" + json);
   return value;
+}
+
+// The reset proof's beat: wdt-check --expire with a record in the current
+// folder (the build machine's disk), on the simulation, which cannot reset:
+// it beats through the whole 20-s window and ends with status 1 ("did not
+// reset"); its expire check counts the beats and their slowest write.
+struct Beats {
+  double per_s, slowest_ms;
+};
+Beats BeatRun(const std::string& checker) {
+  const std::string record = (std::filesystem::current_path() / "bench-beat-record").string();
+  ChildProcess child({checker, "--expire", record, "--timeout", "5", "--json"}, {.input = Input::kDevNull});
+  const int status = child.Wait(60s);
+  std::filesystem::remove(record);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 1) {
+    Die("wdt-check --expire did not end with 'did not reset': wait status " + std::to_string(status) +
+        child.Describe());
+  }
+  const std::string json = child.Output();
+  return {JsonNumber(json, "beats") / JsonNumber(json, "alive_s"), 1000 * JsonNumber(json, "slowest_beat_s")};
 }
 
 // --- the table ---
@@ -648,8 +667,10 @@ int main(int argc, char** argv) try {
     double seconds = 0;
     CheckRun({checker}, seconds);
     check_s.push_back(seconds);
-    rate_error.push_back(100 * std::abs(SecondsPerUnit(CheckRun({checker, "--json"}, seconds)) - 1));
+    rate_error.push_back(100 * std::abs(JsonNumber(CheckRun({checker, "--json"}, seconds), "seconds_per_unit") - 1));
   }
+  progress("wdt-check --expire's beat");
+  const Beats beats = BeatRun(checker);
 
   const Spread p50 = Of(Each(keys, [](const KeyLatency& k) { return k.p50_us; }));
   const Spread p99 = Of(Each(keys, [](const KeyLatency& k) { return k.p99_us; }));
@@ -719,6 +740,10 @@ int main(int argc, char** argv) try {
               Format(check_run_s, 2).c_str(), met(check_run_s.median <= 7));
   std::printf("| wdt-check --json, countdown's error from 1 s per unit (%%) | %s | - | ≤ 0.1 %% | %s |\n",
               Format(rate_error_pct, 3).c_str(), met(rate_error_pct.median <= 0.1));
+  std::printf("| wdt-check --expire, the reset proof's beat over its 20 s wait (beats/s) | %.1f | - | ≥ 9 | %s |\n",
+              beats.per_s, met(beats.per_s >= 9));
+  std::printf("| wdt-check --expire, the slowest beat's write of the record (ms) | %.1f | - | ≤ 100 | %s |\n",
+              beats.slowest_ms, met(beats.slowest_ms <= 100));
   const bool keys_met = counts.key_instructions <= kKeyInstructionsTarget;
   std::printf("| Instructions per key through a pipe (callgrind) | %.1f | %.1f | ≤ %.0f | %s |\n",
               counts.key_instructions, counts.reference_key_instructions, kKeyInstructionsTarget,

@@ -22,6 +22,8 @@
 namespace check {
 
 using namespace std::chrono_literals;
+// The boot's monotonic clock (CLOCK_MONOTONIC on Linux), which nothing sets:
+// every duration that a verdict rests on is measured on it.
 using Clock = std::chrono::steady_clock;
 
 inline constexpr std::uint32_t kDefaultTimeout = 30;
@@ -141,12 +143,14 @@ struct Seam {
   // Each check as soon as it is judged, with its number from 1.
   std::function<void(const Check&, std::size_t number)> judged;
   // The reset proof's: the wall clock (seconds since the epoch), this boot's
-  // identity, the record replaced whole (empty, or why it was not written)
-  // and read (empty, or why it cannot be read), and a line of progress while
-  // the watchdog is left to run out.
+  // identity, the record replaced whole (empty, or why it was not written),
+  // a beat written in place at an offset of it (the same), the record read
+  // (empty, or why it cannot be read), and a line of progress while the
+  // watchdog is left to run out.
   std::function<double()> wall_now{};
   std::function<std::optional<std::string>()> boot_id{};
   std::function<std::string(std::string_view contents)> write_record{};
+  std::function<std::string(std::string_view bytes, std::size_t offset)> write_in_place{};
   std::function<std::string(std::string* contents)> read_record{};
   std::function<void(std::string_view line)> said{};
   // The pretimeout's: the library's optional SetPretimeout (null where the

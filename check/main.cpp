@@ -129,6 +129,10 @@ int main(int argc, char** argv) {
       .boot_id = platform::BootIdentity,
       .write_record =
           [&](std::string_view contents) { return check::ReplaceFile(files, parsed.settings.record, contents); },
+      .write_in_place =
+          [&](std::string_view bytes, std::size_t offset) {
+            return check::WriteInPlace(files, parsed.settings.record, bytes, offset);
+          },
       .read_record = [&](std::string* text) { return ReadRecord(files, parsed.settings.record, text); },
       // Flushed as it comes: the machine may reset at any instant. With
       // --json, standard output keeps its one document.

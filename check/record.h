@@ -1,8 +1,13 @@
 // The record that joins the two halves of the reset proof: --expire writes
 // it before it lets the watchdog run out and rewrites it once a second while
-// the machine is alive; --after-reset reads it after the machine came back.
-// It must survive a reset at any instant, so it is only ever replaced whole
-// (a temporary file beside it, flushed, renamed over it, the folder flushed).
+// the machine is alive, a beat at a time; --after-reset reads it after the
+// machine came back. It must survive a reset at any instant: it is written
+// whole only by replacing it (a temporary file beside it, flushed, renamed
+// over it, the folder flushed), and a beat goes in place into one of two
+// slots in turn, each with a check of its own, with one flush of its data:
+// a write cut short spoils only its own slot, and the other keeps the beat
+// before. Durations are seconds after the last reload on the boot's
+// monotonic clock, which nothing sets; wall-clock times are for people.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +19,8 @@
 
 namespace check {
 
-inline constexpr int kRecordVersion = 1;
+// Version 1 kept wall-clock times only, a beat a second; it is still read.
+inline constexpr int kRecordVersion = 2;
 
 struct ResetRecord {
   enum class State {
@@ -22,26 +28,55 @@ struct ResetRecord {
     kNoReset,    // the window closed with the machine alive: disarmed and closed
     kAbandoned,  // a signal or a stop ended the wait: disarmed and closed
   };
+  int version = kRecordVersion;
   std::string device;        // WDT_DEVICE, or "the linked library"
   std::string identity;      // the driver's own name, where sysfs has it
   std::uint32_t timeout_s = 0;
   std::string boot_id;       // the boot that armed it
-  // Wall-clock times, seconds since the epoch.
+  // Wall-clock times, seconds since the epoch: for people.
   double reloaded_at = 0;    // the last reload
-  double window_start = 0;   // the reset may come no earlier ...
-  double window_end = 0;     // ... and no later
-  double alive_at = 0;       // the last instant the machine was seen alive
+  double alive_at = 0;       // the last beat
+  // Seconds after the last reload, on the monotonic clock (version 1: the
+  // wall clock's, read from its times).
+  double window_from_s = 0;  // the reset may come no earlier ...
+  double window_until_s = 0; // ... and no later
+  double alive_s = 0;        // the last beat: the machine was alive then
+  double next_by_s = 0;      // by then the next beat would have been on disk
+  // The wall clock's step against the monotonic clock seen while waiting
+  // (negative: set back); 0 if none was seen.
+  double wall_step_s = 0;
+  std::uint64_t beat = 0;    // counts the beats: of two slots, the higher is the latest
+  // Version 1's own, kept to write it back as it was: the window's ends on
+  // the wall clock.
+  double window_start = 0;
+  double window_end = 0;
   State state = State::kWaiting;
   bool operator==(const ResetRecord&) const = default;
 };
 
 std::string_view StateName(ResetRecord::State state);
 
+// The record as its version writes it (wdt-check writes kRecordVersion).
 std::string FormatRecord(const ResetRecord& record);
 
 // The record in `text`, or why there is none ("not a reset record", "of
-// version 7, which this wdt-check does not know", "incomplete: no window_end").
+// version 7, which this wdt-check does not know", "incomplete: no alive_s"). A
+// version 1 record comes with its durations read from its wall-clock times
+// and the next beat a second after its last.
 std::variant<ResetRecord, std::string> ParseRecord(std::string_view text);
+
+// The slot of record.beat in the file that FormatRecord wrote for the same
+// record (only the beat's fields may differ): where it starts, and its bytes.
+struct Slot {
+  std::size_t offset;
+  std::string bytes;
+};
+Slot BeatSlot(const ResetRecord& record);
+
+// Writes bytes at offset into the regular file at path, which is there, and
+// flushes its data. Empty on success, else what failed.
+std::string WriteInPlace(const platform::FileCalls& calls, const std::string& path, std::string_view bytes,
+                         std::size_t offset);
 
 // Replaces the file at path with contents, so that a crash or a reset at any
 // instant leaves either the old file or the new one whole. An existing path

@@ -1,7 +1,7 @@
 // Fuzz target over the reset record's parser, which reads a file that a
 // reset may have cut short or that is not a record at all. It must never
-// crash; a record it takes must hold a window after its last reload and
-// read back the same once written again; a refusal must say why in
+// crash; a record it takes (of either version) must hold a window after its
+// last reload and read back the same once written again; a refusal must say why in
 // printable bytes.
 #include <cstddef>
 #include <cstdint>
@@ -20,8 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const check::ResetRecord& record = std::get<check::ResetRecord>(parsed);
-  fuzz::Require(record.reloaded_at <= record.window_start && record.window_start < record.window_end,
-                "a record taken with its window out of order");
+  fuzz::Require(record.version != 1 || (record.reloaded_at <= record.window_start &&
+                                        record.window_start < record.window_end),
+                "a version 1 record taken with its window out of order");
+  fuzz::Require(record.window_from_s <= record.window_until_s && record.alive_s <= record.next_by_s,
+                "a record taken with its window or its beats out of order");
   fuzz::Require(!record.boot_id.empty() && record.timeout_s > 0, "a record taken without its boot or timeout");
   const std::string written = check::FormatRecord(record);
   const auto again = check::ParseRecord(written);

@@ -82,8 +82,8 @@ std::string_view HeldSuspension();
 // a request suspends at once.
 void SuspendIfRequested();
 
-// The calls that replace a file whole (a record that must survive a reset at
-// any instant). Each returns what the system call returns (a descriptor, a
+// The calls that replace a file whole, or write a part of it in place (a
+// record that must survive a reset at any instant). Each returns what the system call returns (a descriptor, a
 // count, 0) or the negated errno.
 inline constexpr int kNoFile = 0;
 inline constexpr int kRegularFile = 1;
@@ -98,6 +98,12 @@ struct FileCalls {
   int (*rename)(const char* from, const char* to);  // over an existing file, at once
   int (*remove)(const char* path);
   int (*sync_folder)(const char* folder);  // the folder's entries on the disk
+  // A beat written in place into a record already there: the file opened
+  // for writing (never through a link, never waiting on a reader), bytes
+  // written at an offset, and its data on the disk.
+  int (*open_existing)(const char* path);
+  long (*write_at)(int fd, const char* data, std::size_t size, std::size_t offset);
+  int (*sync_data)(int fd);
 };
 FileCalls DurableFileCalls();
 

@@ -543,10 +543,23 @@ int SyncFolder(const char* folder) {
   return synced;
 }
 
+int OpenExisting(const char* path) {
+  const int fd = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  return fd < 0 ? -errno : fd;
+}
+
+long WriteAt(int fd, const char* data, std::size_t size, std::size_t offset) {
+  const ssize_t written = pwrite(fd, data, size, static_cast<off_t>(offset));
+  return written < 0 ? -errno : static_cast<long>(written);
+}
+
+int SyncData(int fd) { return Result(fdatasync(fd)); }
+
 }  // namespace
 
 FileCalls DurableFileCalls() {
-  return {FileKind, CreateTemp, WriteBytes, SyncFile, CloseFile, RenameFile, RemoveFile, SyncFolder};
+  return {FileKind,   CreateTemp, WriteBytes,   SyncFile, CloseFile, RenameFile,
+          RemoveFile, SyncFolder, OpenExisting, WriteAt,  SyncData};
 }
 
 std::optional<std::string> BootIdentity() {

@@ -276,10 +276,24 @@ int RenameFile(const char* from, const char* to) {
 int RemoveFile(const char* path) { return DeleteFileA(path) ? 0 : -ENOENT; }
 int SyncFolder(const char*) { return 0; }  // the write-through move covers it
 
+int OpenExisting(const char* path) {
+  if (FileKind(path) != kRegularFile) return -EINVAL;
+  const int fd = _open(path, _O_WRONLY | _O_BINARY);
+  return fd < 0 ? -errno : fd;
+}
+
+long WriteAt(int fd, const char* data, std::size_t size, std::size_t offset) {
+  if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0) return -errno;
+  return WriteBytes(fd, data, size);
+}
+
+int SyncData(int fd) { return Result(_commit(fd)); }
+
 }  // namespace
 
 FileCalls DurableFileCalls() {
-  return {FileKind, CreateTemp, WriteBytes, SyncFile, CloseFile, RenameFile, RemoveFile, SyncFolder};
+  return {FileKind,   CreateTemp, WriteBytes,   SyncFile, CloseFile, RenameFile,
+          RemoveFile, SyncFolder, OpenExisting, WriteAt,  SyncData};
 }
 
 // The boot's time to the second: the wall clock less the time since the boot.

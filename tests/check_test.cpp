@@ -39,10 +39,18 @@ class CheckTest : public testing::Test {
         [](check::Clock::duration d) { fake::TheClock().Sleep(d); },
         [this] { return stop_; },
         nullptr,
-        [] { return 1.7e9 + std::chrono::duration<double>(fake::TheClock().Elapsed()).count(); },
+        [this] { return 1.7e9 + wall_step_ + std::chrono::duration<double>(fake::TheClock().Elapsed()).count(); },
         [] { return std::optional<std::string>("boot-1"); },
         [this](std::string_view text) {
+          if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
           records_.emplace_back(text);
+          return std::string();
+        },
+        [this](std::string_view bytes, std::size_t offset) {
+          if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
+          if (records_.empty() || offset + bytes.size() > records_.back().size()) return std::string("no such place");
+          records_.push_back(records_.back());
+          records_.back().replace(offset, bytes.size(), bytes);
           return std::string();
         },
         [this](std::string* text) {
@@ -102,6 +110,8 @@ class CheckTest : public testing::Test {
   std::string stop_;  // what asked the run to stop, empty while nothing did
   std::optional<sysfs::Facts> device_;  // what sysfs says of the device now
   std::vector<std::string> records_;     // the reset record, as each write left it
+  double wall_step_ = 0;                 // the wall clock set forward (back) by so much
+  check::Clock::duration write_takes_{}; // each write of the record
 };
 
 class HonestTest : public CheckTest, public testing::WithParamInterface<bool> {};
@@ -399,6 +409,10 @@ struct Expiry {
   const char* reload;            // the reload check's result and the expire check's detail
   const char* expire;
   check::ResetRecord::State state;
+  double wall_step = 0;  // the wall clock set so far forward 8 s into the run
+  std::chrono::milliseconds write{};  // each write of the record takes so long
+  double bound = 0.1;    // the last beat's bound on the reset
+  const char* said = nullptr;
 };
 
 class ExpireTest : public CheckTest, public testing::WithParamInterface<Expiry> {};
@@ -408,7 +422,9 @@ TEST_P(ExpireTest, TheRecordSaysHowTheWaitEnded) {
   fake::UseSimulator("", row.behaviour);
   fake::TheClock().after_sleep = [&] {
     if (row.stop_at.count() > 0 && fake::TheClock().Elapsed() >= row.stop_at) stop_ = "a signal";
+    if (fake::TheClock().Elapsed() >= std::chrono::seconds(8)) wall_step_ = row.wall_step;
   };
+  write_takes_ = row.write;
   const check::Report report = Run({.mode = check::Mode::kExpire, .timeout = 5});
   ASSERT_EQ(report.checks.size(), 6u);
   EXPECT_EQ(report.checks[2].detail.substr(0, std::string_view(row.reload).size()), row.reload) << Tap(report);
@@ -421,9 +437,16 @@ TEST_P(ExpireTest, TheRecordSaysHowTheWaitEnded) {
   const auto last = std::get<check::ResetRecord>(check::ParseRecord(records_.back()));
   EXPECT_EQ(first.state, check::ResetRecord::State::kWaiting);
   EXPECT_EQ(last.state, row.state);
-  EXPECT_EQ(last.window_start - last.reloaded_at, 4);
-  EXPECT_EQ(last.window_end - last.reloaded_at, 20);
-  EXPECT_LE(last.alive_at, last.window_end);
+  EXPECT_EQ(std::tuple(last.window_from_s, last.window_until_s), std::tuple(4.0, 20.0));
+  EXPECT_LE(last.alive_s, last.window_until_s);
+  if (last.state == check::ResetRecord::State::kAbandoned) return;
+  EXPECT_GE(last.alive_s, 19.5);
+  EXPECT_NEAR(last.next_by_s - last.alive_s, row.bound, 0.002);
+  EXPECT_NEAR(last.wall_step_s, row.wall_step, 0.01);
+  if (row.said) {
+    const std::vector<std::string> events = fake::Events();
+    EXPECT_EQ(std::count(events.begin(), events.end(), std::string("said ") + row.said), 1);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -435,13 +458,39 @@ INSTANTIATE_TEST_SUITE_P(
                            "the last reload did not read back: not worth letting run out",
                            check::ResetRecord::State::kAbandoned},
                     Expiry{"StoppedWhileWaiting", "", std::chrono::seconds(8), "fell to 4, wrote 5, read 5",
-                           "stopped by a signal", check::ResetRecord::State::kAbandoned}),
+                           "stopped by a signal", check::ResetRecord::State::kAbandoned},
+                    Expiry{"WallClockSetForward", "", {}, "fell to 4, wrote 5, read 5",
+                           "armed 5 s, still alive after 20 s: the watchdog did not reset the machine",
+                           check::ResetRecord::State::kNoReset, 3600, {}, 0.1,
+                           "the wall clock was set forward 3600 s while waiting"},
+                    Expiry{"WallClockSetBack", "", {}, "fell to 4, wrote 5, read 5",
+                           "armed 5 s, still alive after 20 s: the watchdog did not reset the machine",
+                           check::ResetRecord::State::kNoReset, -3600, {}, 0.1,
+                           "the wall clock was set back 3600 s while waiting"},
+                    Expiry{"SlowDisk", "", {}, "fell to 4, wrote 5, read 5",
+                           "armed 5 s, still alive after 20 s: the watchdog did not reset the machine",
+                           check::ResetRecord::State::kNoReset, 0, std::chrono::milliseconds(300), 0.6}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The second half's verdicts on records: the reset's time against the
 // window, the boot, the driver's word on the cause.
-check::ResetRecord Reset(double alive_after, check::ResetRecord::State state = check::ResetRecord::State::kWaiting) {
-  return {"/dev/watchdog1", "i6300ESB timer", 10, "boot-1", 1000, 1009, 1030, 1000 + alive_after, state};
+check::ResetRecord Reset(double alive_after, check::ResetRecord::State state = check::ResetRecord::State::kWaiting,
+                         double wall_step = 0, int version = 2) {
+  check::ResetRecord record;
+  record.version = version;
+  record.device = "/dev/watchdog1";
+  record.identity = "i6300ESB timer";
+  record.timeout_s = 10;
+  record.boot_id = "boot-1";
+  record.reloaded_at = 1000;
+  record.alive_at = 1000 + alive_after + wall_step;
+  record.window_from_s = 9;
+  record.window_until_s = 30;
+  record.alive_s = alive_after;
+  record.next_by_s = alive_after + (version == 1 ? 1 : 0.18);
+  record.wall_step_s = wall_step;
+  record.state = state;
+  return record;
 }
 
 struct Afterwards {
@@ -459,6 +508,14 @@ TEST_P(AfterResetTest, IsJudgedOnTheRecord) {
   EXPECT_EQ(GetParam().judged.detail, GetParam().detail);
 }
 
+TEST(AfterReset, TheResetsDelayIsAFigure) {
+  EXPECT_EQ(check::JudgeOnTime(Reset(9.93)).figures,
+            (std::vector<check::Figure>{{"last_alive_s", "9.930"}, {"window_from_s", "9.000"},
+                                        {"window_until_s", "30.000"}, {"delay_s", "10.020"},
+                                        {"delay_from_s", "9.930"}, {"delay_until_s", "10.110"},
+                                        {"bound_s", "0.180"}}));
+}
+
 sysfs::Facts Booted(std::uint32_t status, const char* identity = "i6300ESB timer") {
   return {.name = "watchdog1", .identity = identity, .bootstatus = status};
 }
@@ -466,12 +523,27 @@ sysfs::Facts Booted(std::uint32_t status, const char* identity = "i6300ESB timer
 INSTANTIATE_TEST_SUITE_P(
     Records, AfterResetTest,
     testing::Values(
-        Afterwards{"OnTime", check::JudgeOnTime(Reset(9.5)), Result::kPass,
-                   "reset between 9.5 s and 10.5 s after the last reload (the reset was due from 9 s to 30 s)"},
+        Afterwards{"OnTime", check::JudgeOnTime(Reset(9.93)), Result::kPass,
+                   "reset between 9.93 s and 10.11 s after the last reload (bound 0.18 s; the reset was due from 9 s "
+                   "to 30 s)"},
         Afterwards{"OnTheSecondExpiry", check::JudgeOnTime(Reset(19.5)), Result::kPass,
-                   "reset between 19.5 s and 20.5 s after the last reload (the reset was due from 9 s to 30 s)"},
+                   "reset between 19.50 s and 19.68 s after the last reload (bound 0.18 s; the reset was due from 9 "
+                   "s to 30 s)"},
         Afterwards{"Early", check::JudgeOnTime(Reset(3.5)), Result::kFail,
                    "reset early: last seen alive 3.5 s after the last reload (the reset was due from 9 s to 30 s)"},
+        Afterwards{"AfterTheWindow", check::JudgeOnTime(Reset(30.5)), Result::kFail,
+                   "reset late: seen alive 30.5 s after the last reload, after the window closed (the reset was due "
+                   "from 9 s to 30 s)"},
+        Afterwards{"WallClockSetBack", check::JudgeOnTime(Reset(9.93, {}, -3600)), Result::kPass,
+                   "reset between 9.93 s and 10.11 s after the last reload (bound 0.18 s; the reset was due from 9 s "
+                   "to 30 s); the wall clock was set back 3600 s while waiting, which judges nothing"},
+        Afterwards{"Version1", check::JudgeOnTime(Reset(9.5, {}, 0, 1)), Result::kPass,
+                   "reset between 9.50 s and 10.50 s after the last reload (bound 1.00 s; the reset was due from 9 s "
+                   "to 30 s); a version 1 record, judged on what it holds: wall-clock times, a beat a second"},
+        Afterwards{"Version1WallClockSetForward", check::JudgeOnTime(Reset(3608.7, {}, 0, 1)), Result::kFail,
+                   "reset late: seen alive 3608.7 s after the last reload, after the window closed (the reset was "
+                   "due from 9 s to 30 s); a version 1 record, judged on what it holds: wall-clock times, a beat a "
+                   "second"},
         Afterwards{"NoReset", check::JudgeOnTime(Reset(29.5, check::ResetRecord::State::kNoReset)), Result::kFail,
                    "still alive when the window closed, 30 s after the last reload: the watchdog did not reset the "
                    "machine"},

@@ -4,7 +4,9 @@
 # and softdog, once on q35 with its iTCO watchdog and softdog with nowayout.
 # Then the reset proof: four VMs that may reboot, each with a small disk for
 # the record, let softdog, i6300esb and iTCO_wdt reset the machine and judge
-# it on the next boot; iTCO_wdt with the no-reboot strap must not reset.
+# it on the next boot; iTCO_wdt with the no-reboot strap must not reset; and
+# i6300esb twice more, with the wall clock set an hour forward and an hour
+# back while it waits.
 # /init in the VM runs the programs on each driver and prints one result
 # marker on the serial console.
 set -euo pipefail
@@ -97,10 +99,16 @@ wait $second || true
 boot_resetting strappedtco -machine q35 &
 second=$!
 wait $first || true
+boot_resetting resetesbforward -machine pc -device i6300esb &
+first=$!
+wait $second || true
+boot_resetting resetesbback -machine pc -device i6300esb &
+second=$!
+wait $first || true
 wait $second || true
 
 status=0
-for vm in pc q35 resetsoftdog resetesb resettco strappedtco; do
+for vm in pc q35 resetsoftdog resetesb resettco strappedtco resetesbforward resetesbback; do
   echo "== console of the $vm VM"
   tr -d '\r' <"$work/$vm.log" | sed -n '/== VM/,$p'
   grep -q "WDT-VM-RESULT: PASS $vm" "$work/$vm.log" || { echo "kernel VM $vm: FAILED" >&2; status=1; }
