@@ -1,6 +1,7 @@
 #include "checker.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <ctime>
 #include <span>
@@ -676,60 +677,55 @@ Check Run::Pretimeout() {
 void Run::PutBack() {
   if (!settings_.device || !seam_.facts_of) return;
   const sysfs::Facts& found = *settings_.device;
-  const std::optional<sysfs::Facts> now = seam_.facts_of(settings_.device_path);
-  if (!now) return;
-  // The settings in the order in which they go back: the pretimeout must be
-  // below the timeout, and a governor acts only on a pretimeout.
-  struct Setting {
-    const char* name;
-    std::optional<std::string> found, now;
+  // Timeout, pretimeout and governor as sysfs shows them, in the order in
+  // which they go back: the pretimeout must be below the timeout, and a
+  // governor acts only on a pretimeout.
+  constexpr const char* kNames[] = {"timeout", "pretimeout", "governor"};
+  using Values = std::array<std::optional<std::string>, 3>;
+  const auto values = [](const std::optional<sysfs::Facts>& facts) {
+    const auto seconds = [](const std::optional<long>& value) {
+      return value ? std::optional<std::string>(std::to_string(*value) + " s") : std::nullopt;
+    };
+    return facts ? Values{seconds(facts->timeout), seconds(facts->pretimeout), facts->pretimeout_governor}
+                 : Values{};
   };
-  const auto seconds = [](const std::optional<long>& value) {
-    return value ? std::optional<std::string>(std::to_string(*value) + " s") : std::nullopt;
+  // Each puts one back; empty, or why it could not.
+  const std::function<std::string()> put[] = {
+      [&]() -> std::string {
+        const auto timeout = static_cast<std::uint32_t>(*found.timeout);
+        const StatusCode status = wdt_.write_timer_value(timeout);
+        return status == 0 ? "" : "WriteTimerValue(" + Whole(timeout) + ") returned " + std::to_string(status);
+      },
+      [&]() -> std::string {
+        const auto pretimeout = static_cast<std::uint32_t>(*found.pretimeout);
+        if (seam_.set_pretimeout == nullptr) return "the library has no " WDT_SET_PRETIMEOUT_NAME;
+        const StatusCode status = seam_.set_pretimeout(pretimeout);
+        return status == 0 ? "" : "SetPretimeout(" + Whole(pretimeout) + ") returned " + std::to_string(status);
+      },
+      [&]() -> std::string {
+        if (found.pretimeout_governor->empty()) return "a governor cannot be unset";
+        if (!seam_.set_governor) return "no way to set it";
+        return seam_.set_governor(found.name, *found.pretimeout_governor);
+      },
   };
-  Setting settings[] = {{"timeout", seconds(found.timeout), seconds(now->timeout)},
-                        {"pretimeout", seconds(found.pretimeout), seconds(now->pretimeout)},
-                        {"governor", found.pretimeout_governor, now->pretimeout_governor}};
+  const std::optional<sysfs::Facts> now_facts = seam_.facts_of(settings_.device_path);
+  if (!now_facts) return;
+  const Values was = values(found);
+  const Values now = values(now_facts);
   std::string why[3];
-  for (int i = 0; i < 3; ++i) {
-    const Setting& setting = settings[i];
-    if (!setting.found || setting.found == setting.now) continue;
-    if (armed_) {
-      why[i] = "the watchdog is still running";
-    } else if (i == 0) {
-      const auto timeout = static_cast<std::uint32_t>(*found.timeout);
-      if (const StatusCode status = wdt_.write_timer_value(timeout); status != 0) {
-        why[i] = "WriteTimerValue(" + Whole(timeout) + ") returned " + std::to_string(status);
-      }
-    } else if (i == 1) {
-      const auto pretimeout = static_cast<std::uint32_t>(*found.pretimeout);
-      if (seam_.set_pretimeout == nullptr) {
-        why[i] = "the library has no " WDT_SET_PRETIMEOUT_NAME;
-      } else if (const StatusCode status = seam_.set_pretimeout(pretimeout); status != 0) {
-        why[i] = "SetPretimeout(" + Whole(pretimeout) + ") returned " + std::to_string(status);
-      }
-    } else if (setting.found->empty()) {
-      why[i] = "a governor cannot be unset";
-    } else if (!seam_.set_governor) {
-      why[i] = "no way to set it";
-    } else {
-      why[i] = seam_.set_governor(found.name, *setting.found);
-    }
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (was[i] && was[i] != now[i]) why[i] = armed_ ? "the watchdog is still running" : put[i]();
   }
-  const std::optional<sysfs::Facts> after = seam_.facts_of(settings_.device_path);
-  const Setting left[] = {{"timeout", {}, after ? seconds(after->timeout) : std::nullopt},
-                          {"pretimeout", {}, after ? seconds(after->pretimeout) : std::nullopt},
-                          {"governor", {}, after ? after->pretimeout_governor : std::nullopt}};
-  for (int i = 0; i < 3; ++i) {
-    const Setting& setting = settings[i];
-    if (!setting.found || setting.found == setting.now) continue;
-    const std::string was = std::string(setting.name) + " " + wdt::Printable(*setting.found);
-    std::string& list = left[i].now == setting.found ? report_.put_back : report_.not_put_back;
-    if (left[i].now == setting.found) {
-      list += (list.empty() ? "" : ", ") + was;
+  const Values after = values(seam_.facts_of(settings_.device_path));
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (!was[i] || was[i] == now[i]) continue;
+    const std::string setting = std::string(kNames[i]) + " " + wdt::Printable(*was[i]);
+    if (after[i] == was[i]) {
+      report_.put_back += (report_.put_back.empty() ? "" : ", ") + setting;
     } else {
-      list += (list.empty() ? "" : "; ") + was + " (it is " + wdt::Printable(left[i].now.value_or("unknown")) +
-              (why[i].empty() ? "" : ": " + why[i]) + ")";
+      report_.not_put_back += (report_.not_put_back.empty() ? "" : "; ") + setting + " (it is " +
+                              wdt::Printable(after[i].value_or("unknown")) + (why[i].empty() ? "" : ": " + why[i]) +
+                              ")";
     }
   }
 }

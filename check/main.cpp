@@ -2,7 +2,6 @@
 // library. TAP (or JSON) on standard output; exit status 0 pass, 1 a check
 // failed, 2 it could not run. Never reads standard input.
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -96,10 +95,9 @@ int main(int argc, char** argv) {
   if (parsed.settings.device && parsed.settings.device->pretimeout.value_or(0) > 0) {
     platform::SetEnvironment("WDT_ALLOW_PRETIMEOUT", "1");
   }
-  SetPretimeoutOperation set_pretimeout = nullptr;
-  const platform::AnyFunction found = platform::LibraryFunction(WDT_SET_PRETIMEOUT_NAME);
-  static_assert(sizeof set_pretimeout == sizeof found);
-  std::memcpy(&set_pretimeout, &found, sizeof set_pretimeout);
+  // A function pointer cast back to its own type, as the library defines it.
+  const auto set_pretimeout =
+      reinterpret_cast<SetPretimeoutOperation>(platform::LibraryFunction(WDT_SET_PRETIMEOUT_NAME));
   // A stop signal ends the run early, but only after the disarm and the
   // close; so does Ctrl+Z, whose suspension waits until then.
   platform::CatchStopSignals(platform::StopSignals::kAlsoInterruptAndSuspend);

@@ -286,6 +286,32 @@ std::variant<ResetRecord, std::string> ParseRecord(std::string_view text) {
   return record;
 }
 
+namespace {
+
+// Writes bytes whole through write (which takes what is left), again after
+// an interrupted write, flushes them with sync and closes fd; empty, or what
+// failed, naming the file by name.
+template <typename Write>
+std::string WriteFlushClose(const platform::FileCalls& calls, int fd, std::string_view bytes, const std::string& name,
+                            Write write, int (*sync)(int)) {
+  std::string failed;
+  for (std::string_view rest = bytes; failed.empty() && !rest.empty();) {
+    const long written = write(rest);
+    if (written == -EINTR) continue;
+    if (written <= 0) failed = "cannot write " + wdt::Printable(name) + ": " + Why(written < 0 ? -written : EIO);
+    else rest.remove_prefix(static_cast<std::size_t>(written));
+  }
+  if (const int synced = failed.empty() ? sync(fd) : 0; synced < 0) {
+    failed = "cannot flush " + wdt::Printable(name) + ": " + Why(-synced);
+  }
+  if (const int closed = calls.close(fd); closed < 0 && failed.empty()) {
+    failed = "cannot close " + wdt::Printable(name) + ": " + Why(-closed);
+  }
+  return failed;
+}
+
+}  // namespace
+
 std::string WriteInPlace(const platform::FileCalls& calls, const std::string& path, std::string_view bytes,
                          std::size_t offset) {
   if (calls.kind(path.c_str()) != platform::kRegularFile) {
@@ -293,20 +319,12 @@ std::string WriteInPlace(const platform::FileCalls& calls, const std::string& pa
   }
   const int fd = calls.open_existing(path.c_str());
   if (fd < 0) return "cannot open " + wdt::Printable(path) + ": " + Why(-fd);
-  std::string failed;
-  for (std::string_view rest = bytes; failed.empty() && !rest.empty();) {
-    const long written = calls.write_at(fd, rest.data(), rest.size(), offset + (bytes.size() - rest.size()));
-    if (written == -EINTR) continue;
-    if (written <= 0) failed = "cannot write " + wdt::Printable(path) + ": " + Why(written < 0 ? -written : EIO);
-    else rest.remove_prefix(static_cast<std::size_t>(written));
-  }
-  if (const int synced = failed.empty() ? calls.sync_data(fd) : 0; synced < 0) {
-    failed = "cannot flush " + wdt::Printable(path) + ": " + Why(-synced);
-  }
-  if (const int closed = calls.close(fd); closed < 0 && failed.empty()) {
-    failed = "cannot close " + wdt::Printable(path) + ": " + Why(-closed);
-  }
-  return failed;
+  return WriteFlushClose(
+      calls, fd, bytes, path,
+      [&](std::string_view rest) {
+        return calls.write_at(fd, rest.data(), rest.size(), offset + (bytes.size() - rest.size()));
+      },
+      calls.sync_data);
 }
 
 std::string ReplaceFile(const platform::FileCalls& calls, const std::string& path, std::string_view contents) {
@@ -320,19 +338,9 @@ std::string ReplaceFile(const platform::FileCalls& calls, const std::string& pat
   std::string temp;
   const int fd = calls.create_temp(folder.c_str(), &temp);
   if (fd < 0) return "cannot make a file in " + wdt::Printable(folder) + ": " + Why(-fd);
-  std::string failed;
-  for (std::string_view rest = contents; failed.empty() && !rest.empty();) {
-    const long written = calls.write(fd, rest.data(), rest.size());
-    if (written == -EINTR) continue;
-    if (written <= 0) failed = "cannot write " + wdt::Printable(temp) + ": " + Why(written < 0 ? -written : EIO);
-    else rest.remove_prefix(static_cast<std::size_t>(written));
-  }
-  if (const int synced = failed.empty() ? calls.sync(fd) : 0; synced < 0) {
-    failed = "cannot flush " + wdt::Printable(temp) + ": " + Why(-synced);
-  }
-  if (const int closed = calls.close(fd); closed < 0 && failed.empty()) {
-    failed = "cannot close " + wdt::Printable(temp) + ": " + Why(-closed);
-  }
+  std::string failed = WriteFlushClose(
+      calls, fd, contents, temp, [&](std::string_view rest) { return calls.write(fd, rest.data(), rest.size()); },
+      calls.sync);
   if (const int renamed = failed.empty() ? calls.rename(temp.c_str(), path.c_str()) : 0; renamed < 0) {
     failed = "cannot rename " + wdt::Printable(temp) + " to " + wdt::Printable(path) + ": " + Why(-renamed);
   }
