@@ -279,6 +279,13 @@ Report Run::Go() {
 
 Check Run::Open() {
   if (Stop()) return Stopped("open");
+  // The checks plan every margin against a pretimeout that sysfs shows: the
+  // library need not refuse it.
+  if (pretimeout_ > 0 && wdt_.accept_pretimeout != nullptr) {
+    if (const StatusCode status = wdt_.accept_pretimeout(); status != 0) {
+      return CallFailed("open", WDT_ACCEPT_PRETIMEOUT_NAME "()", status);
+    }
+  }
   if (const StatusCode status = wdt_.initialize_session(); status != 0) {
     return CallFailed("open", "InitializeSession()", status);
   }
@@ -472,12 +479,12 @@ Check Run::LastReload() {
   if (fallen.status != 0) return CallFailed("reload", "ReadTimerValue()", fallen.status);
   if (const std::uint32_t before = Before(settings_.timeout); before > 0) {
     // It would fire before the watchdog runs out: cleared for the wait.
-    if (seam_.set_pretimeout == nullptr) {
+    if (wdt_.set_pretimeout == nullptr) {
       report_.stopped = "a pretimeout of " + Whole(before) +
                         " s is set and the library cannot clear it: it would fire before the watchdog runs out";
       return Stopped("reload");
     }
-    if (const StatusCode status = seam_.set_pretimeout(0); status != 0) {
+    if (const StatusCode status = wdt_.set_pretimeout(0); status != 0) {
       return CallFailed("reload", "SetPretimeout(0)", status);
     }
     pretimeout_ = 0;
@@ -619,7 +626,7 @@ Check Run::Pretimeout() {
   if (!settings_.device) return Skipped(kName, "sysfs knows no pretimeout of this watchdog");
   const sysfs::Facts& device = *settings_.device;
   if (!device.pretimeout) return Skipped(kName, "the driver has no pretimeout");
-  if (seam_.set_pretimeout == nullptr) {
+  if (wdt_.set_pretimeout == nullptr) {
     return Skipped(kName, "the library has no " WDT_SET_PRETIMEOUT_NAME " operation to set one with");
   }
   const std::vector<std::string> governors = device.pretimeout_governors.value_or(std::vector<std::string>{});
@@ -649,7 +656,7 @@ Check Run::Pretimeout() {
       return Stopped(kName);
     }
   }
-  if (const StatusCode status = seam_.set_pretimeout(pretimeout); status != 0) {
+  if (const StatusCode status = wdt_.set_pretimeout(pretimeout); status != 0) {
     return CallFailed(kName, "SetPretimeout(" + Whole(pretimeout) + ")", status);
   }
   pretimeout_ = pretimeout;
@@ -698,8 +705,8 @@ void Run::PutBack() {
       },
       [&]() -> std::string {
         const auto pretimeout = static_cast<std::uint32_t>(*found.pretimeout);
-        if (seam_.set_pretimeout == nullptr) return "the library has no " WDT_SET_PRETIMEOUT_NAME;
-        const StatusCode status = seam_.set_pretimeout(pretimeout);
+        if (wdt_.set_pretimeout == nullptr) return "the library has no " WDT_SET_PRETIMEOUT_NAME;
+        const StatusCode status = wdt_.set_pretimeout(pretimeout);
         return status == 0 ? "" : "SetPretimeout(" + Whole(pretimeout) + ") returned " + std::to_string(status);
       },
       [&]() -> std::string {

@@ -153,11 +153,10 @@ struct Seam {
   std::function<std::string(std::string_view bytes, std::size_t offset)> write_in_place{};
   std::function<std::string(std::string* contents)> read_record{};
   std::function<void(std::string_view line)> said{};
-  // The pretimeout's: the library's optional SetPretimeout (null where the
-  // library lacks it); the governor of a watchdog set through sysfs (empty,
-  // or why not); and the kernel's log: watched from now on (empty, or why it
-  // cannot be read), then when a line was logged since, if it was.
-  SetPretimeoutOperation set_pretimeout = nullptr;
+  // The pretimeout's (the library's optional SetPretimeout is in wdt): the
+  // governor of a watchdog set through sysfs (empty, or why not); and the
+  // kernel's log: watched from now on (empty, or why it cannot be read), then
+  // when a line was logged since, if it was.
   std::function<std::string(const std::string& watchdog, std::string_view governor)> set_governor{};
   std::function<std::string()> watch_kernel_log{};
   std::function<std::optional<Clock::time_point>(std::string_view message)> kernel_logged{};

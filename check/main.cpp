@@ -90,19 +90,11 @@ int main(int argc, char** argv) {
   const char* device = std::getenv("WDT_DEVICE");
   parsed.settings.device_path = device != nullptr ? device : "";
   parsed.settings.device = DeviceFacts(sysfs, parsed.settings.device_path);
-  // The checks plan every margin against a pretimeout that sysfs shows: the
-  // library need not refuse it.
-  if (parsed.settings.device && parsed.settings.device->pretimeout.value_or(0) > 0) {
-    platform::SetEnvironment("WDT_ALLOW_PRETIMEOUT", "1");
-  }
-  // A function pointer cast back to its own type, as the library defines it.
-  const auto set_pretimeout =
-      reinterpret_cast<SetPretimeoutOperation>(platform::LibraryFunction(WDT_SET_PRETIMEOUT_NAME));
   // A stop signal ends the run early, but only after the disarm and the
   // close; so does Ctrl+Z, whose suspension waits until then.
   platform::CatchStopSignals(platform::StopSignals::kAlsoInterruptAndSuspend);
   const check::Seam seam{
-      .wdt = wdt::LinkedOperations(),
+      .wdt = platform::LibraryOperations(),
       .facts_of = [&](const std::string& path) { return DeviceFacts(sysfs, path); },
       .now = check::Clock::now,
       .sleep =
@@ -142,7 +134,6 @@ int main(int argc, char** argv) {
               platform::WriteOut("# " + std::string(line) + "\n");
             }
           },
-      .set_pretimeout = set_pretimeout,
       .set_governor = [&](const std::string& watchdog,
                           std::string_view governor) { return sysfs.WriteGovernor(watchdog, governor); },
       .watch_kernel_log = platform::WatchKernelLog,

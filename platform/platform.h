@@ -11,6 +11,8 @@
 #include <string_view>
 #include <utility>
 
+#include "operations.h"
+
 namespace platform {
 
 // What ReadKey yields when no key can ever come (input closed, no console,
@@ -111,15 +113,11 @@ FileCalls DurableFileCalls();
 // the second; nothing where neither can be found.
 std::optional<std::string> BootIdentity();
 
-// A function that the linked watchdog library exports under `name`, looked
-// up at run time; null where the library has none (a vendor's library has
-// only its six operations).
-using AnyFunction = void (*)();
-AnyFunction LibraryFunction(const char* name);
-
-// Sets a variable of the process's own environment, before the library's
-// first call reads it.
-void SetEnvironment(const char* name, const char* value);
+// The linked watchdog library's operations: its six, and those of its
+// optional ones (wdtDLL.h) that it exports, looked up by name at run time;
+// each optional one null where the library lacks it (a vendor's library has
+// only its six).
+wdt::Operations LibraryOperations();
 
 // The kernel's log from now on, read and never written: empty, or why it
 // cannot be read. Then, without waiting: when the kernel logged `message`

@@ -569,15 +569,26 @@ std::optional<std::string> BootIdentity() {
   return id;
 }
 
-AnyFunction LibraryFunction(const char* name) {
+namespace {
+
+// A function pointer cast back to its own type, as wdtDLL.h defines it.
+template <typename Function>
+Function LibraryFunction(const char* name) {
   void* found = dlsym(RTLD_DEFAULT, name);
-  AnyFunction function = nullptr;
+  Function function = nullptr;
   static_assert(sizeof function == sizeof found);
   std::memcpy(&function, &found, sizeof function);
   return function;
 }
 
-void SetEnvironment(const char* name, const char* value) { setenv(name, value, 1); }
+}  // namespace
+
+wdt::Operations LibraryOperations() {
+  wdt::Operations operations = wdt::LinkedOperations();
+  operations.set_pretimeout = LibraryFunction<SetPretimeoutOperation>(WDT_SET_PRETIMEOUT_NAME);
+  operations.accept_pretimeout = LibraryFunction<AcceptPretimeoutOperation>(WDT_ACCEPT_PRETIMEOUT_NAME);
+  return operations;
+}
 
 namespace {
 int g_kernel_log = -1;  // /dev/kmsg, read from where the watch began

@@ -296,18 +296,29 @@ FileCalls DurableFileCalls() {
           RemoveFile, SyncFolder, OpenExisting, WriteAt,  SyncData};
 }
 
-// The boot's time to the second: the wall clock less the time since the boot.
-AnyFunction LibraryFunction(const char* name) {
+namespace {
+
+// A function pointer cast back to its own type, as wdtDLL.h defines it.
+template <typename Function>
+Function LibraryFunction(const char* name) {
   const HMODULE library = GetModuleHandleA("wdtDLL.dll");
-  return library != nullptr ? reinterpret_cast<AnyFunction>(GetProcAddress(library, name)) : nullptr;
+  return library != nullptr ? reinterpret_cast<Function>(GetProcAddress(library, name)) : nullptr;
 }
 
-void SetEnvironment(const char* name, const char* value) { _putenv_s(name, value); }
+}  // namespace
+
+wdt::Operations LibraryOperations() {
+  wdt::Operations operations = wdt::LinkedOperations();
+  operations.set_pretimeout = LibraryFunction<SetPretimeoutOperation>(WDT_SET_PRETIMEOUT_NAME);
+  operations.accept_pretimeout = LibraryFunction<AcceptPretimeoutOperation>(WDT_ACCEPT_PRETIMEOUT_NAME);
+  return operations;
+}
 
 std::string WatchKernelLog() { return "this system has no kernel log that wdt-check reads"; }
 
 std::optional<std::chrono::steady_clock::time_point> KernelLogged(std::string_view) { return std::nullopt; }
 
+// The boot's time to the second: the wall clock less the time since the boot.
 std::optional<std::string> BootIdentity() {
   const auto boot = std::chrono::system_clock::now() - std::chrono::milliseconds(GetTickCount64());
   return "booted at " + std::to_string(std::chrono::round<std::chrono::seconds>(boot.time_since_epoch()).count());

@@ -136,7 +136,8 @@ StatusCode KernelWatchdog::LookBeforeOpening(sysfs::DeviceNumbers* numbers, bool
     return kNoHandle;
   }
   pretimeout_ = facts_ ? static_cast<int>(facts_->pretimeout.value_or(0)) : 0;
-  if (pretimeout_ > 0 && sysfs::PretimeoutMayPanic(facts_->pretimeout_governor) && !settings_.allow_pretimeout) {
+  if (pretimeout_ > 0 && sysfs::PretimeoutMayPanic(facts_->pretimeout_governor) && !settings_.allow_pretimeout &&
+      !pretimeout_accepted_) {
     // Each reload then ends pretimeout seconds before the time left that the
     // program shows: the kernel panics long before the operator expects.
     const std::string seconds = std::to_string(pretimeout_) + " s";
@@ -275,6 +276,13 @@ StatusCode KernelWatchdog::SetPretimeout(std::uint32_t seconds) {
     if (value < 0) return kBadParameter;
     if (const StatusCode s = Ioctl(Request::kSetPretimeout, &value, Failed::kSetTimeout); s != kOk) return s;
     pretimeout_ = value;
+    return kOk;
+  });
+}
+
+StatusCode KernelWatchdog::AcceptPretimeout() {
+  return Call("AcceptPretimeout", sim::kNoArguments, false, [&](std::string&) {
+    pretimeout_accepted_ = true;
     return kOk;
   });
 }

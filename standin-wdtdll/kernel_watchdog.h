@@ -82,6 +82,9 @@ class KernelWatchdog {
   // Not one of the six: sets the pretimeout of the open session's watchdog
   // (0 clears it).
   StatusCode SetPretimeout(std::uint32_t seconds);
+  // Not one of the six: the caller plans for a pretimeout that sysfs shows,
+  // so the next InitializeSession opens it under any governor.
+  StatusCode AcceptPretimeout();
 
   // At the end of the process: a session still open and armed is left to the
   // watchdog, and standard error says when it will reset the machine.
@@ -126,6 +129,7 @@ class KernelWatchdog {
   std::optional<sysfs::Facts> facts_;  // what sysfs said before the open
   bool nowayout_ = false;             // the driver refuses to stop it
   int pretimeout_ = 0;                // seconds, as far as the library knows
+  bool pretimeout_accepted_ = false;  // AcceptPretimeout() was called
 };
 
 }  // namespace kdev

@@ -17,12 +17,21 @@ struct Operations {
   StatusCode (*write_timer_value)(std::uint32_t value);
   StatusCode (*read_timer_value)(std::uint32_t* value);
   StatusCode (*close_session)();
+  // Optional, the stand-in's own (wdtDLL.h): null where the library lacks
+  // them, as a vendor's does. Filled by the platform, which looks them up.
+  SetPretimeoutOperation set_pretimeout = nullptr;
+  AcceptPretimeoutOperation accept_pretimeout = nullptr;
 };
 
 // The linked library's six; for the programs' main functions only, so that
 // code built without the library never names them.
 inline Operations LinkedOperations() {
-  return {InitializeSession, EnableTimer, DisableTimer, WriteTimerValue, ReadTimerValue, CloseSession};
+  return {.initialize_session = InitializeSession,
+          .enable_timer = EnableTimer,
+          .disable_timer = DisableTimer,
+          .write_timer_value = WriteTimerValue,
+          .read_timer_value = ReadTimerValue,
+          .close_session = CloseSession};
 }
 
 }  // namespace wdt

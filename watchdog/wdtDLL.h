@@ -46,11 +46,20 @@ WDT_API StatusCode ReadTimerValue(uint32_t *value);
 /* Ends the session; called last, once. */
 WDT_API StatusCode CloseSession(void);
 
-/* Not one of the driver's six: the stand-in's own on Linux, which wdt-check
- * looks up by name at run time (a vendor's library lacks it). Sets the
- * pretimeout of the open session's watchdog in seconds; 0 clears it. */
+/* Not the driver's six: the stand-in's own optional operations, which
+ * wdt-check looks up by name at run time (a vendor's library lacks them) and
+ * does without where they are missing. */
+
+/* Sets the pretimeout of the open session's watchdog in seconds; 0 clears it. */
 typedef StatusCode (*SetPretimeoutOperation)(uint32_t seconds);
 #define WDT_SET_PRETIMEOUT_NAME "SetPretimeout"
+
+/* Called before InitializeSession by a caller that plans for a pretimeout
+ * already set on the device: the session then opens a watchdog whose
+ * pretimeout may act (panic the kernel) before the time left reaches 0,
+ * which the library otherwise refuses. */
+typedef StatusCode (*AcceptPretimeoutOperation)(void);
+#define WDT_ACCEPT_PRETIMEOUT_NAME "AcceptPretimeout"
 
 #ifdef __cplusplus
 }

@@ -48,20 +48,21 @@ void UseSimulator(std::string_view faults, std::string_view behaviour) {
 
 wdt::Operations Simulated() {
   return {
-      [] { return Observed([](sim::Simulator& s) { return s.InitializeSession(); }); },
-      [](std::uint32_t timeout, std::int32_t min_sec) {
+      .initialize_session = [] { return Observed([](sim::Simulator& s) { return s.InitializeSession(); }); },
+      .enable_timer = [](std::uint32_t timeout, std::int32_t min_sec) {
         return Observed([&](sim::Simulator& s) { return s.EnableTimer(timeout, min_sec); });
       },
-      [] { return Observed([](sim::Simulator& s) { return s.DisableTimer(); }); },
-      [](std::uint32_t value) { return Observed([&](sim::Simulator& s) { return s.WriteTimerValue(value); }); },
-      [](std::uint32_t* value) {
+      .disable_timer = [] { return Observed([](sim::Simulator& s) { return s.DisableTimer(); }); },
+      .write_timer_value =
+          [](std::uint32_t value) { return Observed([&](sim::Simulator& s) { return s.WriteTimerValue(value); }); },
+      .read_timer_value = [](std::uint32_t* value) {
         {
           const std::lock_guard lock(StateMutex());
           NoteTimerReaderLocked();  // the calling thread is the monitor
         }
         return Observed([&](sim::Simulator& s) { return s.ReadTimerValue(value); });
       },
-      [] { return Observed([](sim::Simulator& s) { return s.CloseSession(); }); },
+      .close_session = [] { return Observed([](sim::Simulator& s) { return s.CloseSession(); }); },
   };
 }
 
