@@ -154,7 +154,9 @@ StatusCode KernelWatchdog::LookBeforeOpening(sysfs::DeviceNumbers* numbers, bool
 StatusCode KernelWatchdog::OpenHeld() {
   sysfs::DeviceNumbers numbers;
   bool identified = false;
+  // Nothing of an earlier session's device is taken for this one's.
   facts_.reset();
+  pretimeout_ = 0;
   if (const StatusCode status = LookBeforeOpening(&numbers, &identified); status != kOk) return status;
   const int fd = calls_.open(path_.c_str());
   if (fd < 0) {

@@ -472,6 +472,23 @@ TEST_F(KernelWatchdogTest, AnArmSaysWhenThePretimeoutFires) {
             "EnableTimer(5, 0) -> 0\nEnableTimer(30, 0) -> 0\nSetPretimeout(30) -> 3\nSetPretimeout(7) -> 0\n");
 }
 
+// A session opened where sysfs cannot tell knows of no pretimeout: the one
+// that an earlier session set is not taken for the device's.
+TEST_F(KernelWatchdogTest, AnEarlierSessionsPretimeoutIsNotCarriedIntoTheNext) {
+  KernelWatchdog& w = Make();
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
+  ASSERT_EQ(w.EnableTimer(30, 0), wdt::kOk);
+  ASSERT_EQ(w.SetPretimeout(7), wdt::kOk);
+  ASSERT_EQ(w.DisableTimer(), wdt::kOk);
+  ASSERT_EQ(w.CloseSession(), wdt::kOk);
+  device_.pretimeout = 0;  // cleared by another user
+  sysfs_.Unmount();
+  ASSERT_EQ(w.InitializeSession(), wdt::kOk);
+  diagnostics_.clear();
+  ASSERT_EQ(w.EnableTimer(30, 0), wdt::kOk);
+  EXPECT_EQ(diagnostics_, "");
+}
+
 TEST_F(KernelWatchdogTest, SecondInitializeInOneSessionIsRefused) {
   KernelWatchdog& w = Make();
   ASSERT_EQ(w.InitializeSession(), wdt::kOk);
