@@ -44,8 +44,8 @@ StatusCode StatusForErrno(Failed what, int error) {
         return kNoHandle;
       }
       break;
-    case Failed::kSetTimeout:
-      if (error == EINVAL) return kBadParameter;  // outside the driver's range
+    case Failed::kSetValue:
+      if (error == EINVAL) return kBadParameter;  // outside the driver's range, or not below the timeout
       break;
     case Failed::kOther:
       break;
@@ -238,12 +238,7 @@ StatusCode KernelWatchdog::EnableTimer(std::uint32_t timeout, std::int32_t min_s
                 const std::int64_t unit_seconds = min_sec == 0 ? 1 : 60;
                 int seconds = ToSeconds(timeout, unit_seconds);
                 if (seconds < 0) return kBadParameter;
-                if (const StatusCode s = InRange(seconds); s != kOk) return s;
-                if (const StatusCode s = Ioctl(Request::kSetTimeout, &seconds, Failed::kSetTimeout);
-                    s != kOk) {
-                  return s;
-                }
-                timeout_ = seconds;  // the driver may have rounded it
+                if (const StatusCode s = SetTimeout(seconds); s != kOk) return s;
                 unit_seconds_ = unit_seconds;
                 // Enabling does not ping a watchdog that already runs.
                 int option = kEnableCard;
@@ -276,7 +271,7 @@ StatusCode KernelWatchdog::SetPretimeout(std::uint32_t seconds) {
   return Call("SetPretimeout", [&] { return std::to_string(seconds); }, true, [&](std::string&) {
     int value = seconds > static_cast<std::uint32_t>(std::numeric_limits<int>::max()) ? -1 : static_cast<int>(seconds);
     if (value < 0) return kBadParameter;
-    if (const StatusCode s = Ioctl(Request::kSetPretimeout, &value, Failed::kSetTimeout); s != kOk) return s;
+    if (const StatusCode s = Ioctl(Request::kSetPretimeout, &value, Failed::kSetValue); s != kOk) return s;
     pretimeout_ = value;
     return kOk;
   });
@@ -314,12 +309,7 @@ StatusCode KernelWatchdog::WriteTimerValue(std::uint32_t value) {
     if (seconds < 0) return kBadParameter;
     // Neither call arms a disarmed watchdog; a new timeout also pings.
     if (seconds != timeout_) {
-      if (const StatusCode s = InRange(seconds); s != kOk) return s;
-      if (const StatusCode s = Ioctl(Request::kSetTimeout, &seconds, Failed::kSetTimeout);
-          s != kOk) {
-        return s;
-      }
-      timeout_ = seconds;
+      if (const StatusCode s = SetTimeout(seconds); s != kOk) return s;
     } else if (const StatusCode s = Ioctl(Request::kKeepAlive, nullptr); s != kOk) {
       return s;
     }
@@ -386,6 +376,13 @@ std::string KernelWatchdog::WhenItResets() {
           ? static_cast<std::uint32_t>(left)
           : OwnTimeLeft(calls_.now());
   return "resets the machine in " + std::to_string(seconds) + " seconds unless something feeds it";
+}
+
+StatusCode KernelWatchdog::SetTimeout(int seconds) {
+  if (const StatusCode s = InRange(seconds); s != kOk) return s;
+  if (const StatusCode s = Ioctl(Request::kSetTimeout, &seconds, Failed::kSetValue); s != kOk) return s;
+  timeout_ = seconds;  // the driver may have rounded it
+  return kOk;
 }
 
 StatusCode KernelWatchdog::InRange(int seconds) {

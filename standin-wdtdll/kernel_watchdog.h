@@ -55,7 +55,8 @@ struct SystemCalls {
 SystemCalls DeviceSystemCalls();
 
 // What a failed system call means to the program. One place for every errno.
-enum class Failed { kOpen, kSetTimeout, kOther };
+// kSetValue: setting the timeout or the pretimeout.
+enum class Failed { kOpen, kSetValue, kOther };
 StatusCode StatusForErrno(Failed what, int error);
 
 struct Settings {
@@ -101,6 +102,8 @@ class KernelWatchdog {
   // What can be known before the open: the path a character device, of the
   // watchdog class, and not one that cannot be stopped unless so allowed.
   StatusCode LookBeforeOpening(sysfs::DeviceNumbers* numbers, bool* identified);
+  // Sets a timeout within the driver's range, for the arm and the reload.
+  StatusCode SetTimeout(int seconds);
   // A timeout within the driver's range, where sysfs gives it.
   StatusCode InRange(int seconds);
   // "resets the machine in 28 seconds unless something feeds it".

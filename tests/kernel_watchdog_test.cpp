@@ -274,9 +274,9 @@ TEST(StatusForErrnoTest, NoDeviceNoRightOrBusyAtOpenIsNoHandle) {
 }
 
 TEST(StatusForErrnoTest, TimeoutOutOfRangeIsBadParameter) {
-  EXPECT_EQ(StatusForErrno(Failed::kSetTimeout, EINVAL), wdt::kBadParameter);
-  EXPECT_EQ(StatusForErrno(Failed::kSetTimeout, EIO), wdt::kNoCommunication);
-  EXPECT_EQ(StatusForErrno(Failed::kSetTimeout, EOPNOTSUPP), wdt::kNoCommunication);
+  EXPECT_EQ(StatusForErrno(Failed::kSetValue, EINVAL), wdt::kBadParameter);
+  EXPECT_EQ(StatusForErrno(Failed::kSetValue, EIO), wdt::kNoCommunication);
+  EXPECT_EQ(StatusForErrno(Failed::kSetValue, EOPNOTSUPP), wdt::kNoCommunication);
 }
 
 TEST(StatusForErrnoTest, EveryOtherErrnoIsNoCommunication) {
