@@ -11,7 +11,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "kernel_watchdog.h"
+#include "device_calls.h"
 
 namespace kdev {
 namespace {
@@ -112,7 +112,15 @@ void HoldSignals(bool hold) {
 }  // namespace
 
 SystemCalls DeviceSystemCalls() {
-  return {StatDevice, Open, FstatDevice, Identify, Ioctl, Write, Close, Now, HoldSignals};
+  return {.stat_device = StatDevice,
+          .open = Open,
+          .fstat_device = FstatDevice,
+          .identify = Identify,
+          .ioctl = Ioctl,
+          .write = Write,
+          .close = Close,
+          .now = Now,
+          .hold_signals = HoldSignals};
 }
 
 }  // namespace kdev

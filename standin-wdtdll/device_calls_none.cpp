@@ -2,7 +2,7 @@
 // session asked for with WDT_DEVICE fails with status 2.
 #include <cerrno>
 
-#include "kernel_watchdog.h"
+#include "device_calls.h"
 
 namespace kdev {
 namespace {
@@ -20,7 +20,15 @@ void NoSignals(bool) {}
 }  // namespace
 
 SystemCalls DeviceSystemCalls() {
-  return {NoPath, NoDevice, NoKind, NoIdentity, NoIoctl, NoWrite, NoClose, Now, NoSignals};
+  return {.stat_device = NoPath,
+          .open = NoDevice,
+          .fstat_device = NoKind,
+          .identify = NoIdentity,
+          .ioctl = NoIoctl,
+          .write = NoWrite,
+          .close = NoClose,
+          .now = Now,
+          .hold_signals = NoSignals};
 }
 
 }  // namespace kdev

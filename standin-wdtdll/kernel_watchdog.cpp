@@ -2,11 +2,11 @@
 
 #include <cerrno>
 #include <limits>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "open_policy.h"
 #include "printable.h"
 #include "status_codes.h"
 #include "trace.h"
@@ -25,33 +25,10 @@ int ToSeconds(std::uint32_t value, std::int64_t unit_seconds) {
   return seconds > std::numeric_limits<int>::max() ? -1 : static_cast<int>(seconds);
 }
 
-std::string ErrnoText(int error) { return std::generic_category().message(error); }
-
-constexpr const char* kNotOpened = "; not opened (WDT_ALLOW_PRETIMEOUT=1 opens it knowingly)";
-
 constexpr const char* kMagicNotWritten =
     "cannot write the magic close character; the watchdog stays armed";
 
 }  // namespace
-
-StatusCode StatusForErrno(Failed what, int error) {
-  switch (what) {
-    case Failed::kOpen:
-      // No such device, no right to it, or another process holds it open.
-      // A FIFO without a reader is ENXIO, a folder EISDIR.
-      if (error == ENOENT || error == ENODEV || error == ENXIO || error == EACCES ||
-          error == EPERM || error == EBUSY || error == EISDIR || error == ENOTDIR) {
-        return kNoHandle;
-      }
-      break;
-    case Failed::kSetValue:
-      if (error == EINVAL) return kBadParameter;  // outside the driver's range, or not below the timeout
-      break;
-    case Failed::kOther:
-      break;
-  }
-  return kNoCommunication;
-}
 
 KernelWatchdog::KernelWatchdog(std::string path, SystemCalls calls, Settings settings,
                                std::function<void(std::string_view)> diagnostics)
@@ -106,69 +83,26 @@ StatusCode KernelWatchdog::Open() {
 }
 
 StatusCode KernelWatchdog::LookBeforeOpening(sysfs::DeviceNumbers* numbers, bool* identified) {
-  const int character_device = calls_.stat_device(path_.c_str(), numbers);
-  if (character_device < 0) {
-    Warn("cannot open the device: " + ErrnoText(-character_device));
-    return StatusForErrno(Failed::kOpen, -character_device);
-  }
-  if (character_device != 1) {
-    Warn("not a character device");
-    return kNoHandle;
-  }
-  const sysfs::Identification found = settings_.sysfs.Identify(*numbers);
-  switch (found.kind) {
-    case sysfs::Identification::Kind::kOther:
-      // A serial port, a terminal, a disk: opening it alone may do harm.
-      Warn("not a watchdog device (sysfs class: " + wdt::Printable(found.what) + ")");
-      return kNoHandle;
-    case sysfs::Identification::Kind::kUnknown:
-      Warn(found.what + "; the device is identified by opening it");
-      *identified = false;
-      return kOk;
-    case sysfs::Identification::Kind::kWatchdog:
-      break;
-  }
-  *identified = true;
-  facts_ = found.facts;
-  if (facts_ && facts_->nowayout.value_or(false) && !settings_.allow_nowayout) {
-    Warn("the driver was loaded with nowayout: opening the device starts the watchdog, and then "
-         "nothing can stop it; not opened (WDT_ALLOW_NOWAYOUT=1 opens it knowingly)");
-    return kNoHandle;
-  }
-  pretimeout_ = facts_ ? static_cast<int>(facts_->pretimeout.value_or(0)) : 0;
-  if (pretimeout_ > 0 && sysfs::PretimeoutMayPanic(facts_->pretimeout_governor) && !settings_.allow_pretimeout &&
-      !pretimeout_accepted_) {
-    // Each reload then ends pretimeout seconds before the time left that the
-    // program shows: the kernel panics long before the operator expects.
-    const std::string seconds = std::to_string(pretimeout_) + " s";
-    Warn(facts_->pretimeout_governor
-             ? "a pretimeout of " + seconds + " is set under the panic governor: the kernel panics " + seconds +
-                   " before each timeout runs out, long before the time left shown reaches 0" + kNotOpened
-             : "a pretimeout of " + seconds + " is set and sysfs names no governor: the driver may act " + seconds +
-                   " before each timeout runs out, long before the time left shown reaches 0" + kNotOpened);
-    return kNoHandle;
-  }
-  return kOk;
+  Found found{.stat = calls_.stat_device(path_.c_str(), numbers)};
+  if (found.stat == 1) found.sysfs = settings_.sysfs.Identify(*numbers);
+  OpenVerdict verdict = BeforeOpening(
+      found, {.nowayout = settings_.allow_nowayout, .pretimeout = settings_.allow_pretimeout || pretimeout_accepted_});
+  if (!verdict.warning.empty()) Warn(verdict.warning);
+  *identified = verdict.identified;
+  facts_ = std::move(verdict.facts);
+  pretimeout_ = verdict.pretimeout;
+  return verdict.status;
 }
 
 StatusCode KernelWatchdog::OpenHeld() {
   sysfs::DeviceNumbers numbers;
   bool identified = false;
-  // Nothing of an earlier session's device is taken for this one's.
-  facts_.reset();
-  pretimeout_ = 0;
   if (const StatusCode status = LookBeforeOpening(&numbers, &identified); status != kOk) return status;
   const int fd = calls_.open(path_.c_str());
   if (fd < 0) {
-    std::string why = "cannot open the device: " + ErrnoText(-fd);
-    if (-fd == EBUSY) {
-      std::vector<std::string> nodes = facts_ ? sysfs::Reader::Nodes(*facts_) : std::vector<std::string>{};
-      nodes.push_back(path_);
-      if (const std::string held = sysfs::HolderText(settings_.sysfs.Holders(nodes)); !held.empty()) {
-        why += " (held by " + wdt::Printable(held) + ")";
-      }
-    }
-    Warn(why);
+    // Who holds it is looked up only for a busy device.
+    Warn(OpenFailedText(-fd, -fd == EBUSY ? settings_.sysfs.Holders(NodesToAskAbout(facts_, path_))
+                                          : std::vector<sysfs::Holder>{}));
     return StatusForErrno(Failed::kOpen, -fd);
   }
   // Nothing is written to, or asked of, what is not a watchdog; and what was

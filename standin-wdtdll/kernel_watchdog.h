@@ -1,6 +1,7 @@
 // A kernel watchdog device (/dev/watchdogN) behind the six operations. The
-// mapping is plain C++ over a small seam of system calls, so tests can put a
-// fake device behind it; the platform's file provides the real calls.
+// mapping is plain C++ over a small seam of system calls (device_calls.h),
+// so tests can put a fake device behind it; the platform's file provides the
+// real calls. Whether a path is opened at all is open_policy.h's to say.
 #pragma once
 
 #include <chrono>
@@ -11,53 +12,12 @@
 #include <string>
 #include <string_view>
 
+#include "device_calls.h"
 #include "light_lock.h"
 #include "watchdog_facts.h"
 #include "wdtDLL.h"
 
 namespace kdev {
-
-using Clock = std::chrono::steady_clock;
-
-// The watchdog ioctls that the backend uses; each takes an int argument.
-enum class Request { kSetOptions, kSetTimeout, kGetTimeout, kGetTimeLeft, kKeepAlive, kSetPretimeout, kGetPretimeout };
-
-// Arguments of kSetOptions, as the kernel's interface defines them.
-inline constexpr int kDisableCard = 0x0001;
-inline constexpr int kEnableCard = 0x0002;
-
-// The magic character: written before a close, it lets the close stop an
-// armed watchdog.
-inline constexpr char kMagicClose = 'V';
-
-// Each call returns what the system call returns, or the negated errno on
-// failure (so a fake needs no errno of its own).
-struct SystemCalls {
-  // What the path is, without opening it: 1 a character device (its numbers
-  // in *numbers), 0 anything else.
-  int (*stat_device)(const char* path, sysfs::DeviceNumbers* numbers);
-  // Write-only, without blocking and without taking a controlling terminal,
-  // never as descriptor 0, 1 or 2. Opening a watchdog starts it.
-  int (*open)(const char* path);
-  int (*fstat_device)(int fd, sysfs::DeviceNumbers* numbers);  // as stat_device
-  // The watchdog's read-only identification: fails on anything else.
-  int (*identify)(int fd, std::string* identity);
-  int (*ioctl)(int fd, Request request, int* argument);
-  long (*write)(int fd, const char* data, std::size_t size);
-  int (*close)(int fd);
-  Clock::time_point (*now)();
-  // Holds back (true) or lets through again (false) the signals that end
-  // the process, on the calling thread.
-  void (*hold_signals)(bool hold);
-};
-
-// The device's system calls on this platform (the platform's file).
-SystemCalls DeviceSystemCalls();
-
-// What a failed system call means to the program. One place for every errno.
-// kSetValue: setting the timeout or the pretimeout.
-enum class Failed { kOpen, kSetValue, kOther };
-StatusCode StatusForErrno(Failed what, int error);
 
 struct Settings {
   bool trace = false;           // WDT_SIM_TRACE=1
@@ -84,7 +44,7 @@ class KernelWatchdog {
   // (0 clears it).
   StatusCode SetPretimeout(std::uint32_t seconds);
   // Not one of the six: the caller plans for a pretimeout that sysfs shows,
-  // so the next InitializeSession opens it under any governor.
+  // so every InitializeSession after it opens it under any governor.
   StatusCode AcceptPretimeout();
 
   // At the end of the process: a session still open and armed is left to the
@@ -99,8 +59,7 @@ class KernelWatchdog {
   StatusCode Ioctl(Request request, int* argument, Failed what = Failed::kOther);
   StatusCode Open();
   StatusCode OpenHeld();  // with the ending signals held back
-  // What can be known before the open: the path a character device, of the
-  // watchdog class, and not one that cannot be stopped unless so allowed.
+  // What can be known before the open, and whether the policy opens it.
   StatusCode LookBeforeOpening(sysfs::DeviceNumbers* numbers, bool* identified);
   // Sets a timeout within the driver's range, for the arm and the reload.
   StatusCode SetTimeout(int seconds);

@@ -3,6 +3,7 @@
 // ping, the magic flag is kept across a close of a stopped watchdog, and the
 // driver may lack the time left or refuse to stop (nowayout).
 #include "kernel_watchdog.h"
+#include "open_policy.h"
 
 #include <gtest/gtest.h>
 
@@ -222,9 +223,15 @@ void FakeHoldSignals(bool hold) { g_device->log.push_back(hold ? "hold signals" 
 
 Clock::time_point FakeNow() { return g_device->now; }
 
-constexpr kdev::SystemCalls kFakeCalls = {FakeStatDevice, FakeOpen,  FakeFstatDevice,
-                                          FakeIdentify,   FakeIoctl, FakeWrite,
-                                          FakeClose,      FakeNow,   FakeHoldSignals};
+constexpr kdev::SystemCalls kFakeCalls = {.stat_device = FakeStatDevice,
+                                          .open = FakeOpen,
+                                          .fstat_device = FakeFstatDevice,
+                                          .identify = FakeIdentify,
+                                          .ioctl = FakeIoctl,
+                                          .write = FakeWrite,
+                                          .close = FakeClose,
+                                          .now = FakeNow,
+                                          .hold_signals = FakeHoldSignals};
 
 class KernelWatchdogTest : public ::testing::Test {
  protected:
@@ -237,7 +244,8 @@ class KernelWatchdogTest : public ::testing::Test {
   // allow: the user's consent to a nowayout driver and a pretimeout that may panic.
   KernelWatchdog& Make(bool trace = false, bool allow = false) {
     watchdog_ = std::make_unique<KernelWatchdog>(
-        "/dev/watchdog0", kFakeCalls, kdev::Settings{trace, allow, sysfs_.Reader(), allow},
+        "/dev/watchdog0", kFakeCalls,
+        kdev::Settings{.trace = trace, .allow_nowayout = allow, .sysfs = sysfs_.Reader(), .allow_pretimeout = allow},
         [this](std::string_view line) { diagnostics_ += line; });
     return *watchdog_;
   }
@@ -301,24 +309,146 @@ TEST_F(KernelWatchdogTest, InitializeIdentifiesThenDisarmsAtOnceWithSignalsHeld)
   EXPECT_EQ(diagnostics_, "");
 }
 
-// What the path is, is known before it is opened: only a watchdog is
-// opened, written to or asked anything, and one whose driver cannot stop it
-// only with consent.
-struct Road {
-  const char* name;
-  std::function<void(FakeDevice&, fake::FakeSysfs&)> setup;
-  bool allow;  // WDT_ALLOW_NOWAYOUT=1 and WDT_ALLOW_PRETIMEOUT=1
-  StatusCode status;
-  std::vector<std::string> log;
-  std::string diagnostics;  // after "wdtDLL (/dev/watchdog0): "
-  friend void PrintTo(const Road& road, std::ostream* os) { *os << road.name; }
-};
+// --- what is opened ------------------------------------------------------
 
 // A pretimeout as sysfs shows it; a null governor: the attribute is absent.
 void Pretimeout(fake::FakeSysfs& s, const char* seconds, const char* governor) {
   s.SetAttribute("watchdog", "watchdog0", "pretimeout", seconds);
   if (governor != nullptr) s.SetAttribute("watchdog", "watchdog0", "pretimeout_governor", governor);
 }
+
+void Nowayout(fake::FakeSysfs& s) { s.SetAttribute("watchdog", "watchdog0", "nowayout", "1"); }
+
+// What the path is, is known before it is opened: only a watchdog is
+// opened, and one whose driver cannot stop it, or whose pretimeout may panic
+// the kernel, only with consent. The policy alone, from what stat and sysfs
+// say.
+struct PolicyRow {
+  const char* name;
+  std::function<void(fake::FakeSysfs&)> sysfs = [](fake::FakeSysfs&) {};
+  sysfs::DeviceNumbers numbers{250, 0};
+  int stat = 1;  // what stat_device returns
+  kdev::Consent consent{};
+  StatusCode status = wdt::kOk;
+  std::string diagnostics{};  // the warning, with its line end
+  bool identified = false;    // sysfs knows the device as a watchdog
+  int pretimeout = 0;
+  friend void PrintTo(const PolicyRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class OpenPolicyTest : public testing::TestWithParam<PolicyRow> {
+ protected:
+  OpenPolicyTest() { sysfs_.AddWatchdog("watchdog0", {250, 0}, {{"identity", "Fake"}, {"nowayout", "0"}}); }
+  fake::FakeSysfs sysfs_;
+};
+
+TEST_P(OpenPolicyTest, OnlyAWatchdogIsOpened) {
+  const PolicyRow& row = GetParam();
+  row.sysfs(sysfs_);
+  kdev::Found found{.stat = row.stat};
+  if (row.stat == 1) found.sysfs = sysfs_.Reader().Identify(row.numbers);
+  const kdev::OpenVerdict verdict = kdev::BeforeOpening(found, row.consent);
+  EXPECT_EQ(verdict.status, row.status);
+  EXPECT_EQ(verdict.warning.empty() ? "" : verdict.warning + "\n", row.diagnostics);
+  if (row.status == wdt::kOk) {
+    EXPECT_EQ(verdict.identified, row.identified);
+    EXPECT_EQ(verdict.facts.has_value(), row.identified);
+    EXPECT_EQ(verdict.pretimeout, row.pretimeout);
+  }
+}
+
+const char* const kPanicRefused =
+    "a pretimeout of 5 s is set under the panic governor: the kernel panics 5 s before each timeout runs "
+    "out, long before the time left shown reaches 0; not opened (WDT_ALLOW_PRETIMEOUT=1 opens it "
+    "knowingly)\n";
+const char* const kNowayoutRefused =
+    "the driver was loaded with nowayout: opening the device starts the watchdog, and then nothing can "
+    "stop it; not opened (WDT_ALLOW_NOWAYOUT=1 opens it knowingly)\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, OpenPolicyTest,
+    testing::Values(
+        PolicyRow{.name = "Watchdog", .identified = true},
+        PolicyRow{.name = "LegacyNode",
+                  .sysfs = [](fake::FakeSysfs& s) { s.AddDevice("misc", "watchdog", sysfs::kLegacyWatchdog); },
+                  .numbers = sysfs::kLegacyWatchdog,
+                  .identified = true},
+        PolicyRow{.name = "NoSysfs", .sysfs = [](fake::FakeSysfs& s) { s.Unmount(); }, .diagnostics = kByOpening},
+        PolicyRow{.name = "FileOrFifo", .stat = 0, .status = wdt::kNoHandle,
+                  .diagnostics = "not a character device\n"},
+        PolicyRow{.name = "Missing", .stat = -ENOENT, .status = wdt::kNoHandle,
+                  .diagnostics = "cannot open the device: No such file or directory\n"},
+        PolicyRow{.name = "NoRight", .stat = -EACCES, .status = wdt::kNoHandle,
+                  .diagnostics = "cannot open the device: Permission denied\n"},
+        PolicyRow{.name = "StatFails", .stat = -EIO, .status = wdt::kNoCommunication,
+                  .diagnostics = "cannot open the device: Input/output error\n"},
+        PolicyRow{.name = "SerialPort",
+                  .sysfs = [](fake::FakeSysfs& s) { s.AddDevice("tty", "ttyS1", {4, 65}); },
+                  .numbers = {4, 65},
+                  .status = wdt::kNoHandle,
+                  .diagnostics = "not a watchdog device (sysfs class: tty)\n"},
+        PolicyRow{.name = "UnknownToSysfs", .numbers = {99, 1}, .status = wdt::kNoHandle,
+                  .diagnostics = "not a watchdog device (sysfs class: none)\n"},
+        PolicyRow{.name = "Nowayout", .sysfs = Nowayout, .status = wdt::kNoHandle,
+                  .diagnostics = kNowayoutRefused},
+        PolicyRow{.name = "NowayoutAllowed", .sysfs = Nowayout, .consent = {.nowayout = true}, .identified = true},
+        PolicyRow{.name = "NowayoutPretimeoutAllowedOnly", .sysfs = Nowayout, .consent = {.pretimeout = true},
+                  .status = wdt::kNoHandle, .diagnostics = kNowayoutRefused},
+        PolicyRow{.name = "PretimeoutPanic", .sysfs = [](fake::FakeSysfs& s) { Pretimeout(s, "5", "panic"); },
+                  .status = wdt::kNoHandle, .diagnostics = kPanicRefused},
+        PolicyRow{.name = "PretimeoutPanicNowayoutAllowedOnly",
+                  .sysfs = [](fake::FakeSysfs& s) { Pretimeout(s, "5", "panic"); },
+                  .consent = {.nowayout = true},
+                  .status = wdt::kNoHandle,
+                  .diagnostics = kPanicRefused},
+        PolicyRow{.name = "PretimeoutNoGovernorNamed",
+                  .sysfs = [](fake::FakeSysfs& s) { Pretimeout(s, "3", nullptr); },
+                  .status = wdt::kNoHandle,
+                  .diagnostics = "a pretimeout of 3 s is set and sysfs names no governor: the driver may act 3 s "
+                                 "before each timeout runs out, long before the time left shown reaches 0; not "
+                                 "opened (WDT_ALLOW_PRETIMEOUT=1 opens it knowingly)\n"},
+        PolicyRow{.name = "PretimeoutPanicConsented",
+                  .sysfs = [](fake::FakeSysfs& s) { Pretimeout(s, "5", "panic"); },
+                  .consent = {.pretimeout = true},
+                  .identified = true,
+                  .pretimeout = 5},
+        PolicyRow{.name = "PretimeoutNoop", .sysfs = [](fake::FakeSysfs& s) { Pretimeout(s, "5", "noop"); },
+                  .identified = true, .pretimeout = 5},
+        PolicyRow{.name = "PretimeoutZero", .sysfs = [](fake::FakeSysfs& s) { Pretimeout(s, "0", "panic"); },
+                  .identified = true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The busy device's holders are named; any other failed open says only why.
+TEST(OpenFailedTextTest, NamesTheHoldersOfABusyDevice) {
+  const std::vector<sysfs::Holder> systemd = {{.pid = 1, .name = "systemd"}};
+  EXPECT_EQ(kdev::OpenFailedText(EBUSY, systemd),
+            "cannot open the device: Device or resource busy (held by systemd, pid 1)");
+  EXPECT_EQ(kdev::OpenFailedText(EBUSY, {}), "cannot open the device: Device or resource busy");
+  EXPECT_EQ(kdev::OpenFailedText(EACCES, systemd), "cannot open the device: Permission denied");
+  EXPECT_EQ(kdev::OpenFailedText(EBUSY, {{.pid = 9, .name = "\x1b[2J"}}),
+            "cannot open the device: Device or resource busy (held by \\x1b[2J, pid 9)");
+}
+
+TEST(OpenFailedTextTest, AsksAboutTheWatchdogsNodesAndThePath) {
+  EXPECT_EQ(kdev::NodesToAskAbout(std::nullopt, "/dev/wd"), (std::vector<std::string>{"/dev/wd"}));
+  const sysfs::Facts first{.name = "watchdog0", .device = "/dev/watchdog0"};
+  EXPECT_EQ(kdev::NodesToAskAbout(first, "/dev/wd"),
+            (std::vector<std::string>{"/dev/watchdog0", "/dev/watchdog", "/dev/wd"}));
+}
+
+// The same roads through the backend and the fake device: what is refused
+// is never opened, what is opened is identified again and disarmed, and the
+// consent reaches the policy from the settings and from AcceptPretimeout().
+struct Road {
+  const char* name;
+  std::function<void(FakeDevice&, fake::FakeSysfs&)> setup;
+  bool allow = false;   // WDT_ALLOW_NOWAYOUT=1 and WDT_ALLOW_PRETIMEOUT=1
+  bool accept = false;  // AcceptPretimeout() before the open
+  StatusCode status = wdt::kOk;
+  std::vector<std::string> log = kOpened;
+  std::string diagnostics{};  // after "wdtDLL (/dev/watchdog0): "
+  friend void PrintTo(const Road& road, std::ostream* os) { *os << road.name; }
+};
 
 class OpenRoadTest : public KernelWatchdogTest, public testing::WithParamInterface<Road> {};
 
@@ -327,6 +457,9 @@ TEST_P(OpenRoadTest, OnlyAWatchdogIsOpened) {
   road.setup(device_, sysfs_);
   const bool held_by_another = device_.held_open;
   KernelWatchdog& w = Make(false, road.allow);
+  if (road.accept) {
+    ASSERT_EQ(w.AcceptPretimeout(), wdt::kOk);
+  }
   EXPECT_EQ(w.InitializeSession(), road.status);
   EXPECT_EQ(device_.log, road.log);
   EXPECT_EQ(device_.held_open, road.status == wdt::kOk || held_by_another);
@@ -339,78 +472,62 @@ TEST_P(OpenRoadTest, OnlyAWatchdogIsOpened) {
   EXPECT_EQ(diagnostics_, expected);
 }
 
+void NowayoutDriver(FakeDevice& d, fake::FakeSysfs& s) {
+  d.nowayout = true;
+  Nowayout(s);
+}
+
+void PanicPretimeout(FakeDevice&, fake::FakeSysfs& s) { Pretimeout(s, "5", "panic"); }
+
 INSTANTIATE_TEST_SUITE_P(
     Paths, OpenRoadTest,
     testing::Values(
-        Road{"Watchdog", [](FakeDevice&, fake::FakeSysfs&) {}, false, wdt::kOk, kOpened, ""},
-        Road{"LegacyNode",
-             [](FakeDevice& d, fake::FakeSysfs& s) {
-               d.numbers = sysfs::kLegacyWatchdog;
-               s.AddDevice("misc", "watchdog", sysfs::kLegacyWatchdog);
-             },
-             false, wdt::kOk, kOpened, ""},
-        Road{"NoSysfsWatchdog", [](FakeDevice&, fake::FakeSysfs& s) { s.Unmount(); }, false, wdt::kOk, kOpened,
-             kByOpening},
-        Road{"NoSysfsTerminal",
-             [](FakeDevice& d, fake::FakeSysfs& s) {
-               s.Unmount();
-               d.watchdog = false;
-             },
-             false, wdt::kNoHandle, {"hold signals", "stat", "open", "fstat", "GETSUPPORT", "close", "let signals"},
-             kByOpening + std::string("not a watchdog device\n")},
-        Road{"FileOrFifo", [](FakeDevice& d, fake::FakeSysfs&) { d.character_device = false; }, false,
-             wdt::kNoHandle, kLookedAt, "not a character device\n"},
-        Road{"Missing", [](FakeDevice& d, fake::FakeSysfs&) { d.failures["stat"] = ENOENT; }, false,
-             wdt::kNoHandle, kLookedAt, "cannot open the device: No such file or directory\n"},
-        Road{"SerialPort",
-             [](FakeDevice& d, fake::FakeSysfs& s) {
-               d.numbers = {4, 65};
-               s.AddDevice("tty", "ttyS1", {4, 65});
-             },
-             false, wdt::kNoHandle, kLookedAt, "not a watchdog device (sysfs class: tty)\n"},
-        Road{"UnknownToSysfs", [](FakeDevice& d, fake::FakeSysfs&) { d.numbers = {99, 1}; }, false,
-             wdt::kNoHandle, kLookedAt, "not a watchdog device (sysfs class: none)\n"},
-        Road{"Nowayout",
-             [](FakeDevice& d, fake::FakeSysfs& s) {
-               d.nowayout = true;
-               s.SetAttribute("watchdog", "watchdog0", "nowayout", "1");
-             },
-             false, wdt::kNoHandle, kLookedAt,
-             "the driver was loaded with nowayout: opening the device starts the watchdog, and then nothing can "
-             "stop it; not opened (WDT_ALLOW_NOWAYOUT=1 opens it knowingly)\n"},
-        Road{"NowayoutAllowed",
-             [](FakeDevice& d, fake::FakeSysfs& s) {
-               d.nowayout = true;
-               s.SetAttribute("watchdog", "watchdog0", "nowayout", "1");
-             },
-             true, wdt::kOk, kOpened,
-             "the driver refuses to disarm (nowayout); the session goes on armed with its 60-second timeout\n"},
-        Road{"PretimeoutPanic",
-             [](FakeDevice&, fake::FakeSysfs& s) { Pretimeout(s, "5", "panic"); }, false, wdt::kNoHandle, kLookedAt,
-             "a pretimeout of 5 s is set under the panic governor: the kernel panics 5 s before each timeout runs "
-             "out, long before the time left shown reaches 0; not opened (WDT_ALLOW_PRETIMEOUT=1 opens it "
-             "knowingly)\n"},
-        Road{"PretimeoutNoGovernorNamed", [](FakeDevice&, fake::FakeSysfs& s) { Pretimeout(s, "3", nullptr); },
-             false, wdt::kNoHandle, kLookedAt,
-             "a pretimeout of 3 s is set and sysfs names no governor: the driver may act 3 s before each timeout "
-             "runs out, long before the time left shown reaches 0; not opened (WDT_ALLOW_PRETIMEOUT=1 opens it "
-             "knowingly)\n"},
-        Road{"PretimeoutPanicAllowed", [](FakeDevice&, fake::FakeSysfs& s) { Pretimeout(s, "5", "panic"); }, true,
-             wdt::kOk, kOpened, ""},
-        Road{"PretimeoutNoop", [](FakeDevice&, fake::FakeSysfs& s) { Pretimeout(s, "5", "noop"); }, false,
-             wdt::kOk, kOpened, ""},
-        Road{"PretimeoutZero", [](FakeDevice&, fake::FakeSysfs& s) { Pretimeout(s, "0", "panic"); }, false,
-             wdt::kOk, kOpened, ""},
-        Road{"Busy",
-             [](FakeDevice& d, fake::FakeSysfs& s) {
-               d.held_open = d.active = true;
-               s.AddHolder(1, "systemd", "/dev/watchdog");
-             },
-             false, wdt::kNoHandle, {"hold signals", "stat", "open", "let signals"},
-             "cannot open the device: Device or resource busy (held by systemd, pid 1)\n"},
-        Road{"PathChanged", [](FakeDevice& d, fake::FakeSysfs&) { d.path_changes = true; }, false,
-             wdt::kNoHandle, {"hold signals", "stat", "open", "fstat", "close", "let signals"},
-             "the path changed while it was opened\n"}),
+        Road{.name = "Watchdog", .setup = [](FakeDevice&, fake::FakeSysfs&) {}},
+        Road{.name = "NoSysfsWatchdog", .setup = [](FakeDevice&, fake::FakeSysfs& s) { s.Unmount(); },
+             .diagnostics = kByOpening},
+        Road{.name = "NoSysfsTerminal",
+             .setup =
+                 [](FakeDevice& d, fake::FakeSysfs& s) {
+                   s.Unmount();
+                   d.watchdog = false;
+                 },
+             .status = wdt::kNoHandle,
+             .log = {"hold signals", "stat", "open", "fstat", "GETSUPPORT", "close", "let signals"},
+             .diagnostics = kByOpening + std::string("not a watchdog device\n")},
+        Road{.name = "Missing", .setup = [](FakeDevice& d, fake::FakeSysfs&) { d.failures["stat"] = ENOENT; },
+             .status = wdt::kNoHandle, .log = kLookedAt,
+             .diagnostics = "cannot open the device: No such file or directory\n"},
+        Road{.name = "SerialPort",
+             .setup =
+                 [](FakeDevice& d, fake::FakeSysfs& s) {
+                   d.numbers = {4, 65};
+                   s.AddDevice("tty", "ttyS1", {4, 65});
+                 },
+             .status = wdt::kNoHandle,
+             .log = kLookedAt,
+             .diagnostics = "not a watchdog device (sysfs class: tty)\n"},
+        Road{.name = "Nowayout", .setup = NowayoutDriver, .status = wdt::kNoHandle, .log = kLookedAt,
+             .diagnostics = kNowayoutRefused},
+        Road{.name = "NowayoutAllowed", .setup = NowayoutDriver, .allow = true,
+             .diagnostics =
+                 "the driver refuses to disarm (nowayout); the session goes on armed with its 60-second timeout\n"},
+        Road{.name = "PretimeoutPanic", .setup = PanicPretimeout, .status = wdt::kNoHandle, .log = kLookedAt,
+             .diagnostics = kPanicRefused},
+        Road{.name = "PretimeoutPanicAllowed", .setup = PanicPretimeout, .allow = true},
+        Road{.name = "PretimeoutPanicAccepted", .setup = PanicPretimeout, .accept = true},
+        Road{.name = "Busy",
+             .setup =
+                 [](FakeDevice& d, fake::FakeSysfs& s) {
+                   d.held_open = d.active = true;
+                   s.AddHolder(1, "systemd", "/dev/watchdog");
+                 },
+             .status = wdt::kNoHandle,
+             .log = {"hold signals", "stat", "open", "let signals"},
+             .diagnostics = "cannot open the device: Device or resource busy (held by systemd, pid 1)\n"},
+        Road{.name = "PathChanged", .setup = [](FakeDevice& d, fake::FakeSysfs&) { d.path_changes = true; },
+             .status = wdt::kNoHandle,
+             .log = {"hold signals", "stat", "open", "fstat", "close", "let signals"},
+             .diagnostics = "the path changed while it was opened\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KernelWatchdogTest, OpenFailuresAreNoHandleAndSaySo) {
