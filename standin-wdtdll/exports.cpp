@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 
+#include "backend.h"
 #include "kernel_watchdog.h"
 #include "printable.h"
 #include "simulator.h"
@@ -51,12 +51,11 @@ sim::Settings SettingsFromEnvironment() {
   return settings;
 }
 
-// The watchdog behind the six operations, chosen once.
-using Backend = std::variant<sim::Simulator, kdev::KernelWatchdog>;
-
 void SayWhatIsLeft();
 
-Backend* BackendFromEnvironment() {
+// The watchdog behind the operations, chosen once.
+standin::Backend* BackendFromEnvironment() {
+  standin::Backend* backend = nullptr;
   // Opening a device arms it: only one that the user named is ever opened.
   const char* device = std::getenv("WDT_DEVICE");
   if (device != nullptr && *device != '\0') {
@@ -66,31 +65,28 @@ Backend* BackendFromEnvironment() {
                                                     "refuse it", "a nowayout driver is refused");
     settings.allow_pretimeout = SwitchFromEnvironment("WDT_ALLOW_PRETIMEOUT", "open it under any governor",
                                                       "refuse one that may panic", "a pretimeout that may panic is refused");
-    auto* backend = new Backend(std::in_place_type<kdev::KernelWatchdog>, device, kdev::DeviceSystemCalls(),
-                                std::move(settings), WriteDiagnostics);
-    std::atexit(SayWhatIsLeft);
-    return backend;
+    backend = new kdev::KernelWatchdog(device, kdev::DeviceSystemCalls(), std::move(settings), WriteDiagnostics);
+  } else {
+    backend = new sim::Simulator(SettingsFromEnvironment(), sim::Clock::now, WriteDiagnostics);
   }
-  return new Backend(std::in_place_type<sim::Simulator>, SettingsFromEnvironment(), sim::Clock::now,
-                     WriteDiagnostics);
+  std::atexit(SayWhatIsLeft);
+  return backend;
 }
 
-Backend& Watchdog();
+standin::Backend& Watchdog() {
+  // Made at the first call and never destroyed: the program's monitor thread
+  // may still be inside a call while the process exits.
+  static standin::Backend* const backend = BackendFromEnvironment();
+  return *backend;
+}
 
 // An armed device that the process leaves behind says when it will reset
 // the machine. Nothing is destroyed here.
 void SayWhatIsLeft() {
   try {
-    std::get<kdev::KernelWatchdog>(Watchdog()).AtExit();
+    Watchdog().AtExit();
   } catch (...) {
   }
-}
-
-Backend& Watchdog() {
-  // Made at the first call and never destroyed: the program's monitor thread
-  // may still be inside a call while the process exits.
-  static Backend* const backend = BackendFromEnvironment();
-  return *backend;
 }
 
 // No exception crosses the C boundary: one that escapes is a failure to
@@ -98,7 +94,7 @@ Backend& Watchdog() {
 template <typename Call>
 StatusCode Guarded(Call call) noexcept {
   try {
-    return std::visit(call, Watchdog());
+    return call(Watchdog());
   } catch (...) {
     return wdt::kNoCommunication;
   }
@@ -109,51 +105,39 @@ StatusCode Guarded(Call call) noexcept {
 extern "C" {
 
 StatusCode InitializeSession(void) {
-  return Guarded([](auto& w) { return w.InitializeSession(); });
+  return Guarded([](standin::Backend& w) { return w.InitializeSession(); });
 }
 
 StatusCode EnableTimer(uint32_t timeout, int32_t min_sec) {
-  return Guarded([=](auto& w) { return w.EnableTimer(timeout, min_sec); });
+  return Guarded([=](standin::Backend& w) { return w.EnableTimer(timeout, min_sec); });
 }
 
 StatusCode DisableTimer(void) {
-  return Guarded([](auto& w) { return w.DisableTimer(); });
+  return Guarded([](standin::Backend& w) { return w.DisableTimer(); });
 }
 
 StatusCode WriteTimerValue(uint32_t value) {
-  return Guarded([=](auto& w) { return w.WriteTimerValue(value); });
+  return Guarded([=](standin::Backend& w) { return w.WriteTimerValue(value); });
 }
 
 StatusCode ReadTimerValue(uint32_t* value) {
-  return Guarded([=](auto& w) { return w.ReadTimerValue(value); });
+  return Guarded([=](standin::Backend& w) { return w.ReadTimerValue(value); });
 }
 
 StatusCode CloseSession(void) {
-  return Guarded([](auto& w) { return w.CloseSession(); });
+  return Guarded([](standin::Backend& w) { return w.CloseSession(); });
 }
 
 // Not one of the driver's six, and not exported on Windows: wdt-check looks
 // it up at run time and does without it where a library lacks it.
 WDT_API StatusCode SetPretimeout(uint32_t seconds) {
-  return Guarded([=](auto& w) {
-    if constexpr (requires { w.SetPretimeout(seconds); }) {
-      return w.SetPretimeout(seconds);
-    } else {
-      return wdt::kNoCommunication;  // the simulated watchdog has no pretimeout
-    }
-  });
+  return Guarded([=](standin::Backend& w) { return w.SetPretimeout(seconds); });
 }
 
 // Not one of the driver's six either: wdt-check calls it before it opens a
-// watchdog whose pretimeout it plans for. The simulated watchdog has none.
+// watchdog whose pretimeout it plans for.
 WDT_API StatusCode AcceptPretimeout(void) {
-  return Guarded([](auto& w) {
-    if constexpr (requires { w.AcceptPretimeout(); }) {
-      return w.AcceptPretimeout();
-    } else {
-      return wdt::kOk;
-    }
-  });
+  return Guarded([](standin::Backend& w) { return w.AcceptPretimeout(); });
 }
 
 }  // extern "C"

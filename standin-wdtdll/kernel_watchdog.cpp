@@ -43,7 +43,7 @@ StatusCode KernelWatchdog::Call(std::string_view operation, Arguments arguments,
   const std::lock_guard lock(mutex_);
   std::string result;
   const StatusCode status = needs_session && fd_ < 0 ? kNoHandle : act(result);
-  if (settings_.trace) diagnostics_(sim::TraceLine(operation, arguments(), status, result));
+  if (settings_.trace) diagnostics_(standin::TraceLine(operation, arguments(), status, result));
   return status;
 }
 
@@ -158,7 +158,7 @@ StatusCode KernelWatchdog::OpenHeld() {
 }
 
 StatusCode KernelWatchdog::InitializeSession() {
-  return Call("InitializeSession", sim::kNoArguments, false, [&](std::string& result) {
+  return Call("InitializeSession", standin::kNoArguments, false, [&](std::string& result) {
     const StatusCode status = Open();
     if (status == kOk && settings_.trace) result = " (" + wdt::Printable(identity_) + ")";
     return status;
@@ -212,14 +212,14 @@ StatusCode KernelWatchdog::SetPretimeout(std::uint32_t seconds) {
 }
 
 StatusCode KernelWatchdog::AcceptPretimeout() {
-  return Call("AcceptPretimeout", sim::kNoArguments, false, [&](std::string&) {
+  return Call("AcceptPretimeout", standin::kNoArguments, false, [&](std::string&) {
     pretimeout_accepted_ = true;
     return kOk;
   });
 }
 
 StatusCode KernelWatchdog::DisableTimer() {
-  return Call("DisableTimer", sim::kNoArguments, true, [&](std::string&) {
+  return Call("DisableTimer", standin::kNoArguments, true, [&](std::string&) {
     int option = kDisableCard;
     if (const int refused = calls_.ioctl(fd_, Request::kSetOptions, &option); refused < 0) {
       if (-refused == EBUSY) {
@@ -253,7 +253,7 @@ StatusCode KernelWatchdog::WriteTimerValue(std::uint32_t value) {
 }
 
 StatusCode KernelWatchdog::ReadTimerValue(std::uint32_t* value) {
-  return Call("ReadTimerValue", sim::kNoArguments, true, [&](std::string& result) {
+  return Call("ReadTimerValue", standin::kNoArguments, true, [&](std::string& result) {
     if (value == nullptr) return kBadParameter;
     std::uint32_t seconds = 0;
     int left = 0;
@@ -278,7 +278,7 @@ StatusCode KernelWatchdog::ReadTimerValue(std::uint32_t* value) {
 }
 
 StatusCode KernelWatchdog::CloseSession() {
-  return Call("CloseSession", sim::kNoArguments, true, [&](std::string&) {
+  return Call("CloseSession", standin::kNoArguments, true, [&](std::string&) {
     // The device stays as the program left it. An armed one gets the magic
     // close, so the driver disarms it where it may. A disarmed one never
     // does: the magic written to a stopped watchdog outlives the close and

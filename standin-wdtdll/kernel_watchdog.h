@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "backend.h"
 #include "device_calls.h"
 #include "light_lock.h"
 #include "watchdog_facts.h"
@@ -28,28 +29,27 @@ struct Settings {
   bool allow_pretimeout = false;
 };
 
-class KernelWatchdog {
+class KernelWatchdog final : public standin::Backend {
  public:
   // diagnostics receives whole lines (trace, warnings) for standard error.
   KernelWatchdog(std::string path, SystemCalls calls, Settings settings,
                  std::function<void(std::string_view)> diagnostics);
 
-  StatusCode InitializeSession();
-  StatusCode EnableTimer(std::uint32_t timeout, std::int32_t min_sec);
-  StatusCode DisableTimer();
-  StatusCode WriteTimerValue(std::uint32_t value);
-  StatusCode ReadTimerValue(std::uint32_t* value);
-  StatusCode CloseSession();
-  // Not one of the six: sets the pretimeout of the open session's watchdog
-  // (0 clears it).
-  StatusCode SetPretimeout(std::uint32_t seconds);
-  // Not one of the six: the caller plans for a pretimeout that sysfs shows,
-  // so every InitializeSession after it opens it under any governor.
-  StatusCode AcceptPretimeout();
+  StatusCode InitializeSession() override;
+  StatusCode EnableTimer(std::uint32_t timeout, std::int32_t min_sec) override;
+  StatusCode DisableTimer() override;
+  StatusCode WriteTimerValue(std::uint32_t value) override;
+  StatusCode ReadTimerValue(std::uint32_t* value) override;
+  StatusCode CloseSession() override;
+  // Sets the pretimeout of the open session's watchdog (0 clears it).
+  StatusCode SetPretimeout(std::uint32_t seconds) override;
+  // The caller plans for a pretimeout that sysfs shows, so every
+  // InitializeSession after it opens it under any governor.
+  StatusCode AcceptPretimeout() override;
 
-  // At the end of the process: a session still open and armed is left to the
-  // watchdog, and standard error says when it will reset the machine.
-  void AtExit();
+  // A session still open and armed is left to the watchdog, and standard
+  // error says when it will reset the machine.
+  void AtExit() override;
 
  private:
   // arguments() formats the call's arguments, only for a trace line.

@@ -45,7 +45,7 @@ StatusCode Simulator::Call(Operation operation, Arguments arguments, Act act) {
     status = act(now, shown);
   }
   if (settings_.trace) {
-    diagnostics_(TraceLine(OperationName(operation), arguments(), status,
+    diagnostics_(standin::TraceLine(OperationName(operation), arguments(), status,
                            shown != nullptr ? " (value " + std::to_string(*shown) + ")" : ""));
   }
   return status;
@@ -92,7 +92,7 @@ void Simulator::Arm(Clock::time_point now, std::uint32_t units) {
 }
 
 StatusCode Simulator::InitializeSession() {
-  return Call(Operation::InitializeSession, kNoArguments, [&](Clock::time_point, std::uint32_t*&) {
+  return Call(Operation::InitializeSession, standin::kNoArguments, [&](Clock::time_point, std::uint32_t*&) {
     if (session_open_) return kNoHandle;  // one session at a time
     session_open_ = true;
     return kOk;
@@ -115,7 +115,7 @@ StatusCode Simulator::EnableTimer(std::uint32_t timeout, std::int32_t min_sec) {
 }
 
 StatusCode Simulator::DisableTimer() {
-  return Call(Operation::DisableTimer, kNoArguments, [&](Clock::time_point now, std::uint32_t*&) {
+  return Call(Operation::DisableTimer, standin::kNoArguments, [&](Clock::time_point now, std::uint32_t*&) {
     if (armed_ && !Lies().ignore_disarm) {
       // A disarmed counter stops where it stood.
       stopped_value_ = UnitsLeft(now);
@@ -135,7 +135,7 @@ StatusCode Simulator::WriteTimerValue(std::uint32_t value) {
 }
 
 StatusCode Simulator::ReadTimerValue(std::uint32_t* value) {
-  return Call(Operation::ReadTimerValue, kNoArguments, [&](Clock::time_point now, std::uint32_t*& shown) {
+  return Call(Operation::ReadTimerValue, standin::kNoArguments, [&](Clock::time_point now, std::uint32_t*& shown) {
     if (value == nullptr) return kBadParameter;
     *value = armed_ ? UnitsLeft(now) : stopped_value_;
     shown = value;
@@ -144,7 +144,7 @@ StatusCode Simulator::ReadTimerValue(std::uint32_t* value) {
 }
 
 StatusCode Simulator::CloseSession() {
-  return Call(Operation::CloseSession, kNoArguments, [&](Clock::time_point, std::uint32_t*&) {
+  return Call(Operation::CloseSession, standin::kNoArguments, [&](Clock::time_point, std::uint32_t*&) {
     session_open_ = false;  // the watchdog itself goes on as it is
     return kOk;
   });

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "backend.h"
 #include "behaviour.h"
 #include "light_lock.h"
 #include "fault_list.h"
@@ -38,19 +39,19 @@ inline constexpr std::string_view kExpiredMessage =
     "wdtDLL (simulated): the watchdog expired; a hardware watchdog would now reset the "
     "machine\n";
 
-class Simulator {
+class Simulator final : public standin::Backend {
  public:
   // now() is read under the lock, so the two threads see one ordered time.
   // diagnostics receives whole lines (trace, expiry, a bad fault list).
   Simulator(Settings settings, Clock::time_point (*now)(),
             std::function<void(std::string_view)> diagnostics);
 
-  StatusCode InitializeSession();
-  StatusCode EnableTimer(std::uint32_t timeout, std::int32_t min_sec);
-  StatusCode DisableTimer();
-  StatusCode WriteTimerValue(std::uint32_t value);
-  StatusCode ReadTimerValue(std::uint32_t* value);
-  StatusCode CloseSession();
+  StatusCode InitializeSession() override;
+  StatusCode EnableTimer(std::uint32_t timeout, std::int32_t min_sec) override;
+  StatusCode DisableTimer() override;
+  StatusCode WriteTimerValue(std::uint32_t value) override;
+  StatusCode ReadTimerValue(std::uint32_t* value) override;
+  StatusCode CloseSession() override;
 
   // While armed, the time until it runs out; for tests that watch a margin.
   std::optional<Clock::duration> TimeLeft();

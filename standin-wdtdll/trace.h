@@ -7,7 +7,7 @@
 
 #include "wdtDLL.h"
 
-namespace sim {
+namespace standin {
 
 // The arguments of a call without any, for a backend's Call(): each call
 // passes its arguments as a function that formats them, called only when the
@@ -22,4 +22,4 @@ inline std::string TraceLine(std::string_view operation, std::string_view argume
   return line.append(result).append("\n");
 }
 
-}  // namespace sim
+}  // namespace standin
