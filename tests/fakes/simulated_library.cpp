@@ -38,7 +38,8 @@ StatusCode Observed(Call call) {
 void ResetLibrary() { UseSimulator(); }
 
 void UseSimulator(std::string_view faults, std::string_view behaviour) {
-  sim::Settings settings{sim::ParseFaultList(faults), true, sim::ParseBehaviour(behaviour)};
+  sim::Settings settings{
+      .faults = sim::ParseFaultList(faults), .trace = true, .behaviour = sim::ParseBehaviour(behaviour)};
   g_simulator = std::make_unique<sim::Simulator>(
       std::move(settings), [] { return TheClock().Now(); },
       [](std::string_view line) { Log(std::string(line.substr(0, line.find_last_not_of('\n') + 1))); });
