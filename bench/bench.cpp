@@ -274,7 +274,7 @@ std::vector<double> ProbeHoldsMs(const std::vector<std::string>& program,
                                  const std::string& reference) {
   const std::vector<std::string> trace = {printed::Line(printed::kTraceProbe),
                                           printed::Line(printed::kTraceDisarm)};
-  ChildProcess traced(program, Counting(Input::kPipe, trace, {"WDT_SIM_TRACE=1"}));
+  ChildProcess traced(program, Counting(Input::kPipe, trace, {"WDT_TRACE=1"}));
   ChildProcess holding({reference, "hold"}, Counting(Input::kPipe, trace));
   double hold = 0;
   double reference_hold = 0;

@@ -1,8 +1,9 @@
 // The stand-in for the closed driver library: the six operations, with C
 // linkage, over one simulated watchdog, or over the kernel watchdog device
 // that WDT_DEVICE names. WDT_SIM_FAULTS injects failures into the simulation,
-// WDT_SIM_BEHAVIOUR makes it lie, WDT_SIM_TRACE=1 traces every call to
-// standard error; standard output is the program's alone.
+// WDT_SIM_BEHAVIOUR makes it lie, WDT_TRACE=1 (or its older name
+// WDT_SIM_TRACE=1) traces every call to standard error; standard output is
+// the program's alone.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,8 +11,8 @@
 #include <utility>
 
 #include "backend.h"
+#include "environment.h"
 #include "kernel_watchdog.h"
-#include "printable.h"
 #include "simulator.h"
 #include "status_codes.h"
 #include "wdtDLL.h"
@@ -25,30 +26,29 @@ void WriteDiagnostics(std::string_view line) {
   std::fflush(stderr);
 }
 
-// A switch from the environment: 1 on, empty or 0 off, anything else off
-// and said so.
+const char* Variable(const char* name) { return std::getenv(name); }
+
 bool SwitchFromEnvironment(const char* name, std::string_view on, std::string_view off, std::string_view stays) {
-  const char* set = std::getenv(name);
-  const std::string_view value = set != nullptr ? set : "";
-  if (value != "" && value != "0" && value != "1") {
-    WriteDiagnostics("wdtDLL: " + std::string(name) + "='" + wdt::Printable(value) + "' is neither 1 (" +
-                     std::string(on) + ") nor 0 (" + std::string(off) + "); " + std::string(stays) + "\n");
-  }
-  return value == "1";
+  return standin::Switch(Variable, WriteDiagnostics, name, on, off, stays);
 }
 
-bool TraceFromEnvironment() {
-  return SwitchFromEnvironment("WDT_SIM_TRACE", "trace", "no trace", "tracing stays off");
-}
+bool TraceFromEnvironment() { return standin::TraceSwitch(Variable, WriteDiagnostics); }
 
 sim::Settings SettingsFromEnvironment() {
-  sim::Settings settings;
   const char* faults = std::getenv("WDT_SIM_FAULTS");
-  settings.faults = sim::ParseFaultList(faults != nullptr ? faults : "");
-  settings.trace = TraceFromEnvironment();
   const char* behaviour = std::getenv("WDT_SIM_BEHAVIOUR");
-  settings.behaviour = sim::ParseBehaviour(behaviour != nullptr ? behaviour : "");
-  return settings;
+  return {.faults = sim::ParseFaultList(faults != nullptr ? faults : ""),
+          .trace = TraceFromEnvironment(),
+          .behaviour = sim::ParseBehaviour(behaviour != nullptr ? behaviour : "")};
+}
+
+kdev::Settings DeviceSettingsFromEnvironment() {
+  return {.trace = TraceFromEnvironment(),
+          .allow_nowayout = SwitchFromEnvironment("WDT_ALLOW_NOWAYOUT", "open a nowayout driver", "refuse it",
+                                                  "a nowayout driver is refused"),
+          .allow_pretimeout =
+              SwitchFromEnvironment("WDT_ALLOW_PRETIMEOUT", "open it under any governor", "refuse one that may panic",
+                                    "a pretimeout that may panic is refused")};
 }
 
 void SayWhatIsLeft();
@@ -59,13 +59,8 @@ standin::Backend* BackendFromEnvironment() {
   // Opening a device arms it: only one that the user named is ever opened.
   const char* device = std::getenv("WDT_DEVICE");
   if (device != nullptr && *device != '\0') {
-    kdev::Settings settings;
-    settings.trace = TraceFromEnvironment();
-    settings.allow_nowayout = SwitchFromEnvironment("WDT_ALLOW_NOWAYOUT", "open a nowayout driver",
-                                                    "refuse it", "a nowayout driver is refused");
-    settings.allow_pretimeout = SwitchFromEnvironment("WDT_ALLOW_PRETIMEOUT", "open it under any governor",
-                                                      "refuse one that may panic", "a pretimeout that may panic is refused");
-    backend = new kdev::KernelWatchdog(device, kdev::DeviceSystemCalls(), std::move(settings), WriteDiagnostics);
+    backend = new kdev::KernelWatchdog(device, kdev::DeviceSystemCalls(), DeviceSettingsFromEnvironment(),
+                                       WriteDiagnostics);
   } else {
     backend = new sim::Simulator(SettingsFromEnvironment(), sim::Clock::now, WriteDiagnostics);
   }

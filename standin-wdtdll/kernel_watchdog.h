@@ -21,7 +21,7 @@
 namespace kdev {
 
 struct Settings {
-  bool trace = false;           // WDT_SIM_TRACE=1
+  bool trace = false;           // WDT_TRACE=1
   bool allow_nowayout = false;  // WDT_ALLOW_NOWAYOUT=1: a nowayout driver is opened knowingly
   sysfs::Reader sysfs{};
   // WDT_ALLOW_PRETIMEOUT=1: a pretimeout that may panic the kernel is

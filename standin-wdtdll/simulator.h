@@ -30,7 +30,7 @@ using wdt::kOk;
 
 struct Settings {
   FaultList faults;
-  bool trace = false;
+  bool trace = false;      // WDT_TRACE=1
   BehaviourList behaviour;  // honest unless WDT_SIM_BEHAVIOUR says otherwise
 };
 

@@ -1,5 +1,5 @@
 // One traced call, as both backends write it to standard error with
-// WDT_SIM_TRACE=1: "EnableTimer(5, 0) -> 0", "ReadTimerValue() -> 0 (value 30)".
+// WDT_TRACE=1: "EnableTimer(5, 0) -> 0", "ReadTimerValue() -> 0 (value 30)".
 #pragma once
 
 #include <string>

@@ -185,7 +185,7 @@ TEST(CheckEndToEnd, BadArgumentsExitWithTwoBeforeAnyLibraryCall) {
            {"--timeout", "4", "--json"}, {"--junit", "/"}}) {
     std::vector<std::string> command = {WDT_CHECK_PATH};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    ChildProcess run(command, {.env = {"WDT_SIM_TRACE=1"}});
+    ChildProcess run(command, {.env = {"WDT_TRACE=1"}});
     EXPECT_EQ(ExitStatus(run.Wait()), 2) << arguments[0];
     // With --json, one document that says why; without, nothing.
     const bool json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
@@ -197,7 +197,7 @@ TEST(CheckEndToEnd, BadArgumentsExitWithTwoBeforeAnyLibraryCall) {
     if (arguments[0] == "--junit") continue;  // a path that is no file names itself, without the usage
     EXPECT_NE(run.Error().find("\nUsage: wdt-check [--timeout N]"), std::string::npos) << run.Error();
   }
-  ChildProcess version({WDT_CHECK_PATH, "--version"}, {.env = {"WDT_SIM_TRACE=1"}});
+  ChildProcess version({WDT_CHECK_PATH, "--version"}, {.env = {"WDT_TRACE=1"}});
   EXPECT_EQ(ExitStatus(version.Wait()), 0);
   EXPECT_EQ(version.Output(), "wdt-check 1.0.0\n");
   EXPECT_EQ(version.Error(), "");
@@ -272,7 +272,7 @@ TEST(CheckEndToEnd, TheResetProofOnTheSimulation) {
     const std::size_t state = line.find(" state "), check = line.rfind(" check ");
     return state < check && check != std::string::npos ? line.substr(state + 1, check - state - 1) : line;
   };
-  const test_support::Options options{.input = test_support::Input::kDevNull, .env = {"WDT_SIM_TRACE=1"}};
+  const test_support::Options options{.input = test_support::Input::kDevNull, .env = {"WDT_TRACE=1"}};
   ChildProcess expire({WDT_CHECK_PATH, "--expire", waited, "--timeout", "5"}, options);
   ChildProcess interrupted({WDT_CHECK_PATH, "--expire", stopped, "--timeout", "5"}, options);
   ASSERT_TRUE(interrupted.WaitForOutput("# waiting until ")) << interrupted.Describe();
@@ -301,7 +301,7 @@ TEST(CheckEndToEnd, TheResetProofOnTheSimulation) {
 class CheckStopTest : public testing::TestWithParam<int> {};
 
 TEST_P(CheckStopTest, ASignalMidCheckDisarmsAndClosesFirst) {
-  ChildProcess run({WDT_CHECK_PATH}, {.env = {"WDT_SIM_TRACE=1"}});
+  ChildProcess run({WDT_CHECK_PATH}, {.env = {"WDT_TRACE=1"}});
   ASSERT_TRUE(run.WaitForOutput("ok 2 - arm")) << run.Describe();
   run.RepeatUntil([&] { run.Signal(GetParam()); },
                   [&] { return run.Output().find("stopped by a signal") != std::string::npos; });
@@ -328,7 +328,7 @@ TEST_P(CheckInterruptionTest, DisarmsAtOnceAndCannotRun) {
   const Interruption how = GetParam();
   using test_support::Input;
   using test_support::Options;
-  const std::vector<std::string> trace = {"WDT_SIM_TRACE=1"};
+  const std::vector<std::string> trace = {"WDT_TRACE=1"};
   ChildProcess run({WDT_CHECK_PATH}, how == Interruption::kOutputFull
                                          ? Options{.input = Input::kDevNull, .env = trace, .full_output = true}
                                          : Options{.input = Input::kTerminal, .env = trace, .job_control = true});

@@ -60,7 +60,7 @@ std::vector<std::string> MainThreadCalls(const std::string& trace) {
 }
 
 TEST(EndToEnd, TheWholeRoadOverATerminal) {
-  ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kTerminal, .env = {"WDT_SIM_TRACE=1"}});
+  ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kTerminal, .env = {"WDT_TRACE=1"}});
   ASSERT_TRUE(child.WaitForOutput(kPrompt)) << child.Output();
   // The monitor prints beside the prompt, counting down from 30.
   ASSERT_TRUE(child.WaitForOutput("Current timeout: 30\n")) << child.Output();
@@ -111,7 +111,7 @@ TEST(EndToEnd, KeysThroughAPipeOneByteEach) {
 }
 
 TEST(EndToEnd, ClosedInputEndsTheRunCleanly) {
-  ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_SIM_TRACE=1"}});
+  ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_TRACE=1"}});
   ASSERT_TRUE(child.WaitForOutput(kPrompt)) << child.Output();
   child.CloseInput();
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
@@ -126,7 +126,7 @@ TEST(EndToEnd, ClosedInputEndsTheRunCleanly) {
 TEST(EndToEnd, AFailedReloadPausesWhileTheMonitorGoesOnPrinting) {
   ChildProcess child({WDT_EXERCISER_PATH},
                      {.input = Input::kTerminal,
-                      .env = {"WDT_SIM_TRACE=1", "WDT_SIM_FAULTS=WriteTimerValue#2=1"}});
+                      .env = {"WDT_TRACE=1", "WDT_SIM_FAULTS=WriteTimerValue#2=1"}});
   ASSERT_TRUE(child.WaitForOutput(kPrompt)) << child.Output();
   ASSERT_TRUE(child.WaitForRawTerminal());
   child.Send("a");
@@ -147,7 +147,7 @@ TEST(EndToEnd, AFailedReloadPausesWhileTheMonitorGoesOnPrinting) {
 
 TEST(EndToEnd, ASessionThatDoesNotOpenPausesAndCallsNothingElse) {
   ChildProcess child({WDT_EXERCISER_PATH},
-                     {.env = {"WDT_SIM_TRACE=1", "WDT_SIM_FAULTS=InitializeSession=2"}});
+                     {.env = {"WDT_TRACE=1", "WDT_SIM_FAULTS=InitializeSession=2"}});
   child.Send("k");
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Output();
   EXPECT_EQ(child.Output(), printed::Line(printed::kFailedOpen) + printed::Line(printed::kNoHandle) + kPause + "\n");
@@ -179,7 +179,7 @@ class SignalRoadTest : public testing::TestWithParam<SignalRoad> {};
 
 TEST_P(SignalRoadTest, LeavesTheWatchdogAndTheTerminalAsDocumented) {
   const SignalRoad& road = GetParam();
-  std::vector<std::string> env = {"WDT_SIM_TRACE=1"};
+  std::vector<std::string> env = {"WDT_TRACE=1"};
   if (road.when == When::kDuringAFailurePause) env.push_back("WDT_SIM_FAULTS=WriteTimerValue#1=1");
   ChildProcess child({WDT_EXERCISER_PATH}, {.input = Input::kTerminal, .env = env});
   if (road.when == When::kDuringTheProbeHold) {
@@ -242,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EndToEnd, TerminationWithKeysFromAPipeEndsTheRunAsQDoes) {
-  ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_SIM_TRACE=1"}});
+  ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_TRACE=1"}});
   child.Send("a");
   ASSERT_TRUE(child.WaitForOutput(kPrompt, 2)) << child.Describe();
   child.Signal(SIGTERM);
@@ -256,7 +256,7 @@ TEST(EndToEnd, TerminationWithKeysFromAPipeEndsTheRunAsQDoes) {
 // Standard output a full pipe that nobody reads: keys still reload, and
 // SIGTERM still ends the run as q does.
 TEST(EndToEnd, AFullOutputHoldsNoKeyBack) {
-  ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_SIM_TRACE=1"}, .full_output = true});
+  ChildProcess child({WDT_EXERCISER_PATH}, {.env = {"WDT_TRACE=1"}, .full_output = true});
   child.Send("abc");
   ASSERT_TRUE(child.WaitUntil([&] { return Count(child.Error(), printed::kTraceReload) == 4; })) << child.Describe();
   EXPECT_TRUE(child.RepeatUntil([&] { child.Signal(SIGTERM); }, [&] { return !child.Running(); }));
@@ -403,10 +403,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(EndToEnd, EnvironmentBytesInDiagnosticsAreShownEscaped) {
   ChildProcess child({WDT_EXERCISER_PATH},
                      {.input = Input::kDevNull,
-                      .env = {"WDT_SIM_FAULTS=\x1b]0;x\x07=1", "WDT_SIM_TRACE=\x1b[2J"}});
+                      .env = {"WDT_SIM_FAULTS=\x1b]0;x\x07=1", "WDT_TRACE=\x1b[2J"}});
   ASSERT_TRUE(ExitedWithZero(child.Wait())) << child.Describe();
   EXPECT_EQ(child.Error(),
-            "wdtDLL: WDT_SIM_TRACE='\\x1b[2J' is neither 1 (trace) nor 0 (no trace); tracing stays off\n"
+            "wdtDLL: WDT_TRACE='\\x1b[2J' is neither 1 (trace) nor 0 (no trace); tracing stays off\n"
             "wdtDLL (simulated): WDT_SIM_FAULTS entry 1 '\\x1b]0;x\\x07=1': unknown operation "
             "'\\x1b]0;x\\x07'; every operation returns 3 (bad parameter)\n");
 }

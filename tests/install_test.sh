@@ -25,7 +25,7 @@ done
 
 rm -rf "$prefix"
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
-unset LD_LIBRARY_PATH WDT_DEVICE WDT_SIM_FAULTS WDT_SIM_BEHAVIOUR WDT_SIM_TRACE
+unset LD_LIBRARY_PATH WDT_DEVICE WDT_SIM_FAULTS WDT_SIM_BEHAVIOUR WDT_SIM_TRACE WDT_TRACE
 libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
 [ -f "$prefix/$libdir/wdt-exerciser/libwdtDLL.so" ] || fail "no $prefix/$libdir/wdt-exerciser/libwdtDLL.so"
 [ ! -e "$prefix/$libdir/libwdtDLL.so" ] || fail "libwdtDLL.so is installed on the library path"

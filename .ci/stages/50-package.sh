@@ -79,7 +79,7 @@ echo "ok: lintian"
 echo "-- installed with apt, run from /usr/bin, purged"
 purge() { apt-get purge -y -qq wdt-exerciser >/dev/null 2>&1 || true; }
 # The simulated watchdog, found through the installed run-path alone.
-plain=(env -u LD_LIBRARY_PATH -u WDT_DEVICE -u WDT_SIM_FAULTS -u WDT_SIM_BEHAVIOUR -u WDT_SIM_TRACE)
+plain=(env -u LD_LIBRARY_PATH -u WDT_DEVICE -u WDT_SIM_FAULTS -u WDT_SIM_BEHAVIOUR -u WDT_SIM_TRACE -u WDT_TRACE)
 trap purge EXIT
 purge
 apt-get install -y -qq --no-install-recommends "$PWD/$deb" >/dev/null

@@ -17,7 +17,7 @@
 namespace hostile {
 namespace {
 
-const std::vector<std::string> kTrace = {"WDT_SIM_TRACE=1"};
+const std::vector<std::string> kTrace = {"WDT_TRACE=1"};
 
 // Through a terminal, with the program in the terminal's foreground as a
 // shell puts it.

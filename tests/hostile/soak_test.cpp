@@ -56,7 +56,7 @@ std::vector<std::string> WithShortExitSleep(std::vector<std::string> env) {
 
 TEST(SoakTest, TheQRoadAgainAndAgain) {
   for (int i = 1; i <= Runs(); ++i) {
-    ASSERT_TRUE(RunOnce(i, "abq", {"WDT_SIM_TRACE=1"}, [](const ChildProcess& run) {
+    ASSERT_TRUE(RunOnce(i, "abq", {"WDT_TRACE=1"}, [](const ChildProcess& run) {
       return run.OutCount(kPrompt) == 3 && run.OutCount(kClosed) == 1 &&
              run.ErrCount(kReload) == 3 && run.ErrCount(kDisable) == 2 && run.ErrCount(kClose) == 1;
     }));
@@ -67,7 +67,7 @@ TEST(SoakTest, AFailedReloadAgainAndAgain) {
   // The second reload fails: its line, the status line, then the pause
   // takes the next key; nothing is disarmed or closed.
   for (int i = 1; i <= Runs(); ++i) {
-    ASSERT_TRUE(RunOnce(i, "ax", {"WDT_SIM_TRACE=1", "WDT_SIM_FAULTS=WriteTimerValue#2=1"},
+    ASSERT_TRUE(RunOnce(i, "ax", {"WDT_TRACE=1", "WDT_SIM_FAULTS=WriteTimerValue#2=1"},
                     [](const ChildProcess& run) {
                       return run.OutCount(kPrompt) == 1 && run.OutCount(kFailedReload) == 1 &&
                              run.OutCount(kNoCommunication) == 1 && run.OutCount(kPause) == 1 &&

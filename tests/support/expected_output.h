@@ -52,7 +52,7 @@ inline constexpr const char* StatusLine(std::int64_t status) {
 // end, the key that ends it brings one.
 inline constexpr char kPause[] = "Press any key to continue . . . ";
 
-// The simulated library's trace (WDT_SIM_TRACE=1, standard error) of the
+// The simulated library's trace (WDT_TRACE=1, standard error) of the
 // road's calls that succeed.
 inline constexpr char kTraceOpen[] = "InitializeSession() -> 0";
 inline constexpr char kTraceProbe[] = "EnableTimer(5, 0) -> 0";

@@ -85,7 +85,7 @@ void ExpectCrlfLineEnds(const std::string& output) {
 }
 
 TEST(WineEndToEnd, KeysReloadUntilQThenTheRunClosesAndExitsWithZero) {
-  ChildProcess child(kWineProgram, {.input = Input::kRawTerminal, .env = {"WDT_SIM_TRACE=1"}});
+  ChildProcess child(kWineProgram, {.input = Input::kRawTerminal, .env = {"WDT_TRACE=1"}});
   ASSERT_TRUE(child.WaitForOutput(kPromptLine, 1)) << Shown(child.Output());
   child.Send("a");
   ASSERT_TRUE(child.WaitForOutput(kPromptLine, 2)) << Shown(child.Output());
@@ -144,7 +144,7 @@ TEST(WineEndToEnd, FailedReloadPausesForAKeyWhileTheMonitorGoesOn) {
 TEST(WineEndToEnd, FailedOpenPrintsItsLinesPausesAndExitsWithZero) {
   ChildProcess child(kWineProgram,
                      {.input = Input::kRawTerminal,
-                      .env = {"WDT_SIM_FAULTS=InitializeSession=-7", "WDT_SIM_TRACE=1"}});
+                      .env = {"WDT_SIM_FAULTS=InitializeSession=-7", "WDT_TRACE=1"}});
   ASSERT_TRUE(child.WaitForOutput(kPauseText)) << Shown(child.Output());
   EXPECT_TRUE(child.Running());
   child.Send(" ");
@@ -220,7 +220,7 @@ class ConsoleEventTest : public testing::TestWithParam<EventRoad> {};
 
 TEST_P(ConsoleEventTest, LeavesTheWatchdogAsDocumented) {
   const EventRoad& road = GetParam();
-  std::vector<std::string> env = {"WDT_SIM_TRACE=1"};
+  std::vector<std::string> env = {"WDT_TRACE=1"};
   if (road.when == When::kDuringAFailurePause) env.push_back("WDT_SIM_FAULTS=WriteTimerValue#1=1");
   const bool check = road.when == When::kMidCheck;
   ChildProcess child(EventCommand(road, check ? WDT_WINE_CHECK_PATH : WDT_WINE_EXERCISER_PATH),
