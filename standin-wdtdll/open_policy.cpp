@@ -1,6 +1,7 @@
 #include "open_policy.h"
 
 #include <cerrno>
+#include <utility>
 
 #include "device_calls.h"
 #include "printable.h"
