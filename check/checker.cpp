@@ -86,7 +86,7 @@ class Run {
       : settings_(settings),
         seam_(seam),
         wdt_(seam.wdt),
-        started_(seam.now()),
+        started_(seam.time.now()),
         pretimeout_(settings.device ? static_cast<std::uint32_t>(
                                           std::clamp<long>(settings.device->pretimeout.value_or(0), 0, kMaxTimeout))
                                     : 0) {}
@@ -105,9 +105,9 @@ class Run {
   Check LastReload();
   Check Expire();
   Check Record();
-  Check Rebooted() { return JudgeRebooted(record_, seam_.boot_id ? seam_.boot_id() : std::nullopt); }
+  Check Rebooted() { return JudgeRebooted(record_, seam_.reset.boot_id ? seam_.reset.boot_id() : std::nullopt); }
   Check OnTime() { return JudgeOnTime(record_); }
-  Check Cause() { return JudgeCause(record_, seam_.facts_of ? seam_.facts_of(record_.device) : std::nullopt); }
+  Check Cause() { return JudgeCause(record_, seam_.kernel.facts_of ? seam_.kernel.facts_of(record_.device) : std::nullopt); }
 
  private:
   struct Reading {
@@ -191,25 +191,25 @@ class Run {
 };
 
 void Run::Judge(Check check) {
-  const Clock::time_point now = seam_.now();
+  const Clock::time_point now = seam_.time.now();
   check.time_s = Seconds(now - (judged_at_ == Clock::time_point{} ? started_ : judged_at_));
   judged_at_ = now;
   report_.checks.push_back(std::move(check));
-  if (seam_.judged) seam_.judged(report_.checks.back(), report_.checks.size());
+  if (seam_.output.judged) seam_.output.judged(report_.checks.back(), report_.checks.size());
 }
 
 bool Run::Stop() {
   if (!report_.stopped.empty()) return true;
   if (stall_ != Clock::duration::zero()) {
     report_.stopped = "stalled for " + Fixed(Seconds(stall_), 1) + " s";
-  } else if (const std::string why = seam_.stop_requested(); !why.empty()) {
+  } else if (const std::string why = seam_.time.stop_requested(); !why.empty()) {
     report_.stopped = "stopped by " + why;
   }
   return !report_.stopped.empty();
 }
 
 Clock::time_point Run::Now() {
-  const Clock::time_point now = seam_.now();
+  const Clock::time_point now = seam_.time.now();
   if (watched_ && stall_ == Clock::duration::zero() && now - last_look_ > kSlack) stall_ = now - last_look_;
   last_look_ = now;
   return now;
@@ -273,7 +273,7 @@ Report Run::Go() {
   report_.verdict = !opened_ || (!failed && !report_.stopped.empty()) ? Verdict::kCannotRun
                     : failed                                          ? Verdict::kFail
                                                                       : Verdict::kPass;
-  report_.duration_s = Seconds(seam_.now() - started_);
+  report_.duration_s = Seconds(seam_.time.now() - started_);
   return std::move(report_);
 }
 
@@ -344,7 +344,7 @@ std::optional<Check> Run::WatchCountdown(Watch* watch) {
       watch->cut = true;
       break;
     }
-    seam_.sleep(kCountdownPoll);
+    seam_.time.sleep(kCountdownPoll);
     const Reading read = Read();
     if (Stop()) return Stopped("countdown");
     if (read.status != 0) return CallFailed("countdown", "ReadTimerValue()", read.status);
@@ -419,7 +419,7 @@ Check Run::Disarm() {
   if (LibraryCounts()) {
     // The library's own count stops where it stood whatever the hardware
     // does: the kernel's state is the evidence.
-    const std::optional<sysfs::Facts> now = seam_.facts_of ? seam_.facts_of(settings_.device_path) : std::nullopt;
+    const std::optional<sysfs::Facts> now = seam_.kernel.facts_of ? seam_.kernel.facts_of(settings_.device_path) : std::nullopt;
     if (!now || !now->state) {
       return Skipped("disarm", "DisableTimer() returned 0; nothing to judge it on: the driver reports no time "
                                "left and the kernel no state");
@@ -433,7 +433,7 @@ Check Run::Disarm() {
   Reading last = first;
   while (last.at - first.at < kStillFor) {
     if (Stop()) return Skipped("disarm", "DisableTimer() returned 0; watch cut short: " + report_.stopped);
-    seam_.sleep(kStillPoll);
+    seam_.time.sleep(kStillPoll);
     last = Read();
     if (last.status != 0) return CallFailed("disarm", "ReadTimerValue()", last.status);
     if (last.value != first.value) {
@@ -449,7 +449,7 @@ Check Run::Disarm() {
 }
 
 bool Run::Write() {
-  const std::string failed = seam_.write_record(FormatRecord(record_));
+  const std::string failed = seam_.reset.write_record(FormatRecord(record_));
   if (failed.empty()) return true;
   if (report_.stopped.empty()) report_.stopped = "the record was not written: " + failed;
   return false;
@@ -458,7 +458,7 @@ bool Run::Write() {
 bool Run::Beat() {
   ++record_.beat;
   const Slot slot = BeatSlot(record_);
-  const std::string failed = seam_.write_in_place(slot.bytes, slot.offset);
+  const std::string failed = seam_.reset.write_in_place(slot.bytes, slot.offset);
   if (failed.empty()) return true;
   if (report_.stopped.empty()) report_.stopped = "the record was not written: " + failed;
   return false;
@@ -472,7 +472,7 @@ Check Run::LastReload() {
   Reading fallen = Read();
   while (fallen.status == 0 && fallen.value + 1 >= settings_.timeout && fallen.at - armed_at_ < kStillFor) {
     if (Stop()) return Stopped("reload");
-    seam_.sleep(kStillPoll);
+    seam_.time.sleep(kStillPoll);
     fallen = Read();
   }
   if (Stop()) return Stopped("reload");
@@ -489,7 +489,7 @@ Check Run::LastReload() {
     }
     pretimeout_ = 0;
   }
-  const std::optional<std::string> boot = seam_.boot_id();
+  const std::optional<std::string> boot = seam_.reset.boot_id();
   if (!boot) {
     report_.stopped = "this system gives no boot identity to tell the next boot by";
     return Stopped("reload");
@@ -502,7 +502,7 @@ Check Run::LastReload() {
   record_.identity = settings_.device && settings_.device->identity ? *settings_.device->identity : "";
   record_.timeout_s = settings_.timeout;
   record_.boot_id = *boot;
-  record_.reloaded_at = record_.alive_at = seam_.wall_now();
+  record_.reloaded_at = record_.alive_at = seam_.reset.wall_now();
   record_.window_from_s = timeout - 1;
   record_.window_until_s = LatestReset(timeout);
   record_.next_by_s = Seconds(kBeat);
@@ -533,7 +533,7 @@ Check Run::Expire() {
   const double latest = LatestReset(settings_.timeout);
   const Clock::time_point end =
       reloaded_at_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(latest));
-  seam_.said("waiting until " + WallTime(record_.reloaded_at + record_.window_until_s) +
+  seam_.output.said("waiting until " + WallTime(record_.reloaded_at + record_.window_until_s) +
              " for the watchdog to reset the machine: armed " + Timeout() + " s, last reload at " +
              WallTime(record_.reloaded_at) + ", the reset is due from " +
              WallTime(record_.reloaded_at + record_.window_from_s));
@@ -548,12 +548,12 @@ Check Run::Expire() {
   Clock::time_point progress = reloaded_at_ + 5s;
   for (;;) {
     if (Stop()) return Stopped("expire");
-    Clock::time_point now = seam_.now();
+    Clock::time_point now = seam_.time.now();
     if (now >= end) break;
     if (now >= next) {
       const Clock::duration slow = *std::max_element(recent.begin(), recent.end());
       const Clock::duration pace = std::max(kBeat, slow);
-      record_.alive_at = seam_.wall_now();
+      record_.alive_at = seam_.reset.wall_now();
       record_.alive_s = Seconds(now - reloaded_at_);
       record_.next_by_s = record_.alive_s + Seconds(pace + slow);
       // The wall clock against the monotonic one: a step is said and kept,
@@ -561,16 +561,16 @@ Check Run::Expire() {
       const double step = record_.alive_at - record_.reloaded_at - record_.alive_s;
       if (std::abs(step - record_.wall_step_s) > 1) {
         const double by = step - record_.wall_step_s;
-        seam_.said("the wall clock was set " + std::string(by < 0 ? "back " : "forward ") + Fixed(std::abs(by), 0) +
+        seam_.output.said("the wall clock was set " + std::string(by < 0 ? "back " : "forward ") + Fixed(std::abs(by), 0) +
                    " s while waiting");
         record_.wall_step_s = step;
       }
       if (!Beat()) return Stopped("expire");
-      const Clock::time_point written = seam_.now();
+      const Clock::time_point written = seam_.time.now();
       recent[beats++ % recent.size()] = written - now;
       slowest = std::max(slowest, written - now);
       if (now >= progress) {
-        seam_.said("alive at " + WallTime(record_.alive_at) + ", " + Fixed(record_.alive_s, 1) +
+        seam_.output.said("alive at " + WallTime(record_.alive_at) + ", " + Fixed(record_.alive_s, 1) +
                    " s after the last reload");
         progress += 5s;
       }
@@ -578,7 +578,7 @@ Check Run::Expire() {
       now = written;
       if (now >= end) break;
     }
-    seam_.sleep(std::min<Clock::duration>(std::min(next, end) - now, 100ms));
+    seam_.time.sleep(std::min<Clock::duration>(std::min(next, end) - now, 100ms));
   }
   record_.state = ResetRecord::State::kNoReset;
   Write();
@@ -593,7 +593,7 @@ Check Run::Expire() {
 
 Check Run::Record() {
   std::string text;
-  if (const std::string failed = seam_.read_record(&text); !failed.empty()) {
+  if (const std::string failed = seam_.reset.read_record(&text); !failed.empty()) {
     report_.stopped = "the record cannot be read: " + failed;
     return Judged("record", false, report_.stopped, {}, Evidence::kNone);
   }
@@ -646,12 +646,12 @@ Check Run::Pretimeout() {
     return Skipped(kName, "the pretimeout of " + Whole(pretimeout) + " s is too close to the timeout of " + Timeout() +
                               " s to wait for its event and keep the margin; a longer pretimeout gives room");
   }
-  if (const std::string why = seam_.watch_kernel_log(); !why.empty()) {
+  if (const std::string why = seam_.kernel.watch_log(); !why.empty()) {
     report_.stopped = "the kernel log cannot be read: " + why;
     return Stopped(kName);
   }
   if (device.pretimeout_governor != "noop") {
-    if (const std::string why = seam_.set_governor(device.name, "noop"); !why.empty()) {
+    if (const std::string why = seam_.kernel.set_governor(device.name, "noop"); !why.empty()) {
       report_.stopped = "the pretimeout governor cannot be set: " + why;
       return Stopped(kName);
     }
@@ -675,14 +675,14 @@ Check Run::Pretimeout() {
   std::optional<double> came;
   for (Clock::time_point now = Now(); !came && now < end && now < SafeUntil(); now = Now()) {
     if (Stop()) return Stopped(kName);
-    if (const std::optional<Clock::time_point> at = seam_.kernel_logged(event)) came = Seconds(*at - reloaded);
-    if (!came) seam_.sleep(kStillPoll);
+    if (const std::optional<Clock::time_point> at = seam_.kernel.logged(event)) came = Seconds(*at - reloaded);
+    if (!came) seam_.time.sleep(kStillPoll);
   }
   return JudgePretimeout(came, settings_.timeout, pretimeout, tolerance);
 }
 
 void Run::PutBack() {
-  if (!settings_.device || !seam_.facts_of) return;
+  if (!settings_.device || !seam_.kernel.facts_of) return;
   const sysfs::Facts& found = *settings_.device;
   // Timeout, pretimeout and governor as sysfs shows them, in the order in
   // which they go back: the pretimeout must be below the timeout, and a
@@ -711,11 +711,11 @@ void Run::PutBack() {
       },
       [&]() -> std::string {
         if (found.pretimeout_governor->empty()) return "a governor cannot be unset";
-        if (!seam_.set_governor) return "no way to set it";
-        return seam_.set_governor(found.name, *found.pretimeout_governor);
+        if (!seam_.kernel.set_governor) return "no way to set it";
+        return seam_.kernel.set_governor(found.name, *found.pretimeout_governor);
       },
   };
-  const std::optional<sysfs::Facts> now_facts = seam_.facts_of(settings_.device_path);
+  const std::optional<sysfs::Facts> now_facts = seam_.kernel.facts_of(settings_.device_path);
   if (!now_facts) return;
   const Values was = values(found);
   const Values now = values(now_facts);
@@ -723,7 +723,7 @@ void Run::PutBack() {
   for (std::size_t i = 0; i < 3; ++i) {
     if (was[i] && was[i] != now[i]) why[i] = armed_ ? "the watchdog is still running" : put[i]();
   }
-  const Values after = values(seam_.facts_of(settings_.device_path));
+  const Values after = values(seam_.kernel.facts_of(settings_.device_path));
   for (std::size_t i = 0; i < 3; ++i) {
     if (!was[i] || was[i] == now[i]) continue;
     const std::string setting = std::string(kNames[i]) + " " + wdt::Printable(*was[i]);
@@ -920,24 +920,9 @@ Check JudgePretimeout(std::optional<double> event_s, std::uint32_t timeout, std:
   return Judged("pretimeout", true, came, figures, Evidence::kKernelLog);
 }
 
-std::string LeftRunning(const Report& report) {
-  if (!report.left_running_s) return {};
-  return "the driver was loaded with nowayout: the watchdog is left running and resets the machine in " +
-         std::to_string(*report.left_running_s) + " s unless something feeds it";
-}
-
 std::uint32_t ReloadValue(std::uint32_t timeout) { return timeout >= 20 ? timeout - 10 : timeout + 10; }
 
 Report RunChecks(const Settings& settings, const Seam& seam) { return Run(settings, seam).Go(); }
-
-int ExitStatus(Verdict verdict) {
-  switch (verdict) {
-    case Verdict::kPass: return 0;
-    case Verdict::kFail: return 1;
-    case Verdict::kCannotRun: return 2;
-  }
-  return 2;
-}
 
 std::optional<double> SecondsPerUnit(const std::vector<Edge>& edges) {
   if (edges.size() < 2) return std::nullopt;

@@ -14,23 +14,13 @@
 #include <string_view>
 #include <vector>
 
-#include "operations.h"
 #include "record.h"
-#include "status_codes.h"
+#include "report.h"
+#include "seam.h"
+#include "settings.h"
 #include "watchdog_facts.h"
 
 namespace check {
-
-using namespace std::chrono_literals;
-// The boot's monotonic clock (CLOCK_MONOTONIC on Linux), which nothing sets:
-// every duration that a verdict rests on is measured on it.
-using Clock = std::chrono::steady_clock;
-
-inline constexpr std::uint32_t kDefaultTimeout = 30;
-inline constexpr std::uint32_t kMinTimeout = 5;
-using wdt::kMaxTimeout;
-inline constexpr double kDefaultTolerancePct = 5;
-inline constexpr double kMaxTolerancePct = 50;
 
 // An armed watchdog never comes closer than this to running out, by what the
 // checker knows of it: its value read back at the last arm or reload, less a
@@ -59,115 +49,12 @@ inline constexpr Clock::duration kStillPoll = 20ms;
 std::uint32_t ReloadValue(std::uint32_t timeout);
 
 
-// What a run does: the checks; the checks with the pretimeout's bark among
-// them; or the two halves of the reset proof, joined by a record on disk:
-// let the watchdog run out (expire), and after the machine came back, judge
-// the reset (after reset).
-enum class Mode { kCheck, kPretimeout, kExpire, kAfterReset };
-
 // The checks' names, in the order in which they run.
 std::vector<std::string_view> CheckNames(Mode mode = Mode::kCheck);
-
-struct Settings {
-  Mode mode = Mode::kCheck;
-  std::string record{};  // the reset proof's record file
-  std::uint32_t timeout = kDefaultTimeout;   // seconds, kMinTimeout..kMaxTimeout
-  std::uint32_t pretimeout = 0;  // kPretimeout: seconds, 1..timeout-1
-  double tolerance_pct = kDefaultTolerancePct;
-  // WDT_DEVICE, empty for the library's own watchdog; what sysfs said of it
-  // at the start, where it knows it.
-  std::string device_path{};
-  std::optional<sysfs::Facts> device{};
-};
-
-enum class Result { kPass, kFail, kSkip };
-
-// A measured figure: its JSON name and its value as a JSON number.
-struct Figure {
-  std::string name;
-  std::string value;
-  bool operator==(const Figure&) const = default;
-};
-
-// What a check's verdict rests on.
-enum class Evidence {
-  kNone,           // skipped
-  kCallStatus,     // a call's status alone (open, close)
-  kHardware,       // values read from the watchdog
-  kLibraryCount,   // values that the library counts itself: the driver reports no time left
-  kKernelState,    // the kernel's word on whether the watchdog runs (sysfs state)
-  kKernelLog,      // the kernel's own record of an event, with its time
-};
-
-struct Check {
-  std::string name;
-  Result result = Result::kSkip;
-  std::string detail;
-  std::vector<Figure> figures;
-  double time_s = 0;  // from the end of the check before
-  Evidence evidence = Evidence::kNone;
-};
-
-enum class Verdict { kPass, kFail, kCannotRun };
-
-struct Report {
-  Verdict verdict = Verdict::kCannotRun;
-  std::vector<Check> checks;  // all six, in order
-  // What ended the run early, empty if nothing did: "stopped by a signal",
-  // "stopped by SIGTSTP", "stalled for 3.2 s".
-  std::string stopped;
-  double duration_s = 0;
-  // Set where the run ends with the watchdog still running (a driver loaded
-  // with nowayout): seconds until it resets the machine, by the last read.
-  std::optional<std::uint32_t> left_running_s{};
-  // What the run changed on the device and put back as it found it
-  // ("timeout 60 s, pretimeout 5 s, governor panic"), and what it could not
-  // put back, with why; each empty if none.
-  std::string put_back{};
-  std::string not_put_back{};
-};
-
-// "the driver was loaded with nowayout: the watchdog is left running and
-// resets the machine in 28 s unless something feeds it"; empty if it is not.
-std::string LeftRunning(const Report& report);
-
-struct Seam {
-  wdt::Operations wdt;
-  // What sysfs says now of the device at a path (WDT_DEVICE, the record's),
-  // where it knows one.
-  std::function<std::optional<sysfs::Facts>(const std::string& device)> facts_of;
-  std::function<Clock::time_point()> now;
-  std::function<void(Clock::duration)> sleep;
-  // What asked the run to stop ("a signal", "SIGTSTP"), empty while nothing did.
-  std::function<std::string()> stop_requested;
-  // Each check as soon as it is judged, with its number from 1.
-  std::function<void(const Check&, std::size_t number)> judged;
-  // The reset proof's: the wall clock (seconds since the epoch), this boot's
-  // identity, the record replaced whole (empty, or why it was not written),
-  // a beat written in place at an offset of it (the same), the record read
-  // (empty, or why it cannot be read), and a line of progress while the
-  // watchdog is left to run out.
-  std::function<double()> wall_now{};
-  std::function<std::optional<std::string>()> boot_id{};
-  std::function<std::string(std::string_view contents)> write_record{};
-  std::function<std::string(std::string_view bytes, std::size_t offset)> write_in_place{};
-  std::function<std::string(std::string* contents)> read_record{};
-  std::function<void(std::string_view line)> said{};
-  // The pretimeout's (the library's optional SetPretimeout is in wdt): the
-  // governor of a watchdog set through sysfs (empty, or why not); and the
-  // kernel's log: watched from now on (empty, or why it cannot be read), then
-  // when a line was logged since, if it was.
-  std::function<std::string(const std::string& watchdog, std::string_view governor)> set_governor{};
-  std::function<std::string()> watch_kernel_log{};
-  std::function<std::optional<Clock::time_point>(std::string_view message)> kernel_logged{};
-};
 
 // Runs the six checks in order. Whatever happens, a session that opened is
 // disarmed and closed before it returns.
 Report RunChecks(const Settings& settings, const Seam& seam);
-
-// 0 pass, 1 a check failed, 2 it could not run.
-int ExitStatus(Verdict verdict);
 
 // A change of the counter: when it was seen (seconds from any fixed
 // instant: halfway between the two reads around it), the value it changed

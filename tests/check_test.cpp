@@ -37,41 +37,42 @@ class CheckTest : public testing::Test {
     wdt.accept_pretimeout = AcceptPretimeout;
     const check::Seam seam{
         .wdt = wdt,
-        .facts_of = [this](const std::string&) { return device_; },
-        .now = [] { return fake::TheClock().Now(); },
-        .sleep = [](check::Clock::duration d) { fake::TheClock().Sleep(d); },
-        .stop_requested = [this] { return stop_; },
-        .judged = nullptr,
-        .wall_now = [this] { return 1.7e9 + wall_step_ + std::chrono::duration<double>(fake::TheClock().Elapsed()).count(); },
-        .boot_id = [] { return std::optional<std::string>("boot-1"); },
-        .write_record = [this](std::string_view text) {
-          if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
-          records_.emplace_back(text);
-          return std::string();
-        },
-        .write_in_place = [this](std::string_view bytes, std::size_t offset) {
-          if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
-          if (records_.empty() || offset + bytes.size() > records_.back().size()) return std::string("no such place");
-          records_.push_back(records_.back());
-          records_.back().replace(offset, bytes.size(), bytes);
-          return std::string();
-        },
-        .read_record = [this](std::string* text) {
-          *text = records_.empty() ? "" : records_.back();
-          return std::string();
-        },
-        .said = [](std::string_view line) { fake::Log("said " + std::string(line)); },
-        .set_governor = [](const std::string& watchdog, std::string_view governor) {
-          fake::Log("governor " + watchdog + " " + std::string(governor));
-          return std::string();
-        },
-        .watch_kernel_log = [this] { return kernel_log_error_; },
-        .kernel_logged = [this](std::string_view message) -> std::optional<check::Clock::time_point> {
-          if (!bark_after_ || !g_pretimeout_set_at || message != "watchdog0: pretimeout event") return std::nullopt;
-          const auto at = *g_pretimeout_set_at + std::chrono::duration_cast<check::Clock::duration>(
-                                                     std::chrono::duration<double>(*bark_after_));
-          return fake::TheClock().Now() >= at ? std::optional(at) : std::nullopt;
-        }};
+        .time = {.now = [] { return fake::TheClock().Now(); },
+                 .sleep = [](check::Clock::duration d) { fake::TheClock().Sleep(d); },
+                 .stop_requested = [this] { return stop_; }},
+        .output = {.judged = nullptr, .said = [](std::string_view line) { fake::Log("said " + std::string(line)); }},
+        .reset = {
+            .wall_now = [this] { return 1.7e9 + wall_step_ + std::chrono::duration<double>(fake::TheClock().Elapsed()).count(); },
+            .boot_id = [] { return std::optional<std::string>("boot-1"); },
+            .write_record = [this](std::string_view text) {
+              if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
+              records_.emplace_back(text);
+              return std::string();
+            },
+            .write_in_place = [this](std::string_view bytes, std::size_t offset) {
+              if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
+              if (records_.empty() || offset + bytes.size() > records_.back().size()) return std::string("no such place");
+              records_.push_back(records_.back());
+              records_.back().replace(offset, bytes.size(), bytes);
+              return std::string();
+            },
+            .read_record = [this](std::string* text) {
+              *text = records_.empty() ? "" : records_.back();
+              return std::string();
+            }},
+        .kernel = {
+            .facts_of = [this](const std::string&) { return device_; },
+            .set_governor = [](const std::string& watchdog, std::string_view governor) {
+              fake::Log("governor " + watchdog + " " + std::string(governor));
+              return std::string();
+            },
+            .watch_log = [this] { return kernel_log_error_; },
+            .logged = [this](std::string_view message) -> std::optional<check::Clock::time_point> {
+              if (!bark_after_ || !g_pretimeout_set_at || message != "watchdog0: pretimeout event") return std::nullopt;
+              const auto at = *g_pretimeout_set_at + std::chrono::duration_cast<check::Clock::duration>(
+                                                         std::chrono::duration<double>(*bark_after_));
+              return fake::TheClock().Now() >= at ? std::optional(at) : std::nullopt;
+            }}};
     return check::RunChecks(settings, seam);
   }
 
