@@ -19,7 +19,6 @@ namespace check {
 namespace {
 
 constexpr std::int32_t kSeconds = 0;  // min_sec: the timeout counts seconds
-constexpr std::uint32_t kMarginUnits = 2;
 constexpr const char* kNotArmed = "the watchdog was not armed with a value read back";
 // How long after the latest on-time event the wait for it goes on.
 constexpr Clock::duration kPretimeoutGrace = 250ms;
@@ -87,9 +86,7 @@ class Run {
         seam_(seam),
         wdt_(seam.wdt),
         started_(seam.time.now()),
-        pretimeout_(settings.device ? static_cast<std::uint32_t>(
-                                          std::clamp<long>(settings.device->pretimeout.value_or(0), 0, kMaxTimeout))
-                                    : 0) {}
+        plan_(settings.timeout, FoundPretimeout(settings), settings.tolerance_pct) {}
   Report Go();
 
   // The checks, each judged as it ends.
@@ -124,29 +121,8 @@ class Run {
   // more than kSlack after the last is a stall.
   Clock::time_point Now();
   Reading Read();
-  // The margin from now on, after a load of `loaded`: the value read back at
-  // `at`, less a unit for a driver that rounds up and less the pretimeout
-  // that fires first, at the fastest rate that the tolerance could hide, so
-  // that no counter that lies within it runs the watchdog out.
-  void Loaded(const Reading& reading, std::uint32_t loaded) {
-    expiry_ = reading.at + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::max(
-                               0.0, (static_cast<double>(reading.value) - 1 - Before(loaded)) * Fastest())));
-  }
-  double Fastest() const { return 1 - settings_.tolerance_pct / 100; }
-  // The pretimeout that fires before a load of `loaded` runs out, 0 if none
-  // does: one set below it that the run did not ask to fire.
-  std::uint32_t Before(std::uint32_t loaded) const {
-    return !bark_asked_ && pretimeout_ > 0 && pretimeout_ < loaded ? pretimeout_ : 0;
-  }
-  // Why a load of `loaded` is not made, where its pretimeout would come
-  // within the margin at once; empty where it keeps the margin.
-  std::string Crowded(std::uint32_t loaded) const {
-    const std::uint32_t before = Before(loaded);
-    if (before == 0 || (static_cast<double>(loaded - before) - 1) * Fastest() >= Seconds(kMargin + kSlack)) return {};
-    return "the pretimeout of " + Whole(before) + " s fires " + Whole(loaded - before) + " s after a load of " +
-           Whole(loaded) + ", too soon to keep " + Short(Seconds(kMargin + kSlack)) +
-           " s from it; a longer --timeout gives room";
-  }
+  // The margin from now on, after a load of `loaded` that read back as `reading`.
+  void Loaded(const Reading& reading, std::uint32_t loaded) { expiry_ = plan_.Expiry(reading.at, reading.value, loaded); }
   // Puts back the device's timeout, pretimeout and governor as they were
   // found, once it is disarmed, and says what it could not.
   void PutBack();
@@ -157,7 +133,7 @@ class Run {
   // the library's own count.
   Evidence ReadBack() const { return LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware; }
   std::string ReadBackNote() const { return LibraryCounts() ? std::string("; ") + kLibraryCount : ""; }
-  Clock::time_point SafeUntil() const { return expiry_ - kMargin - kSlack; }
+  Clock::time_point SafeUntil() const { return MarginPlan::SafeUntil(expiry_); }
   std::string Timeout() const { return Whole(settings_.timeout); }
   // Replaces the record on disk, or writes its next beat in place; false,
   // with the run ended, if it cannot be.
@@ -185,8 +161,7 @@ class Run {
   Clock::time_point reloaded_at_{};  // the last reload, on this clock
   Clock::time_point judged_at_{};  // the end of the check before
   double fast_ = 1;             // seconds per unit of a counter that counts faster
-  std::uint32_t pretimeout_;    // seconds, as found or as set; 0 none
-  bool bark_asked_ = false;     // the pretimeout may fire: the run checks its bark
+  MarginPlan plan_;
   bool armed_ = false;          // armed and not disarmed since
 };
 
@@ -281,7 +256,7 @@ Check Run::Open() {
   if (Stop()) return Stopped("open");
   // The checks plan every margin against a pretimeout that sysfs shows: the
   // library need not refuse it.
-  if (pretimeout_ > 0 && wdt_.accept_pretimeout != nullptr) {
+  if (FoundPretimeout(settings_) > 0 && wdt_.accept_pretimeout != nullptr) {
     if (const StatusCode status = wdt_.accept_pretimeout(); status != 0) {
       return CallFailed("open", WDT_ACCEPT_PRETIMEOUT_NAME "()", status);
     }
@@ -295,7 +270,7 @@ Check Run::Open() {
 
 Check Run::Arm() {
   if (Stop()) return Stopped("arm");
-  if (std::string crowded = Crowded(settings_.timeout); !crowded.empty()) return Skipped("arm", std::move(crowded));
+  if (std::string crowded = plan_.Crowded(settings_.timeout); !crowded.empty()) return Skipped("arm", std::move(crowded));
   Now();
   watched_ = true;
   armed_ = true;  // may be, whatever the call returns
@@ -318,7 +293,7 @@ Check Run::Countdown() {
   if (!known_) return Skipped("countdown", kNotArmed);
   if (LibraryCounts()) return Skipped("countdown", "the driver reports no time left: the value is counted by the library");
   Watch watch;
-  watch.pretimeout = Before(settings_.timeout);
+  watch.pretimeout = plan_.Before(settings_.timeout);
   if (std::optional<Check> ended = WatchCountdown(&watch)) return *std::move(ended);
   return JudgeCountdown(watch, settings_);
 }
@@ -334,13 +309,12 @@ std::optional<Check> Run::WatchCountdown(Watch* watch) {
   // out unseen.
   Clock::time_point moved = armed_at_;
   // A counter faster than one unit a second runs out sooner than its value says.
-  Clock::time_point fast_expiry = Clock::time_point::max();
+  std::optional<Clock::time_point> fast_expiry;
   for (;;) {
     const Clock::time_point now = Now();
     if (Stop()) return Stopped("countdown");
     if (now >= end || now - moved >= kStillFor) break;
-    if (now >= SafeUntil() || (fast_expiry != Clock::time_point::max() &&
-                               now >= fast_expiry - kMargin - kSlack)) {
+    if (now >= SafeUntil() || (fast_expiry && now >= MarginPlan::SafeUntil(*fast_expiry))) {
       watch->cut = true;
       break;
     }
@@ -355,12 +329,11 @@ std::optional<Check> Run::WatchCountdown(Watch* watch) {
       moved = read.at;
       if (const auto spu = SecondsPerUnit(watch->edges); spu && *spu > 0 && *spu < 1 && read.value > 0) {
         fast_ = *spu;
-        fast_expiry = read.at + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>((read.value - 1) * fast_));
+        fast_expiry = MarginPlan::FastExpiry(read.at, read.value, fast_);
       }
     }
     last = read;
-    if (last.value <= kMarginUnits + 1 + watch->pretimeout) {
+    if (plan_.NearEnd(last.value)) {
       watch->cut = true;
       break;
     }
@@ -380,12 +353,12 @@ Check Run::Reload() {
   bool pass = true;
   // Another value first, then the timeout: both must read back as written.
   const std::uint32_t other = ReloadValue(settings_.timeout);
-  if ((other - 1) * fast_ < Seconds(kMargin + kSlack)) {
+  if (!MarginPlan::ReloadKeepsMargin(other, fast_)) {
     return Skipped("reload", "the counter counts too fast for a reload to " + Whole(other) +
                                  " to keep the margin");
   }
   for (const std::uint32_t value : {other, settings_.timeout}) {
-    if (std::string crowded = Crowded(value); !crowded.empty()) return Skipped("reload", std::move(crowded));
+    if (std::string crowded = plan_.Crowded(value); !crowded.empty()) return Skipped("reload", std::move(crowded));
   }
   for (const auto& [value, wrote, read_name] :
        {std::tuple{other, "wrote", "read"}, std::tuple{settings_.timeout, "wrote_timeout", "read_timeout"}}) {
@@ -477,7 +450,7 @@ Check Run::LastReload() {
   }
   if (Stop()) return Stopped("reload");
   if (fallen.status != 0) return CallFailed("reload", "ReadTimerValue()", fallen.status);
-  if (const std::uint32_t before = Before(settings_.timeout); before > 0) {
+  if (const std::uint32_t before = plan_.Before(settings_.timeout); before > 0) {
     // It would fire before the watchdog runs out: cleared for the wait.
     if (wdt_.set_pretimeout == nullptr) {
       report_.stopped = "a pretimeout of " + Whole(before) +
@@ -487,7 +460,7 @@ Check Run::LastReload() {
     if (const StatusCode status = wdt_.set_pretimeout(0); status != 0) {
       return CallFailed("reload", "SetPretimeout(0)", status);
     }
-    pretimeout_ = 0;
+    plan_.PretimeoutGone();
   }
   const std::optional<std::string> boot = seam_.reset.boot_id();
   if (!boot) {
@@ -642,7 +615,7 @@ Check Run::Pretimeout() {
   // The wait ends a little after the latest on-time event; the watchdog must
   // still be that far from running out.
   const double wait = due + tolerance + Seconds(kPretimeoutGrace);
-  if ((settings_.timeout - 1) * Fastest() - wait < Seconds(kMargin + kSlack)) {
+  if (!plan_.KeepsMarginFor(wait)) {
     return Skipped(kName, "the pretimeout of " + Whole(pretimeout) + " s is too close to the timeout of " + Timeout() +
                               " s to wait for its event and keep the margin; a longer pretimeout gives room");
   }
@@ -659,8 +632,7 @@ Check Run::Pretimeout() {
   if (const StatusCode status = wdt_.set_pretimeout(pretimeout); status != 0) {
     return CallFailed(kName, "SetPretimeout(" + Whole(pretimeout) + ")", status);
   }
-  pretimeout_ = pretimeout;
-  bark_asked_ = true;
+  plan_.PretimeoutGone();
   const Clock::time_point before = Now();
   if (const StatusCode status = wdt_.write_timer_value(settings_.timeout); status != 0) {
     return CallFailed(kName, "WriteTimerValue(" + Timeout() + ")", status);

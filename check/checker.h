@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "margin_plan.h"
 #include "record.h"
 #include "report.h"
 #include "seam.h"
@@ -22,21 +23,6 @@
 
 namespace check {
 
-// An armed watchdog never comes closer than this to running out, by what the
-// checker knows of it: its value read back at the last arm or reload, less a
-// unit for rounding, at the fastest rate that the tolerance could hide (or
-// faster where it was seen counting faster).
-inline constexpr Clock::duration kMargin = 2s;
-// What a step may take between two looks at the clock while the watchdog may
-// be armed; the margin is kept with this much to spare, so between two looks
-// that keep to it the watchdog never comes within the margin. A longer gap is
-// a stall (stopped with SIGSTOP, starved of processor time): nothing was
-// reloaded in it and what was measured across it is void, so the checker
-// disarms at once and the run cannot be judged. Generous, so that a loaded
-// machine does not stall it (the tests under ThreadSanitizer, several at
-// once on two cores, keep each gap well under it); the price is less room
-// for the countdown at the shortest timeouts.
-inline constexpr Clock::duration kSlack = 500ms;
 // How long the countdown is watched at most, and how often it is read.
 inline constexpr Clock::duration kCountdownWindow = 5s;
 inline constexpr Clock::duration kCountdownPoll = 5ms;

@@ -1,0 +1,63 @@
+#include "margin_plan.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace check {
+namespace {
+
+double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+
+Clock::duration Duration(double seconds) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+// As short as it reads: 2.5.
+std::string Short(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+}  // namespace
+
+std::uint32_t FoundPretimeout(const Settings& settings) {
+  return settings.device ? static_cast<std::uint32_t>(std::clamp<long>(settings.device->pretimeout.value_or(0), 0,
+                                                                         kMaxTimeout))
+                         : 0;
+}
+
+MarginPlan::MarginPlan(std::uint32_t timeout, std::uint32_t pretimeout, double tolerance_pct)
+    : timeout_(timeout), pretimeout_(pretimeout), fastest_(1 - tolerance_pct / 100) {}
+
+std::uint32_t MarginPlan::Before(std::uint32_t loaded) const {
+  return pretimeout_ > 0 && pretimeout_ < loaded ? pretimeout_ : 0;
+}
+
+std::string MarginPlan::Crowded(std::uint32_t loaded) const {
+  const std::uint32_t before = Before(loaded);
+  if (before == 0 || (static_cast<double>(loaded - before) - 1) * fastest_ >= Seconds(kKeep)) return {};
+  return "the pretimeout of " + std::to_string(before) + " s fires " + std::to_string(loaded - before) +
+         " s after a load of " + std::to_string(loaded) + ", too soon to keep " + Short(Seconds(kKeep)) +
+         " s from it; a longer --timeout gives room";
+}
+
+Clock::time_point MarginPlan::Expiry(Clock::time_point at, std::uint32_t shown, std::uint32_t loaded) const {
+  return at + Duration(std::max(0.0, (static_cast<double>(shown) - 1 - Before(loaded)) * fastest_));
+}
+
+Clock::time_point MarginPlan::FastExpiry(Clock::time_point at, std::uint32_t shown, double seconds_per_unit) {
+  return at + Duration((shown - 1) * seconds_per_unit);
+}
+
+bool MarginPlan::ReloadKeepsMargin(std::uint32_t value, double seconds_per_unit) {
+  return !((value - 1) * seconds_per_unit < Seconds(kKeep));
+}
+
+bool MarginPlan::NearEnd(std::uint32_t shown) const { return shown <= kMarginUnits + 1 + Before(timeout_); }
+
+bool MarginPlan::KeepsMarginFor(double wait_s) const {
+  return !((timeout_ - 1) * fastest_ - wait_s < Seconds(kKeep));
+}
+
+}  // namespace check
