@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "checker.h"
+#include "settings.h"
 #include "parse.h"
 
 namespace check {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "arguments.h"
-#include "checker.h"
+#include "run.h"
 #include "junit.h"
 #include "list.h"
 #include "output.h"

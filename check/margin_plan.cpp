@@ -1,25 +1,10 @@
 #include "margin_plan.h"
 
 #include <algorithm>
-#include <cstdio>
+
+#include "judged.h"
 
 namespace check {
-namespace {
-
-double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
-
-Clock::duration Duration(double seconds) {
-  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-}
-
-// As short as it reads: 2.5.
-std::string Short(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%g", value);
-  return text;
-}
-
-}  // namespace
 
 std::uint32_t FoundPretimeout(const Settings& settings) {
   return settings.device ? static_cast<std::uint32_t>(std::clamp<long>(settings.device->pretimeout.value_or(0), 0,
@@ -37,8 +22,8 @@ std::uint32_t MarginPlan::Before(std::uint32_t loaded) const {
 std::string MarginPlan::Crowded(std::uint32_t loaded) const {
   const std::uint32_t before = Before(loaded);
   if (before == 0 || (static_cast<double>(loaded - before) - 1) * fastest_ >= Seconds(kKeep)) return {};
-  return "the pretimeout of " + std::to_string(before) + " s fires " + std::to_string(loaded - before) +
-         " s after a load of " + std::to_string(loaded) + ", too soon to keep " + Short(Seconds(kKeep)) +
+  return "the pretimeout of " + Whole(before) + " s fires " + Whole(loaded - before) + " s after a load of " +
+         Whole(loaded) + ", too soon to keep " + Short(Seconds(kKeep)) +
          " s from it; a longer --timeout gives room";
 }
 

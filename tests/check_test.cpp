@@ -12,11 +12,14 @@
 #include <vector>
 
 #include "arguments.h"
-#include "checker.h"
+#include "countdown.h"
 #include "fake_sysfs.h"
 #include "fakes.h"
 #include "list.h"
 #include "output.h"
+#include "pretimeout_bark.h"
+#include "reset_proof/after_reset.h"
+#include "run.h"
 #include "simulated_library.h"
 
 namespace {
@@ -42,7 +45,10 @@ class CheckTest : public testing::Test {
                  .stop_requested = [this] { return stop_; }},
         .output = {.judged = nullptr, .said = [](std::string_view line) { fake::Log("said " + std::string(line)); }},
         .reset = {
-            .wall_now = [this] { return 1.7e9 + wall_step_ + std::chrono::duration<double>(fake::TheClock().Elapsed()).count(); },
+            .wall_now =
+                [this] {
+                  return 1.7e9 + wall_step_ + std::chrono::duration<double>(fake::TheClock().Elapsed()).count();
+                },
             .boot_id = [] { return std::optional<std::string>("boot-1"); },
             .write_record = [this](std::string_view text) {
               if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
@@ -51,7 +57,9 @@ class CheckTest : public testing::Test {
             },
             .write_in_place = [this](std::string_view bytes, std::size_t offset) {
               if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
-              if (records_.empty() || offset + bytes.size() > records_.back().size()) return std::string("no such place");
+              if (records_.empty() || offset + bytes.size() > records_.back().size()) {
+                return std::string("no such place");
+              }
               records_.push_back(records_.back());
               records_.back().replace(offset, bytes.size(), bytes);
               return std::string();
