@@ -78,8 +78,9 @@ Check JudgeOnTime(const ResetRecord& record) {
                                        {"delay_until_s", Fixed(record.next_by_s, 3)},
                                        {"bound_s", Fixed(bound, 3)}};
   std::string notes;
-  if (record.version == 1) {
-    notes += "; a version 1 record, judged on what it holds: wall-clock times, a beat a second";
+  if (const std::string_view limits = RecordLimits(record.version); !limits.empty()) {
+    notes += "; a version " + std::to_string(record.version) + " record, judged on what it holds: " +
+             std::string(limits);
   } else if (std::abs(record.wall_step_s) > 1) {
     notes += "; the wall clock was set " + std::string(record.wall_step_s < 0 ? "back " : "forward ") +
              Fixed(std::abs(record.wall_step_s), 0) + " s while waiting, which judges nothing";
