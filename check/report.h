@@ -21,12 +21,13 @@ struct Figure {
 
 // What a check's verdict rests on.
 enum class Evidence {
-  kNone,           // skipped
+  kNone,           // nothing: the check was skipped
   kCallStatus,     // a call's status alone (open, close)
   kHardware,       // values read from the watchdog
   kLibraryCount,   // values that the library counts itself: the driver reports no time left
   kKernelState,    // the kernel's word on whether the watchdog runs (sysfs state)
   kKernelLog,      // the kernel's own record of an event, with its time
+  kRecord,         // the reset record and the boot identity (after the reset)
 };
 
 struct Check {

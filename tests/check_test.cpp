@@ -415,7 +415,7 @@ TEST_F(CheckTest, ADisarmThatANowayoutDriverRefusesSaysWhenTheMachineResets) {
 }
 
 // The reset proof's first half on the simulation, which cannot reset: the
-// record on disk before the last reload, alive once a second, and how the
+// record on disk before the last reload, alive a beat at a time, and how the
 // wait ended; the watchdog disarmed and closed on every road.
 struct Expiry {
   const char* name;
@@ -521,6 +521,17 @@ class AfterResetTest : public testing::TestWithParam<Afterwards> {};
 TEST_P(AfterResetTest, IsJudgedOnTheRecord) {
   EXPECT_EQ(GetParam().judged.result, GetParam().result);
   EXPECT_EQ(GetParam().judged.detail, GetParam().detail);
+}
+
+// A verdict on the record rests on it and on the boot's identity, a kind of
+// its own, which the reports still name "none" as they always did.
+TEST(AfterReset, VerdictsOnTheRecordRestOnItAndAreNamedAsBefore) {
+  for (const check::Check& judged : {check::JudgeOnTime(Reset(9.93)), check::JudgeOnTime(Reset(3.5)),
+                                     check::JudgeRebooted(Reset(9.5), "boot-2")}) {
+    EXPECT_EQ(judged.evidence, check::Evidence::kRecord) << judged.name;
+  }
+  EXPECT_EQ(check::JudgeRebooted(Reset(9.5), std::nullopt).evidence, check::Evidence::kNone);
+  EXPECT_EQ(check::EvidenceName(check::Evidence::kRecord), "none");
 }
 
 TEST(AfterReset, TheResetsDelayIsAFigure) {
@@ -726,6 +737,15 @@ TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {
   EXPECT_EQ(json, "{\"verdict\": \"fail\", \"checks\": [\n  {\"name\": \"reload\", \"result\": \"fail\", "
                   "\"detail\": \"read \\\"25\\\" #\\\\\", \"evidence\": \"none\", \"read\": 25}\n], \"timeout\": 30, "
                   "\"duration_s\": 1.500, \"measured_on_hardware\": 0, \"ended_early\": \"stopped by SIGTSTP\"}\n");
+}
+
+TEST(CheckArguments, TheUsageNamesTheChecksOfEveryModeInOrder) {
+  for (const check::Mode mode :
+       {check::Mode::kCheck, check::Mode::kPretimeout, check::Mode::kExpire, check::Mode::kAfterReset}) {
+    std::string names;
+    for (const std::string_view name : check::CheckNames(mode)) names += (names.empty() ? "" : ", ") + std::string(name);
+    EXPECT_NE(check::kUsage.find(" " + names + "\n"), std::string::npos) << names;
+  }
 }
 
 TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {

@@ -21,23 +21,23 @@ Check Record(Run& run) {
   ResetRecord& record = run.learned.record;
   if (const std::string failed = run.seam().reset.read_record(&text); !failed.empty()) {
     run.End("the record cannot be read: " + failed);
-    return Judged("record", false, run.ended(), {}, Evidence::kNone);
+    return Judged("record", false, run.ended(), {}, Evidence::kRecord);
   }
   auto parsed = ParseRecord(text);
   if (const std::string* why = std::get_if<std::string>(&parsed)) {
     run.End("the record is " + *why);
-    return Judged("record", false, run.ended(), {}, Evidence::kNone);
+    return Judged("record", false, run.ended(), {}, Evidence::kRecord);
   }
   record = std::get<ResetRecord>(std::move(parsed));
   if (record.state == ResetRecord::State::kAbandoned) {
     run.End("the wait for the reset was abandoned (a signal, a stop or a failure ended it)");
-    return Judged("record", false, run.ended(), {}, Evidence::kNone);
+    return Judged("record", false, run.ended(), {}, Evidence::kRecord);
   }
   return Judged("record", true,
                 wdt::Printable(record.device) +
                     (record.identity.empty() ? "" : " (" + wdt::Printable(record.identity) + ")") + ", armed " + Whole(record.timeout_s) + " s, last reload at " + WallTime(record.reloaded_at),
                 {{"timeout_s", Whole(record.timeout_s)}, {"reloaded_at", Fixed(record.reloaded_at, 3)}},
-                Evidence::kNone);
+                Evidence::kRecord);
 }
 
 Check Rebooted(Run& run) {
@@ -58,11 +58,11 @@ Check JudgeRebooted(const ResetRecord& record, const std::optional<std::string>&
                                        {"boot_now", JsonString(wdt::Printable(*boot_id))}};
   if (*boot_id == record.boot_id) {
     return Judged("rebooted", false, "the same boot (" + wdt::Printable(*boot_id) + "): the machine did not restart",
-                  figures, Evidence::kNone);
+                  figures, Evidence::kRecord);
   }
   return Judged("rebooted", true,
                 "booted anew: " + wdt::Printable(record.boot_id) + ", then " + wdt::Printable(*boot_id), figures,
-                Evidence::kNone);
+                Evidence::kRecord);
 }
 
 Check JudgeOnTime(const ResetRecord& record) {
@@ -89,22 +89,22 @@ Check JudgeOnTime(const ResetRecord& record) {
   if (record.state == ResetRecord::State::kNoReset) {
     return Judged("on-time", false, "still alive when the window closed, " + Short(until) +
                                         " s after the last reload: the watchdog did not reset the machine" + notes,
-                  figures, Evidence::kNone);
+                  figures, Evidence::kRecord);
   }
   if (alive < from) {
     return Judged("on-time", false, "reset early: last seen alive " + Fixed(alive, 1) +
-                                        " s after the last reload" + window + notes, figures, Evidence::kNone);
+                                        " s after the last reload" + window + notes, figures, Evidence::kRecord);
   }
   if (alive > until) {
     return Judged("on-time", false, "reset late: seen alive " + Fixed(alive, 1) +
                                         " s after the last reload, after the window closed" + window + notes,
-                  figures, Evidence::kNone);
+                  figures, Evidence::kRecord);
   }
   return Judged("on-time", true,
                 "reset between " + Fixed(alive, 2) + " s and " + Fixed(record.next_by_s, 2) +
                     " s after the last reload (bound " + Fixed(bound, 2) + " s; the reset was due from " + Short(from) +
                     " s to " + Short(until) + " s)" + notes,
-                figures, Evidence::kNone);
+                figures, Evidence::kRecord);
 }
 
 Check JudgeCause(const ResetRecord& record, const std::optional<sysfs::Facts>& device) {
