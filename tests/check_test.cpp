@@ -324,6 +324,35 @@ INSTANTIATE_TEST_SUITE_P(
                     Failure{"DisableTimer#1=1", "disarm", "DisableTimer() returned 1: Failed to communicate with driver"},
                     Failure{"CloseSession#1=7", "close", "CloseSession() returned 7: Unkown error!"}));
 
+// The consent to a pretimeout comes before the open, and only where sysfs
+// shows one that the margins are planned against.
+struct Consent {
+  std::optional<long> pretimeout;  // as sysfs shows it; none: no device facts
+  bool given;
+};
+
+class ConsentTest : public CheckTest, public testing::WithParamInterface<Consent> {};
+
+TEST_P(ConsentTest, IsGivenBeforeTheOpenWhereSysfsShowsAPretimeout) {
+  check::Settings settings;
+  if (GetParam().pretimeout) {
+    settings.device = sysfs::Facts{.name = "watchdog0", .reports_timeleft = true, .pretimeout = GetParam().pretimeout};
+  }
+  const check::Report report = Run(settings);
+  EXPECT_EQ(report.verdict, Verdict::kPass) << Tap(report);
+  const std::vector<std::string> calls = Calls();
+  const std::vector<std::string> opening =
+      GetParam().given ? std::vector<std::string>{"AcceptPretimeout()", "InitializeSession()", "EnableTimer(30, 0)"}
+                       : std::vector<std::string>{"InitializeSession()", "EnableTimer(30, 0)"};
+  ASSERT_GE(calls.size(), opening.size());
+  EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + opening.size()), opening);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "AcceptPretimeout()"), GetParam().given ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pretimeouts, ConsentTest,
+                         testing::Values(Consent{std::nullopt, false}, Consent{0, false}, Consent{5, true},
+                                         Consent{-1, false}));
+
 TEST_F(CheckTest, ASessionThatDoesNotOpenCannotRunAndCallsNothingElse) {
   fake::UseSimulator("InitializeSession#1=2");
   const check::Report report = Run();
