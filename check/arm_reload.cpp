@@ -48,7 +48,7 @@ Check Reload(Run& run) {
   bool pass = true;
   // Another value first, then the timeout: both must read back as written.
   const std::uint32_t other = ReloadValue(timeout);
-  if (!MarginPlan::ReloadKeepsMargin(other, run.learned.fast_seconds_per_unit)) {
+  if (!run.plan().ReloadKeepsMargin(other)) {
     return Skipped("reload", "the counter counts too fast for a reload to " + Whole(other) + " to keep the margin");
   }
   for (const std::uint32_t value : {other, timeout}) {

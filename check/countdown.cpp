@@ -45,7 +45,7 @@ std::optional<Check> WatchCountdown(Run& run, Watch* watch) {
                               Seconds(read.at - last.at) / 2});
       moved = read.at;
       if (const auto spu = SecondsPerUnit(watch->edges); spu && *spu > 0 && *spu < 1 && read.value > 0) {
-        run.learned.fast_seconds_per_unit = *spu;
+        run.SeenCounting(*spu);
         fast_expiry = MarginPlan::FastExpiry(read.at, read.value, *spu);
       }
     }

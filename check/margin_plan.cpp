@@ -13,7 +13,7 @@ std::uint32_t FoundPretimeout(const Settings& settings) {
 }
 
 MarginPlan::MarginPlan(std::uint32_t timeout, std::uint32_t pretimeout, double tolerance_pct)
-    : timeout_(timeout), pretimeout_(pretimeout), fastest_(1 - tolerance_pct / 100) {}
+    : timeout_(timeout), pretimeout_(pretimeout), tolerated_(1 - tolerance_pct / 100), fastest_(tolerated_) {}
 
 std::uint32_t MarginPlan::Before(std::uint32_t loaded) const {
   return pretimeout_ > 0 && pretimeout_ < loaded ? pretimeout_ : 0;
@@ -35,8 +35,10 @@ Clock::time_point MarginPlan::FastExpiry(Clock::time_point at, std::uint32_t sho
   return at + Duration((shown - 1) * seconds_per_unit);
 }
 
-bool MarginPlan::ReloadKeepsMargin(std::uint32_t value, double seconds_per_unit) {
-  return !((value - 1) * seconds_per_unit < Seconds(kKeep));
+bool MarginPlan::ReloadKeepsMargin(std::uint32_t value) const { return !((value - 1) * fastest_ < Seconds(kKeep)); }
+
+void MarginPlan::SeenCounting(double seconds_per_unit) {
+  if (seconds_per_unit > 0) fastest_ = std::min(tolerated_, seconds_per_unit);
 }
 
 bool MarginPlan::NearEnd(std::uint32_t shown) const { return shown <= kMarginUnits + 1 + Before(timeout_); }

@@ -41,9 +41,13 @@ class MarginPlan {
 
   MarginPlan(std::uint32_t timeout, std::uint32_t pretimeout, double tolerance_pct);
 
-  // Seconds per unit of the fastest counter that the tolerance could hide:
-  // 0.95 at 5 %.
+  // Seconds per unit of the fastest counter that the tolerance could hide
+  // (0.95 at 5 %), or of the counter where it was seen counting faster.
   double Fastest() const { return fastest_; }
+  // The counter was seen counting at `seconds_per_unit` (by the latest fit
+  // of its changes): every margin from now on is kept at that rate where it
+  // is faster than the tolerance allows.
+  void SeenCounting(double seconds_per_unit);
   // The pretimeout that fires before a load of `loaded` runs out, 0 if none
   // does: one set below it that the run did not ask to fire.
   std::uint32_t Before(std::uint32_t loaded) const;
@@ -52,16 +56,15 @@ class MarginPlan {
   std::string Crowded(std::uint32_t loaded) const;
   // The earliest that the watchdog may run out after a load of `loaded`
   // that read back `shown` at `at`: less a unit for a driver that rounds up
-  // and less the pretimeout that fires first, at the fastest rate.
+  // and less the pretimeout that fires first, at the fastest rate (Fastest).
   Clock::time_point Expiry(Clock::time_point at, std::uint32_t shown, std::uint32_t loaded) const;
   // The last look at the clock that keeps the margin from an expiry.
   static Clock::time_point SafeUntil(Clock::time_point expiry) { return expiry - kKeep; }
   // When a counter seen counting faster than one unit a second (seconds per
   // unit below 1) runs out from `shown` read at `at`.
   static Clock::time_point FastExpiry(Clock::time_point at, std::uint32_t shown, double seconds_per_unit);
-  // Whether a reload to `value` keeps the margin on a counter that takes
-  // `seconds_per_unit` (1, or less where it was seen counting faster).
-  static bool ReloadKeepsMargin(std::uint32_t value, double seconds_per_unit);
+  // Whether a reload to `value` keeps the margin, at the fastest rate.
+  bool ReloadKeepsMargin(std::uint32_t value) const;
   // Whether a counter that shows `shown` after a load of the timeout is
   // within the margin's units of its end (or of the pretimeout's): the
   // countdown's watch stops there.
@@ -76,7 +79,8 @@ class MarginPlan {
  private:
   std::uint32_t timeout_;
   std::uint32_t pretimeout_;  // fires first while it is not gone; 0 none
-  double fastest_;
+  double tolerated_;  // 1 - the tolerance
+  double fastest_;    // the tolerated rate, or the faster one seen
 };
 
 }  // namespace check

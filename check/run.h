@@ -73,6 +73,8 @@ class Run {
   const MarginPlan& plan() const { return plan_; }
   // The pretimeout no longer fires first: cleared, or asked to fire.
   void PretimeoutGone() { plan_.PretimeoutGone(); }
+  // The counter was seen counting faster than one unit a second.
+  void SeenCounting(double seconds_per_unit) { plan_.SeenCounting(seconds_per_unit); }
   // The margin from now on, after a load of `loaded` that read back as `reading`.
   void Loaded(const Reading& reading, std::uint32_t loaded);
   // The last look at the clock that keeps the margin, by the last load.
@@ -93,7 +95,6 @@ class Run {
   // What a check leaves for those after it.
   struct Learned {
     Clock::time_point armed_at{};          // the end of the arm's call
-    double fast_seconds_per_unit = 1;      // below 1 where the counter was seen counting faster
     // The reset proof's: its record (as written before the wait, or as read
     // after the reset), whether it is on disk (how the wait ended must then
     // be said in it), the last reload on this clock and whether it read back.

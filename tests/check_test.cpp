@@ -672,6 +672,23 @@ INSTANTIATE_TEST_SUITE_P(
              "the kernel log cannot be read: /dev/kmsg: Permission denied"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A counter seen counting faster in the countdown runs out sooner after
+// every later load too: the bark's wait keeps the margin by its rate, not by
+// the tolerance's.
+TEST_F(CheckTest, TheBarksWaitKeepsTheMarginOnACounterSeenCountingFaster) {
+  fake::UseSimulator("", "rate=2");
+  check::Settings settings{.mode = check::Mode::kPretimeout, .timeout = 10, .pretimeout = 5};
+  settings.device = sysfs::Facts{.name = "watchdog0", .reports_timeleft = true, .pretimeout = 0,
+                                 .pretimeout_governor = "noop", .pretimeout_governors = kBothGovernors};
+  device_ = settings.device;
+  const check::Report report = Run(settings);
+  EXPECT_EQ(report.checks[2].result, Result::kFail) << Tap(report);
+  EXPECT_EQ(report.checks[4].detail, "the pretimeout of 5 s is too close to the timeout of 10 s to wait for its "
+                                     "event and keep the margin; a longer pretimeout gives room");
+  EXPECT_GE(fake::LeastSecondsLeft(), 2.0) << Tap(report);
+  EXPECT_FALSE(fake::Armed());
+}
+
 // What the run changed is put back before the close, and said.
 TEST_F(CheckTest, TheDeviceIsLeftAsFound) {
   check::Settings settings{.mode = check::Mode::kPretimeout, .timeout = 10, .pretimeout = 5};

@@ -85,9 +85,19 @@ TEST(MarginPlan, ACounterSeenCountingFasterRunsOutSooner) {
   const Clock::time_point at{std::chrono::seconds(100)};
   EXPECT_DOUBLE_EQ(SecondsAfter(at, MarginPlan::FastExpiry(at, 11, 0.5)), 5.0);
   EXPECT_DOUBLE_EQ(SecondsAfter(at, MarginPlan::SafeUntil(at)), -2.5);
-  EXPECT_TRUE(MarginPlan::ReloadKeepsMargin(20, 1));
-  EXPECT_TRUE(MarginPlan::ReloadKeepsMargin(6, 0.5));  // 5 units of 0.5 s: the margin and no more
-  EXPECT_FALSE(MarginPlan::ReloadKeepsMargin(5, 0.5));
+  MarginPlan plan(30, 0, 5);
+  EXPECT_TRUE(plan.ReloadKeepsMargin(20));
+  plan.SeenCounting(0.97);  // within the tolerance: the plan already allows for it
+  EXPECT_DOUBLE_EQ(plan.Fastest(), 0.95);
+  plan.SeenCounting(0.4);
+  plan.SeenCounting(0.5);  // the latest fit counts
+  EXPECT_DOUBLE_EQ(plan.Fastest(), 0.5);
+  EXPECT_TRUE(plan.ReloadKeepsMargin(6));  // 5 units of 0.5 s: the margin and no more
+  EXPECT_FALSE(plan.ReloadKeepsMargin(5));
+  // Every later load and wait keeps the margin at the rate seen.
+  const Clock::time_point read_at{std::chrono::seconds(100)};
+  EXPECT_DOUBLE_EQ(SecondsAfter(read_at, plan.Expiry(read_at, 30, 30)), 29 * 0.5);
+  EXPECT_FALSE(plan.KeepsMarginFor(12.1));
 }
 
 TEST(MarginPlan, ThePretimeoutFoundIsWhatSysfsShowsWithinTheTimeoutsRange) {
