@@ -134,14 +134,15 @@ Check JudgeCountdown(const Watch& watch, const Settings& settings) {
   const double fall = static_cast<double>(watch.first) - static_cast<double>(watch.last);
   if (watch.observed_s > 0 && ((fall + 1) / watch.observed_s < 1 / (1 + tolerance) ||
                                (fall - 1) / watch.observed_s > 1 / (1 - tolerance))) {
-    return failed("from " + Whole(watch.first) + " to " + Whole(watch.last) + in_time + ": not one unit a second (tolerance " +
-                  Short(settings.tolerance_pct) + " %)");
+    return failed("from " + Whole(watch.first) + " to " + Whole(watch.last) + in_time +
+                  ": not one unit a second (tolerance " + Short(settings.tolerance_pct) + " %)");
   }
 
   if (!spu && watch.cut) {
     return Skipped("countdown", edge_count + in_time + " before the " + Short(Seconds(kMargin)) + " s margin" +
-                                    (watch.pretimeout > 0 ? " ahead of the pretimeout (" + Whole(watch.pretimeout) + " s)"
-                                                          : "") +
+                                    (watch.pretimeout > 0
+                                         ? " ahead of the pretimeout (" + Whole(watch.pretimeout) + " s)"
+                                         : "") +
                                     ": too short to measure; a longer --timeout gives room");
   }
   if (!spu) return failed(edge_count + in_time);

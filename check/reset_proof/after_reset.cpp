@@ -35,7 +35,8 @@ Check Record(Run& run) {
   }
   return Judged("record", true,
                 wdt::Printable(record.device) +
-                    (record.identity.empty() ? "" : " (" + wdt::Printable(record.identity) + ")") + ", armed " + Whole(record.timeout_s) + " s, last reload at " + WallTime(record.reloaded_at),
+                    (record.identity.empty() ? "" : " (" + wdt::Printable(record.identity) + ")") + ", armed " +
+                    Whole(record.timeout_s) + " s, last reload at " + WallTime(record.reloaded_at),
                 {{"timeout_s", Whole(record.timeout_s)}, {"reloaded_at", Fixed(record.reloaded_at, 3)}},
                 Evidence::kRecord);
 }
