@@ -2,14 +2,13 @@
 // it before it lets the watchdog run out and rewrites it a beat at a time,
 // every 0.1 s (slower where the disk is), while the machine is alive;
 // --after-reset reads it after the machine came back. It must survive a
-// reset at any instant: it is written whole only by replacing it (a
-// temporary file beside it, flushed, renamed over it, the folder flushed),
-// and a beat goes in place into one of two slots in turn (record_beat.h),
-// each with a check of its own, with one flush of its data: a write cut
-// short spoils only its own slot, and the other keeps the beat before.
-// Durations are seconds after the last reload on the boot's monotonic clock,
-// which nothing sets; wall-clock times are for people. Every version's keys
-// are one table in record.cpp.
+// reset at any instant: it is written
+// whole only by replacing it (a temporary file beside it, flushed, renamed
+// over it, the folder flushed), and a beat goes in place into one of two
+// slots in turn, each with a check of its own, with one flush of its data:
+// a write cut short spoils only its own slot, and the other keeps the beat
+// before. Durations are seconds after the last reload on the boot's
+// monotonic clock, which nothing sets; wall-clock times are for people.
 #pragma once
 
 #include <cstdint>
@@ -65,7 +64,9 @@ std::optional<ResetRecord::State> StateNamed(std::string_view name);
 // version.
 std::string_view RecordLimits(int version);
 
-// The record as its version writes it (wdt-check writes kRecordVersion).
+// The record as its version writes it (wdt-check writes kRecordVersion):
+// every version's keys are one table in record.cpp, a beat's slot is
+// record_beat.h's.
 std::string FormatRecord(const ResetRecord& record);
 
 // The record in `text`, or why there is none ("not a reset record", "of
