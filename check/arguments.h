@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "checker.h"
+#include "settings.h"
 #include "parse.h"
 
 namespace check {
@@ -16,7 +16,11 @@ inline const std::string kUsage =
     "       wdt-check --after-reset FILE [--json] [--junit FILE]\n"
     "       wdt-check --list [--json]\n"
     "       wdt-check --help | --version\n"
-    "Checks a watchdog through wdtDLL: open, arm, countdown, reload, disarm, close.\n"
+    "Checks a watchdog through wdtDLL, one TAP line per check, in this order:\n"
+    "  open, arm, countdown, reload, disarm, close\n"
+    "  with --pretimeout: open, arm, countdown, reload, pretimeout, disarm, close\n"
+    "  with --expire: open, arm, reload, expire, disarm, close\n"
+    "  with --after-reset: record, rebooted, on-time, cause\n"
     "  --timeout N      arm for N seconds, " + wdt::LimitText(kMinTimeout) + " to " + wdt::LimitText(kMaxTimeout) +
     " (default " + wdt::LimitText(kDefaultTimeout) + ")\n"
     "  --tolerance PCT  how far the countdown may be from one second per unit, in\n"

@@ -24,8 +24,6 @@ std::string Xml(std::string_view text) {
   return escaped;
 }
 
-std::string Time(double seconds) { return wdt::Fixed(seconds, 3); }
-
 std::string Property(std::string_view name, std::string_view value) {
   return "      <property name=\"" + Xml(name) + "\" value=\"" + Xml(value) + "\"/>\n";
 }
@@ -44,7 +42,7 @@ std::string Junit(const Report& report, const Settings& settings) {
     properties += Property(check.name + ".evidence", EvidenceName(check.evidence));
     for (const Figure& figure : check.figures) properties += Property(check.name + "." + figure.name, figure.value);
     cases += "    <testcase name=\"" + Xml(check.name) + "\" classname=\"wdt-check\" time=\"" +
-             Time(check.time_s) + "\"";
+             wdt::Fixed(check.time_s, 3) + "\"";
     switch (check.result) {
       case Result::kPass:
         cases += ">\n      <system-out>" + Xml(check.detail) + "</system-out>\n    </testcase>\n";
@@ -62,7 +60,7 @@ std::string Junit(const Report& report, const Settings& settings) {
   }
   const std::string counts = "tests=\"" + std::to_string(report.checks.size()) + "\" failures=\"" +
                              std::to_string(failures) + "\" errors=\"0\" skipped=\"" + std::to_string(skipped) +
-                             "\" time=\"" + Time(report.duration_s) + "\"";
+                             "\" time=\"" + wdt::Fixed(report.duration_s, 3) + "\"";
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"wdt-check\" " + counts +
          ">\n  <testsuite name=\"wdt-check\" " + counts + ">\n    <properties>\n" + properties +
          "    </properties>\n" + cases + "  </testsuite>\n</testsuites>\n";

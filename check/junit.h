@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "checker.h"
+#include "report.h"
+#include "settings.h"
 
 namespace check {
 

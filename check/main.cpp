@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "arguments.h"
-#include "checker.h"
+#include "run.h"
 #include "junit.h"
 #include "list.h"
 #include "output.h"
@@ -93,9 +93,7 @@ int main(int argc, char** argv) {
   // A stop signal ends the run early, but only after the disarm and the
   // close; so does Ctrl+Z, whose suspension waits until then.
   platform::CatchStopSignals(platform::StopSignals::kAlsoInterruptAndSuspend);
-  const check::Seam seam{
-      .wdt = platform::LibraryOperations(),
-      .facts_of = [&](const std::string& path) { return DeviceFacts(sysfs, path); },
+  const check::Seam::Time time{
       .now = check::Clock::now,
       .sleep =
           [](check::Clock::duration duration) {
@@ -108,10 +106,24 @@ int main(int argc, char** argv) {
             const std::string_view suspension = platform::HeldSuspension();
             return suspension.empty() ? "a signal" : std::string(suspension);
           },
+  };
+  const check::Seam::Output output{
       .judged =
           [&](const check::Check& check, std::size_t number) {
             if (!parsed.json) platform::WriteOut(check::TapLine(check, number));
           },
+      // Flushed as it comes: the machine may reset at any instant. With
+      // --json, standard output keeps its one document.
+      .said =
+          [&](std::string_view line) {
+            if (parsed.json) {
+              platform::WriteErr("wdt-check: " + std::string(line) + "\n");
+            } else {
+              platform::WriteOut("# " + std::string(line) + "\n");
+            }
+          },
+  };
+  const check::Seam::ResetProof reset{
       .wall_now =
           [] {
             return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -124,21 +136,17 @@ int main(int argc, char** argv) {
             return check::WriteInPlace(files, parsed.settings.record, bytes, offset);
           },
       .read_record = [&](std::string* text) { return ReadRecord(files, parsed.settings.record, text); },
-      // Flushed as it comes: the machine may reset at any instant. With
-      // --json, standard output keeps its one document.
-      .said =
-          [&](std::string_view line) {
-            if (parsed.json) {
-              platform::WriteErr("wdt-check: " + std::string(line) + "\n");
-            } else {
-              platform::WriteOut("# " + std::string(line) + "\n");
-            }
-          },
+  };
+  const check::Seam::Kernel kernel{
+      .facts_of = [&](const std::string& path) { return DeviceFacts(sysfs, path); },
       .set_governor = [&](const std::string& watchdog,
                           std::string_view governor) { return sysfs.WriteGovernor(watchdog, governor); },
-      .watch_kernel_log = platform::WatchKernelLog,
-      .kernel_logged = platform::KernelLogged,
+      .watch_log = platform::WatchKernelLog,
+      .logged = platform::KernelLogged,
   };
+  // Every seam of the run is assembled here, each concern above in its own block.
+  const check::Seam seam{
+      .wdt = platform::LibraryOperations(), .time = time, .output = output, .reset = reset, .kernel = kernel};
   if (!parsed.json) platform::WriteOut(check::TapHeader(check::CheckNames(parsed.settings.mode).size()));
   const check::Report report = check::RunChecks(parsed.settings, seam);
   platform::SuspendIfRequested();

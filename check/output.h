@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <string>
 
-#include "checker.h"
+#include "report.h"
+#include "settings.h"
 
 namespace check {
 

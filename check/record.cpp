@@ -9,50 +9,22 @@
 #include <optional>
 #include <span>
 #include <system_error>
+#include <type_traits>
 #include <vector>
 
 #include "parse.h"
 #include "printable.h"
+#include "record_beat.h"
 
 namespace check {
 namespace {
 
 constexpr std::string_view kHeading = "wdt-check reset record";
-constexpr std::array<std::string_view, 10> kKeys1 = {"version",     "device",       "identity",   "timeout_s",
-                                                     "boot_id",     "reloaded_at",  "window_start", "window_end",
-                                                     "alive_at",    "state"};
-constexpr std::array<std::string_view, 8> kKeys2 = {"version", "device",      "identity",      "timeout_s",
-                                                    "boot_id", "reloaded_at", "window_from_s", "window_until_s"};
-// A beat's slot: one line of fixed width, its newline included.
-constexpr std::size_t kSlotWidth = 192;
-constexpr std::array<std::string_view, 6> kBeatKeys = {"beat ",     " alive_at ",    " alive_s ",
-                                                       " next_by_s ", " wall_step_s ", " state "};
-constexpr std::string_view kCheck = " check ";
 constexpr std::array<std::pair<ResetRecord::State, std::string_view>, 3> kStates = {{
     {ResetRecord::State::kWaiting, "waiting"},
     {ResetRecord::State::kNoReset, "no reset"},
     {ResetRecord::State::kAbandoned, "abandoned"},
 }};
-
-std::string Seconds(double value) { return wdt::Fixed(value, 3); }
-
-// Digits, optionally '.' and up to three digits: a time as the record writes
-// it. At most 15 digits, so that the value reads back as its text: a time to
-// the millisecond until the year 33658. The value is the double nearest to
-// the text, as from_chars reads it.
-bool Number(std::string_view text, double* value) {
-  if (!wdt::DecimalNumber(text, 12, 3)) return false;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
-  return error == std::errc() && end == text.data() + text.size();
-}
-
-// The same with a minus sign allowed.
-bool SignedNumber(std::string_view text, double* value) {
-  const bool negative = text.starts_with('-');
-  if (!Number(negative ? text.substr(1) : text, value)) return false;
-  if (negative) *value = -*value;
-  return true;
-}
 
 std::string Why(int error) { return std::generic_category().message(error); }
 
@@ -90,99 +62,171 @@ std::string_view StateName(ResetRecord::State state) {
   return "waiting";
 }
 
+std::optional<ResetRecord::State> StateNamed(std::string_view name) {
+  for (const auto& [state, known] : kStates) {
+    if (known == name) return state;
+  }
+  return std::nullopt;
+}
+
 namespace {
 
-// FNV-1a: enough to tell a slot that a write cut short from a whole one.
-std::string Checksum(std::string_view text) {
-  std::uint32_t hash = 2166136261u;
-  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-  char hex[9];
-  std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(hash));
-  return hex;
+// Version 1's window on the wall clock, and its durations worked out from
+// its wall-clock times: judged on what it holds, a beat a second.
+std::string WallClockWindow(const ResetRecord& record) {
+  if (record.reloaded_at <= record.window_start && record.window_start < record.window_end) return {};
+  return "damaged: its window does not follow the last reload";
+}
+std::string FromWallClock(std::span<const std::string_view>, ResetRecord* record) {
+  record->window_from_s = record->window_start - record->reloaded_at;
+  record->window_until_s = record->window_end - record->reloaded_at;
+  record->alive_s = record->alive_at - record->reloaded_at;
+  record->next_by_s = record->alive_s + 1;
+  return {};
 }
 
-std::string BeatLine(const ResetRecord& record) {
-  const std::array<std::string, kBeatKeys.size()> values = {
-      std::to_string(record.beat),   Seconds(record.alive_at),    Seconds(record.alive_s),
-      Seconds(record.next_by_s),     Seconds(record.wall_step_s), std::string(StateName(record.state))};
-  std::string line;
-  for (std::size_t i = 0; i < kBeatKeys.size(); ++i) line += std::string(kBeatKeys[i]) + values[i];
-  line += std::string(kCheck) + Checksum(line);
-  if (line.size() < kSlotWidth - 1) line.resize(kSlotWidth - 1, ' ');
-  return line + "\n";
+// Version 2's window on the monotonic clock, and the latest whole beat of
+// its two slots: a write cut short spoils one.
+std::string MonotonicWindow(const ResetRecord& record) {
+  return record.window_from_s < record.window_until_s ? "" : "damaged: its window is out of order";
+}
+std::string LatestBeat(std::span<const std::string_view> slots, ResetRecord* record) {
+  std::string why;
+  bool whole = false;
+  ResetRecord latest = *record;
+  for (const std::string_view slot : slots) {
+    ResetRecord read = *record;
+    const std::string failed = ReadBeat(slot, &read);
+    if (!failed.empty()) {
+      if (why.empty() || why == "not whole") why = failed;
+      continue;
+    }
+    if (!whole || read.beat > latest.beat) latest = read;
+    whole = true;
+  }
+  if (!whole) return why == "not whole" ? std::string("damaged: neither of its beats is whole") : why;
+  *record = latest;
+  return {};
 }
 
-// A slot's beat read into *record; empty, or why it is not whole.
-std::string ReadBeat(std::string_view line, ResetRecord* record) {
-  const std::size_t check = line.rfind(kCheck);
-  if (line.size() != kSlotWidth - 1 || check == std::string_view::npos) return "not whole";
-  const std::string_view content = line.substr(0, check);
-  const std::string_view tail = line.substr(check + kCheck.size());
-  if (tail.substr(0, 8) != Checksum(content) || tail.find_first_not_of(' ', 8) != std::string_view::npos) {
-    return "not whole";
+// The record's format: every version that this wdt-check reads, the
+// current one last, and the header's keys after the version line, in the
+// order in which they are written, each with the versions that hold it.
+struct Version {
+  int number;
+  std::size_t slots;        // the beat slots after the header
+  std::string_view limits;  // what it holds, where it judges less than the current one
+  std::string (*window)(const ResetRecord& record);  // empty, or why its window is out of order
+  // What its header leaves: the beats read from the slots, or the durations
+  // worked out; empty, or why the record is damaged.
+  std::string (*rest)(std::span<const std::string_view> slots, ResetRecord* record);
+};
+constexpr std::array<Version, 2> kVersions = {{
+    {1, 0, "wall-clock times, a beat a second", WallClockWindow, FromWallClock},
+    {2, 2, "", MonotonicWindow, LatestBeat},
+}};
+static_assert(kVersions.back().number == kRecordVersion, "the current version is the last");
+
+// A field's place in the record, one of these kinds; they are read in this
+// order (the state last, once the window is in order), so that a record
+// damaged in more than one place is named by its first damage in it.
+using Member = std::variant<std::string ResetRecord::*, std::uint32_t ResetRecord::*, double ResetRecord::*,
+                            ResetRecord::State ResetRecord::*>;
+enum Kind : std::size_t { kText, kWhole, kTime, kState };
+static_assert(std::is_same_v<std::variant_alternative_t<kState, Member>, ResetRecord::State ResetRecord::*>);
+constexpr unsigned In(int version) { return 1u << version; }
+struct Field {
+  std::string_view key;
+  unsigned versions;  // In(version) for each version that holds it
+  Member member;
+};
+constexpr std::array<Field, 11> kFields = {{
+    {"device", In(1) | In(2), &ResetRecord::device},
+    {"identity", In(1) | In(2), &ResetRecord::identity},
+    {"timeout_s", In(1) | In(2), &ResetRecord::timeout_s},
+    {"boot_id", In(1) | In(2), &ResetRecord::boot_id},
+    {"reloaded_at", In(1) | In(2), &ResetRecord::reloaded_at},
+    {"window_start", In(1), &ResetRecord::window_start},
+    {"window_end", In(1), &ResetRecord::window_end},
+    {"alive_at", In(1), &ResetRecord::alive_at},
+    {"state", In(1), &ResetRecord::state},
+    {"window_from_s", In(2), &ResetRecord::window_from_s},
+    {"window_until_s", In(2), &ResetRecord::window_until_s},
+}};
+
+template <typename... Each>
+struct Overloaded : Each... {
+  using Each::operator()...;
+};
+
+// The version that writes a record of `number`: its own where it is known,
+// else the current one.
+const Version& VersionOf(int number) {
+  for (const Version& version : kVersions) {
+    if (version.number == number) return version;
   }
-  std::array<std::string_view, kBeatKeys.size()> values;
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < kBeatKeys.size(); ++i) {
-    if (content.substr(at, kBeatKeys[i].size()) != kBeatKeys[i]) return "not whole";
-    at += kBeatKeys[i].size();
-    const std::size_t end = i + 1 < kBeatKeys.size() ? content.find(kBeatKeys[i + 1], at) : content.size();
-    if (end == std::string_view::npos) return "not whole";
-    values[i] = content.substr(at, end - at);
-    at = end;
+  return kVersions.back();
+}
+
+std::vector<const Field*> FieldsOf(const Version& version) {
+  std::vector<const Field*> fields;
+  for (const Field& field : kFields) {
+    if ((field.versions & In(version.number)) != 0) fields.push_back(&field);
   }
-  const auto beat = values[0].size() > 15 ? std::nullopt
-                                          : wdt::WholeNumber<std::uint64_t>(values[0], 0, 999999999999999u);
-  if (!beat) return "damaged: its beat is '" + wdt::Printable(values[0]) + "'";
-  record->beat = *beat;
-  for (const auto& [index, field] : {std::pair{1, &record->alive_at}, std::pair{2, &record->alive_s},
-                                     std::pair{3, &record->next_by_s}}) {
-    if (!Number(values[index], field)) {
-      return "damaged: its beat's" + std::string(kBeatKeys[index].substr(0, kBeatKeys[index].size() - 1)) +
-             " is '" + wdt::Printable(values[index]) + "'";
-    }
-  }
-  if (!SignedNumber(values[4], &record->wall_step_s)) {
-    return "damaged: its beat's wall_step_s is '" + wdt::Printable(values[4]) + "'";
-  }
-  if (!(record->alive_s <= record->next_by_s)) return "damaged: its next beat is due before its last";
-  for (const auto& [state, name] : kStates) {
-    if (values[5] == name) {
-      record->state = state;
-      return {};
-    }
-  }
-  return "damaged: state is '" + wdt::Printable(values[5]) + "'";
+  return fields;
+}
+
+std::string Written(const Member& member, const ResetRecord& record) {
+  return std::visit(Overloaded{
+                        [&](std::string ResetRecord::*text) { return wdt::Printable(record.*text); },
+                        [&](std::uint32_t ResetRecord::*whole) { return std::to_string(record.*whole); },
+                        [&](double ResetRecord::*time) { return wdt::Fixed(record.*time, 3); },
+                        [&](ResetRecord::State ResetRecord::*state) { return std::string(StateName(record.*state)); },
+                    },
+                    member);
+}
+
+// Reads `text` into the record's field; false if it is not as written.
+bool Read(const Member& member, std::string_view text, ResetRecord* record) {
+  return std::visit(Overloaded{
+                        [&](std::string ResetRecord::*field) {
+                          const std::optional<std::string> unescaped = Unescaped(text);
+                          if (unescaped) record->*field = *unescaped;
+                          return unescaped.has_value();
+                        },
+                        [&](std::uint32_t ResetRecord::*field) {
+                          const auto whole = text.size() > 12 ? std::nullopt
+                                                              : wdt::WholeNumber<std::uint32_t>(text, 1, 4294967295);
+                          if (whole) record->*field = *whole;
+                          return whole.has_value();
+                        },
+                        [&](double ResetRecord::*field) { return ReadTime(text, &(record->*field)); },
+                        [&](ResetRecord::State ResetRecord::*field) {
+                          const std::optional<ResetRecord::State> state = StateNamed(text);
+                          if (state) record->*field = *state;
+                          return state.has_value();
+                        },
+                    },
+                    member);
 }
 
 std::string Header(const ResetRecord& record) {
-  std::vector<std::pair<std::string_view, std::string>> lines = {
-      {"version", std::to_string(record.version == 1 ? 1 : kRecordVersion)},
-      {"device", wdt::Printable(record.device)},
-      {"identity", wdt::Printable(record.identity)},
-      {"timeout_s", std::to_string(record.timeout_s)},
-      {"boot_id", wdt::Printable(record.boot_id)},
-      {"reloaded_at", Seconds(record.reloaded_at)}};
-  if (record.version == 1) {
-    lines.insert(lines.end(), {{"window_start", Seconds(record.window_start)},
-                               {"window_end", Seconds(record.window_end)},
-                               {"alive_at", Seconds(record.alive_at)},
-                               {"state", std::string(StateName(record.state))}});
-  } else {
-    lines.insert(lines.end(), {{"window_from_s", Seconds(record.window_from_s)},
-                               {"window_until_s", Seconds(record.window_until_s)}});
+  const Version& version = VersionOf(record.version);
+  std::string text = std::string(kHeading) + "\nversion " + std::to_string(version.number) + "\n";
+  for (const Field* field : FieldsOf(version)) {
+    text += std::string(field->key) + " " + Written(field->member, record) + "\n";
   }
-  std::string text = std::string(kHeading) + "\n";
-  for (const auto& [key, value] : lines) text += std::string(key) + " " + value + "\n";
   return text;
 }
 
 }  // namespace
 
+std::string_view RecordLimits(int version) { return VersionOf(version).limits; }
+
 std::string FormatRecord(const ResetRecord& record) {
-  if (record.version == 1) return Header(record) + "end\n";
-  const std::string beat = BeatLine(record);
-  return Header(record) + beat + beat + "end\n";
+  std::string text = Header(record);
+  for (std::size_t slot = 0; slot < VersionOf(record.version).slots; ++slot) text += BeatLine(record);
+  return text + "end\n";
 }
 
 Slot BeatSlot(const ResetRecord& record) {
@@ -201,88 +245,45 @@ std::variant<ResetRecord, std::string> ParseRecord(std::string_view text) {
   // A record of another version may hold other keys: its version speaks first.
   constexpr std::string_view kVersion = "version ";
   if (lines.size() < 2 || !lines[1].starts_with(kVersion)) return std::string("incomplete: no version");
-  const std::string_view version = lines[1].substr(kVersion.size());
-  if (version != "1" && version != "2") {
-    return "of version " + wdt::Printable(version) + ", which this wdt-check does not know (it knows 1 and 2)";
-  }
-  const std::span<const std::string_view> keys = version == "1" ? std::span<const std::string_view>(kKeys1)
-                                                                : std::span<const std::string_view>(kKeys2);
-  const std::size_t slots = version == "1" ? 0 : 2;
-  std::vector<std::string_view> values(keys.size());
-  for (std::size_t i = 1; i < keys.size(); ++i) {
-    const std::string_view line = i + 1 < lines.size() ? lines[i + 1] : std::string_view();
-    if (line.substr(0, keys[i].size() + 1) != std::string(keys[i]) + " ") {
-      return "incomplete: no " + std::string(keys[i]) + " where it belongs";
+  const std::string_view number = lines[1].substr(kVersion.size());
+  const auto version = std::find_if(kVersions.begin(), kVersions.end(),
+                                    [&](const Version& known) { return std::to_string(known.number) == number; });
+  if (version == kVersions.end()) {
+    std::string known;
+    for (std::size_t i = 0; i < kVersions.size(); ++i) {
+      known += (i == 0 ? "" : i + 1 == kVersions.size() ? " and " : ", ") + std::to_string(kVersions[i].number);
     }
-    values[i] = line.substr(keys[i].size() + 1);
+    return "of version " + wdt::Printable(number) + ", which this wdt-check does not know (it knows " + known + ")";
   }
-  if (lines.size() != keys.size() + slots + 2 || lines.back() != "end") {
+  const std::vector<const Field*> fields = FieldsOf(*version);
+  std::vector<std::string_view> values(fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string key = std::string(fields[i]->key) + " ";
+    const std::string_view line = i + 2 < lines.size() ? lines[i + 2] : std::string_view();
+    if (!line.starts_with(key)) return "incomplete: no " + std::string(fields[i]->key) + " where it belongs";
+    values[i] = line.substr(key.size());
+  }
+  if (lines.size() != fields.size() + version->slots + 3 || lines.back() != "end") {
     return std::string("incomplete: it does not end where it should");
   }
-  const auto value = [&](std::string_view key) {
-    return values[static_cast<std::size_t>(std::find(keys.begin(), keys.end(), key) - keys.begin())];
-  };
-  const auto damaged = [&](std::string_view key) {
-    return "damaged: " + std::string(key) + " is '" + wdt::Printable(value(key)) + "'";
-  };
   ResetRecord record;
-  record.version = version == "1" ? 1 : 2;
-  for (const auto& [key, field] : {std::pair{"device", &record.device}, std::pair{"identity", &record.identity},
-                                   std::pair{"boot_id", &record.boot_id}}) {
-    const std::optional<std::string> unescaped = Unescaped(value(key));
-    if (!unescaped) return damaged(key);
-    *field = *unescaped;
-  }
-  const auto timeout =
-      value("timeout_s").size() > 12 ? std::nullopt : wdt::WholeNumber<std::uint32_t>(value("timeout_s"), 1, 4294967295);
-  if (!timeout) return damaged("timeout_s");
-  record.timeout_s = *timeout;
-  std::vector<std::pair<std::string_view, double*>> times = {{"reloaded_at", &record.reloaded_at}};
-  if (record.version == 1) {
-    times.insert(times.end(), {{"window_start", &record.window_start},
-                               {"window_end", &record.window_end},
-                               {"alive_at", &record.alive_at}});
-  } else {
-    times.insert(times.end(), {{"window_from_s", &record.window_from_s}, {"window_until_s", &record.window_until_s}});
-  }
-  for (const auto& [key, field] : times) {
-    if (!Number(value(key), field)) return damaged(key);
-  }
-  if (record.boot_id.empty()) return std::string("damaged: boot_id is empty");
-  if (record.version == 1) {
-    if (!(record.reloaded_at <= record.window_start && record.window_start < record.window_end)) {
-      return std::string("damaged: its window does not follow the last reload");
-    }
-    bool known_state = false;
-    for (const auto& [state, name] : kStates) {
-      if (value("state") == name) {
-        record.state = state;
-        known_state = true;
+  record.version = version->number;
+  const auto read = [&](Kind kind) -> std::string {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i]->member.index() == kind && !Read(fields[i]->member, values[i], &record)) {
+        return "damaged: " + std::string(fields[i]->key) + " is '" + wdt::Printable(values[i]) + "'";
       }
     }
-    if (!known_state) return damaged("state");
-    // Judged on what it holds: wall-clock times, a beat a second.
-    record.window_from_s = record.window_start - record.reloaded_at;
-    record.window_until_s = record.window_end - record.reloaded_at;
-    record.alive_s = record.alive_at - record.reloaded_at;
-    record.next_by_s = record.alive_s + 1;
-    return record;
+    return {};
+  };
+  for (const Kind kind : {kText, kWhole, kTime}) {
+    if (std::string why = read(kind); !why.empty()) return why;
   }
-  if (!(record.window_from_s < record.window_until_s)) return std::string("damaged: its window is out of order");
-  // The latest whole beat of the two slots; a write cut short spoils one.
-  std::string why;
-  bool whole = false;
-  for (std::size_t slot = 0; slot < 2; ++slot) {
-    ResetRecord read = record;
-    const std::string failed = ReadBeat(lines[keys.size() + 1 + slot], &read);
-    if (!failed.empty()) {
-      if (why.empty() || why == "not whole") why = failed;
-      continue;
-    }
-    if (!whole || read.beat > record.beat) record = read;
-    whole = true;
-  }
-  if (!whole) return why == "not whole" ? std::string("damaged: neither of its beats is whole") : why;
+  if (record.boot_id.empty()) return std::string("damaged: boot_id is empty");
+  if (std::string why = version->window(record); !why.empty()) return why;
+  if (std::string why = read(kState); !why.empty()) return why;
+  const std::span<const std::string_view> slots(lines.data() + fields.size() + 2, version->slots);
+  if (std::string why = version->rest(slots, &record); !why.empty()) return why;
   return record;
 }
 

@@ -1,7 +1,8 @@
 // The record that joins the two halves of the reset proof: --expire writes
-// it before it lets the watchdog run out and rewrites it once a second while
-// the machine is alive, a beat at a time; --after-reset reads it after the
-// machine came back. It must survive a reset at any instant: it is written
+// it before it lets the watchdog run out and rewrites it a beat at a time,
+// every 0.1 s (slower where the disk is), while the machine is alive;
+// --after-reset reads it after the machine came back. It must survive a
+// reset at any instant: it is written
 // whole only by replacing it (a temporary file beside it, flushed, renamed
 // over it, the folder flushed), and a beat goes in place into one of two
 // slots in turn, each with a check of its own, with one flush of its data:
@@ -11,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -55,8 +57,16 @@ struct ResetRecord {
 };
 
 std::string_view StateName(ResetRecord::State state);
+std::optional<ResetRecord::State> StateNamed(std::string_view name);
 
-// The record as its version writes it (wdt-check writes kRecordVersion).
+// What a record of an older version holds, where it judges less than the
+// current one ("wall-clock times, a beat a second"); empty for the current
+// version.
+std::string_view RecordLimits(int version);
+
+// The record as its version writes it (wdt-check writes kRecordVersion):
+// every version's keys are one table in record.cpp, a beat's slot is
+// record_beat.h's.
 std::string FormatRecord(const ResetRecord& record);
 
 // The record in `text`, or why there is none ("not a reset record", "of

@@ -12,11 +12,14 @@
 #include <vector>
 
 #include "arguments.h"
-#include "checker.h"
+#include "countdown.h"
 #include "fake_sysfs.h"
 #include "fakes.h"
 #include "list.h"
 #include "output.h"
+#include "pretimeout_bark.h"
+#include "reset_proof/after_reset.h"
+#include "run.h"
 #include "simulated_library.h"
 
 namespace {
@@ -37,41 +40,47 @@ class CheckTest : public testing::Test {
     wdt.accept_pretimeout = AcceptPretimeout;
     const check::Seam seam{
         .wdt = wdt,
-        .facts_of = [this](const std::string&) { return device_; },
-        .now = [] { return fake::TheClock().Now(); },
-        .sleep = [](check::Clock::duration d) { fake::TheClock().Sleep(d); },
-        .stop_requested = [this] { return stop_; },
-        .judged = nullptr,
-        .wall_now = [this] { return 1.7e9 + wall_step_ + std::chrono::duration<double>(fake::TheClock().Elapsed()).count(); },
-        .boot_id = [] { return std::optional<std::string>("boot-1"); },
-        .write_record = [this](std::string_view text) {
-          if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
-          records_.emplace_back(text);
-          return std::string();
-        },
-        .write_in_place = [this](std::string_view bytes, std::size_t offset) {
-          if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
-          if (records_.empty() || offset + bytes.size() > records_.back().size()) return std::string("no such place");
-          records_.push_back(records_.back());
-          records_.back().replace(offset, bytes.size(), bytes);
-          return std::string();
-        },
-        .read_record = [this](std::string* text) {
-          *text = records_.empty() ? "" : records_.back();
-          return std::string();
-        },
-        .said = [](std::string_view line) { fake::Log("said " + std::string(line)); },
-        .set_governor = [](const std::string& watchdog, std::string_view governor) {
-          fake::Log("governor " + watchdog + " " + std::string(governor));
-          return std::string();
-        },
-        .watch_kernel_log = [this] { return kernel_log_error_; },
-        .kernel_logged = [this](std::string_view message) -> std::optional<check::Clock::time_point> {
-          if (!bark_after_ || !g_pretimeout_set_at || message != "watchdog0: pretimeout event") return std::nullopt;
-          const auto at = *g_pretimeout_set_at + std::chrono::duration_cast<check::Clock::duration>(
-                                                     std::chrono::duration<double>(*bark_after_));
-          return fake::TheClock().Now() >= at ? std::optional(at) : std::nullopt;
-        }};
+        .time = {.now = [] { return fake::TheClock().Now(); },
+                 .sleep = [](check::Clock::duration d) { fake::TheClock().Sleep(d); },
+                 .stop_requested = [this] { return stop_; }},
+        .output = {.judged = nullptr, .said = [](std::string_view line) { fake::Log("said " + std::string(line)); }},
+        .reset = {
+            .wall_now =
+                [this] {
+                  return 1.7e9 + wall_step_ + std::chrono::duration<double>(fake::TheClock().Elapsed()).count();
+                },
+            .boot_id = [] { return std::optional<std::string>("boot-1"); },
+            .write_record = [this](std::string_view text) {
+              if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
+              records_.emplace_back(text);
+              return std::string();
+            },
+            .write_in_place = [this](std::string_view bytes, std::size_t offset) {
+              if (write_takes_ > check::Clock::duration::zero()) fake::TheClock().Sleep(write_takes_);
+              if (records_.empty() || offset + bytes.size() > records_.back().size()) {
+                return std::string("no such place");
+              }
+              records_.push_back(records_.back());
+              records_.back().replace(offset, bytes.size(), bytes);
+              return std::string();
+            },
+            .read_record = [this](std::string* text) {
+              *text = records_.empty() ? "" : records_.back();
+              return std::string();
+            }},
+        .kernel = {
+            .facts_of = [this](const std::string&) { return device_; },
+            .set_governor = [](const std::string& watchdog, std::string_view governor) {
+              fake::Log("governor " + watchdog + " " + std::string(governor));
+              return std::string();
+            },
+            .watch_log = [this] { return kernel_log_error_; },
+            .logged = [this](std::string_view message) -> std::optional<check::Clock::time_point> {
+              if (!bark_after_ || !g_pretimeout_set_at || message != "watchdog0: pretimeout event") return std::nullopt;
+              const auto at = *g_pretimeout_set_at + std::chrono::duration_cast<check::Clock::duration>(
+                                                         std::chrono::duration<double>(*bark_after_));
+              return fake::TheClock().Now() >= at ? std::optional(at) : std::nullopt;
+            }}};
     return check::RunChecks(settings, seam);
   }
 
@@ -315,6 +324,35 @@ INSTANTIATE_TEST_SUITE_P(
                     Failure{"DisableTimer#1=1", "disarm", "DisableTimer() returned 1: Failed to communicate with driver"},
                     Failure{"CloseSession#1=7", "close", "CloseSession() returned 7: Unkown error!"}));
 
+// The consent to a pretimeout comes before the open, and only where sysfs
+// shows one that the margins are planned against.
+struct Consent {
+  std::optional<long> pretimeout;  // as sysfs shows it; none: no device facts
+  bool given;
+};
+
+class ConsentTest : public CheckTest, public testing::WithParamInterface<Consent> {};
+
+TEST_P(ConsentTest, IsGivenBeforeTheOpenWhereSysfsShowsAPretimeout) {
+  check::Settings settings;
+  if (GetParam().pretimeout) {
+    settings.device = sysfs::Facts{.name = "watchdog0", .reports_timeleft = true, .pretimeout = GetParam().pretimeout};
+  }
+  const check::Report report = Run(settings);
+  EXPECT_EQ(report.verdict, Verdict::kPass) << Tap(report);
+  const std::vector<std::string> calls = Calls();
+  const std::vector<std::string> opening =
+      GetParam().given ? std::vector<std::string>{"AcceptPretimeout()", "InitializeSession()", "EnableTimer(30, 0)"}
+                       : std::vector<std::string>{"InitializeSession()", "EnableTimer(30, 0)"};
+  ASSERT_GE(calls.size(), opening.size());
+  EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + opening.size()), opening);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "AcceptPretimeout()"), GetParam().given ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pretimeouts, ConsentTest,
+                         testing::Values(Consent{std::nullopt, false}, Consent{0, false}, Consent{5, true},
+                                         Consent{-1, false}));
+
 TEST_F(CheckTest, ASessionThatDoesNotOpenCannotRunAndCallsNothingElse) {
   fake::UseSimulator("InitializeSession#1=2");
   const check::Report report = Run();
@@ -406,7 +444,7 @@ TEST_F(CheckTest, ADisarmThatANowayoutDriverRefusesSaysWhenTheMachineResets) {
 }
 
 // The reset proof's first half on the simulation, which cannot reset: the
-// record on disk before the last reload, alive once a second, and how the
+// record on disk before the last reload, alive a beat at a time, and how the
 // wait ended; the watchdog disarmed and closed on every road.
 struct Expiry {
   const char* name;
@@ -512,6 +550,17 @@ class AfterResetTest : public testing::TestWithParam<Afterwards> {};
 TEST_P(AfterResetTest, IsJudgedOnTheRecord) {
   EXPECT_EQ(GetParam().judged.result, GetParam().result);
   EXPECT_EQ(GetParam().judged.detail, GetParam().detail);
+}
+
+// A verdict on the record rests on it and on the boot's identity, a kind of
+// its own, which the reports still name "none" as they always did.
+TEST(AfterReset, VerdictsOnTheRecordRestOnItAndAreNamedAsBefore) {
+  for (const check::Check& judged : {check::JudgeOnTime(Reset(9.93)), check::JudgeOnTime(Reset(3.5)),
+                                     check::JudgeRebooted(Reset(9.5), "boot-2")}) {
+    EXPECT_EQ(judged.evidence, check::Evidence::kRecord) << judged.name;
+  }
+  EXPECT_EQ(check::JudgeRebooted(Reset(9.5), std::nullopt).evidence, check::Evidence::kNone);
+  EXPECT_EQ(check::EvidenceName(check::Evidence::kRecord), "none");
 }
 
 TEST(AfterReset, TheResetsDelayIsAFigure) {
@@ -623,6 +672,23 @@ INSTANTIATE_TEST_SUITE_P(
              "the kernel log cannot be read: /dev/kmsg: Permission denied"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A counter seen counting faster in the countdown runs out sooner after
+// every later load too: the bark's wait keeps the margin by its rate, not by
+// the tolerance's.
+TEST_F(CheckTest, TheBarksWaitKeepsTheMarginOnACounterSeenCountingFaster) {
+  fake::UseSimulator("", "rate=2");
+  check::Settings settings{.mode = check::Mode::kPretimeout, .timeout = 10, .pretimeout = 5};
+  settings.device = sysfs::Facts{.name = "watchdog0", .reports_timeleft = true, .pretimeout = 0,
+                                 .pretimeout_governor = "noop", .pretimeout_governors = kBothGovernors};
+  device_ = settings.device;
+  const check::Report report = Run(settings);
+  EXPECT_EQ(report.checks[2].result, Result::kFail) << Tap(report);
+  EXPECT_EQ(report.checks[4].detail, "the pretimeout of 5 s is too close to the timeout of 10 s to wait for its "
+                                     "event and keep the margin; a longer pretimeout gives room");
+  EXPECT_GE(fake::LeastSecondsLeft(), 2.0) << Tap(report);
+  EXPECT_FALSE(fake::Armed());
+}
+
 // What the run changed is put back before the close, and said.
 TEST_F(CheckTest, TheDeviceIsLeftAsFound) {
   check::Settings settings{.mode = check::Mode::kPretimeout, .timeout = 10, .pretimeout = 5};
@@ -717,6 +783,15 @@ TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {
   EXPECT_EQ(json, "{\"verdict\": \"fail\", \"checks\": [\n  {\"name\": \"reload\", \"result\": \"fail\", "
                   "\"detail\": \"read \\\"25\\\" #\\\\\", \"evidence\": \"none\", \"read\": 25}\n], \"timeout\": 30, "
                   "\"duration_s\": 1.500, \"measured_on_hardware\": 0, \"ended_early\": \"stopped by SIGTSTP\"}\n");
+}
+
+TEST(CheckArguments, TheUsageNamesTheChecksOfEveryModeInOrder) {
+  for (const check::Mode mode :
+       {check::Mode::kCheck, check::Mode::kPretimeout, check::Mode::kExpire, check::Mode::kAfterReset}) {
+    std::string names;
+    for (const std::string_view name : check::CheckNames(mode)) names += (names.empty() ? "" : ", ") + std::string(name);
+    EXPECT_NE(check::kUsage.find(" " + names + "\n"), std::string::npos) << names;
+  }
 }
 
 TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {

@@ -1,0 +1,130 @@
+#include "reset_proof/after_reset.h"
+
+#include <cmath>
+#include <variant>
+#include <vector>
+
+#include "checks.h"
+#include "judged.h"
+#include "output.h"
+#include "parse.h"
+#include "printable.h"
+#include "reset_proof/reset_proof.h"
+#include "run.h"
+
+namespace check {
+
+using wdt::Fixed;
+
+Check Record(Run& run) {
+  std::string text;
+  ResetRecord& record = run.learned.record;
+  if (const std::string failed = run.seam().reset.read_record(&text); !failed.empty()) {
+    run.End("the record cannot be read: " + failed);
+    return Judged("record", false, run.ended(), {}, Evidence::kRecord);
+  }
+  auto parsed = ParseRecord(text);
+  if (const std::string* why = std::get_if<std::string>(&parsed)) {
+    run.End("the record is " + *why);
+    return Judged("record", false, run.ended(), {}, Evidence::kRecord);
+  }
+  record = std::get<ResetRecord>(std::move(parsed));
+  if (record.state == ResetRecord::State::kAbandoned) {
+    run.End("the wait for the reset was abandoned (a signal, a stop or a failure ended it)");
+    return Judged("record", false, run.ended(), {}, Evidence::kRecord);
+  }
+  return Judged("record", true,
+                wdt::Printable(record.device) +
+                    (record.identity.empty() ? "" : " (" + wdt::Printable(record.identity) + ")") + ", armed " +
+                    Whole(record.timeout_s) + " s, last reload at " + WallTime(record.reloaded_at),
+                {{"timeout_s", Whole(record.timeout_s)}, {"reloaded_at", Fixed(record.reloaded_at, 3)}},
+                Evidence::kRecord);
+}
+
+Check Rebooted(Run& run) {
+  const auto& boot_id = run.seam().reset.boot_id;
+  return JudgeRebooted(run.learned.record, boot_id ? boot_id() : std::nullopt);
+}
+
+Check OnTime(Run& run) { return JudgeOnTime(run.learned.record); }
+
+Check Cause(Run& run) {
+  const auto& facts_of = run.seam().kernel.facts_of;
+  return JudgeCause(run.learned.record, facts_of ? facts_of(run.learned.record.device) : std::nullopt);
+}
+
+Check JudgeRebooted(const ResetRecord& record, const std::optional<std::string>& boot_id) {
+  if (!boot_id) return Skipped("rebooted", "this system gives no boot identity to compare");
+  const std::vector<Figure> figures = {{"boot_before", JsonString(wdt::Printable(record.boot_id))},
+                                       {"boot_now", JsonString(wdt::Printable(*boot_id))}};
+  if (*boot_id == record.boot_id) {
+    return Judged("rebooted", false, "the same boot (" + wdt::Printable(*boot_id) + "): the machine did not restart",
+                  figures, Evidence::kRecord);
+  }
+  return Judged("rebooted", true,
+                "booted anew: " + wdt::Printable(record.boot_id) + ", then " + wdt::Printable(*boot_id), figures,
+                Evidence::kRecord);
+}
+
+Check JudgeOnTime(const ResetRecord& record) {
+  const double alive = record.alive_s;
+  const double from = record.window_from_s;
+  const double until = record.window_until_s;
+  const double bound = record.next_by_s - alive;
+  const std::vector<Figure> figures = {{"last_alive_s", Fixed(alive, 3)},
+                                       {"window_from_s", Fixed(from, 3)},
+                                       {"window_until_s", Fixed(until, 3)},
+                                       {"delay_s", Fixed(alive + bound / 2, 3)},
+                                       {"delay_from_s", Fixed(alive, 3)},
+                                       {"delay_until_s", Fixed(record.next_by_s, 3)},
+                                       {"bound_s", Fixed(bound, 3)}};
+  std::string notes;
+  if (const std::string_view limits = RecordLimits(record.version); !limits.empty()) {
+    notes += "; a version " + std::to_string(record.version) + " record, judged on what it holds: " +
+             std::string(limits);
+  } else if (std::abs(record.wall_step_s) > 1) {
+    notes += "; the wall clock was set " + std::string(record.wall_step_s < 0 ? "back " : "forward ") +
+             Fixed(std::abs(record.wall_step_s), 0) + " s while waiting, which judges nothing";
+  }
+  const std::string window = " (the reset was due from " + Short(from) + " s to " + Short(until) + " s)";
+  if (record.state == ResetRecord::State::kNoReset) {
+    return Judged("on-time", false, "still alive when the window closed, " + Short(until) +
+                                        " s after the last reload: the watchdog did not reset the machine" + notes,
+                  figures, Evidence::kRecord);
+  }
+  if (alive < from) {
+    return Judged("on-time", false, "reset early: last seen alive " + Fixed(alive, 1) +
+                                        " s after the last reload" + window + notes, figures, Evidence::kRecord);
+  }
+  if (alive > until) {
+    return Judged("on-time", false, "reset late: seen alive " + Fixed(alive, 1) +
+                                        " s after the last reload, after the window closed" + window + notes,
+                  figures, Evidence::kRecord);
+  }
+  return Judged("on-time", true,
+                "reset between " + Fixed(alive, 2) + " s and " + Fixed(record.next_by_s, 2) +
+                    " s after the last reload (bound " + Fixed(bound, 2) + " s; the reset was due from " + Short(from) +
+                    " s to " + Short(until) + " s)" + notes,
+                figures, Evidence::kRecord);
+}
+
+Check JudgeCause(const ResetRecord& record, const std::optional<sysfs::Facts>& device) {
+  if (!device) return Skipped("cause", "no boot status: sysfs knows no watchdog at " + wdt::Printable(record.device));
+  if (!record.identity.empty() && device->identity && *device->identity != record.identity) {
+    return Skipped("cause", "no boot status: " + wdt::Printable(record.device) + " is now another watchdog (" +
+                                wdt::Printable(*device->identity) + ")");
+  }
+  if (!device->bootstatus) return Skipped("cause", "no boot status: the driver reports none");
+  const std::uint32_t status = *device->bootstatus;
+  const std::vector<Figure> figures = {{"bootstatus", Whole(status)}};
+  if ((status & sysfs::kCardReset) != 0) {
+    return Judged("cause", true, "the watchdog reset the machine (boot status: " + sysfs::BootStatusText(status) + ")",
+                  figures);
+  }
+  if (status == 0) {
+    return Skipped("cause", "the driver keeps no cause (boot status 0), as softdog and iTCO_wdt do");
+  }
+  return Judged("cause", false, "the machine started for another reason: " + sysfs::BootStatusText(status), figures);
+}
+
+}  // namespace check
