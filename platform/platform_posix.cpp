@@ -82,7 +82,7 @@ void ApplyRaw() {
   tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_termios);
 }
 
-void PutBack() {
+void RestoreTerminal() {
   tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_termios);
   g_raw_applied = 0;
 }
@@ -125,7 +125,7 @@ const std::initializer_list<int> kSuspendSignals = {SIGTSTP, SIGTTIN, SIGTTOU};
 // foreground.
 extern "C" void RestoreTerminalAndReraise(int signal_number) {
   const int saved_errno = errno;
-  if (g_raw_applied) PutBack();
+  if (g_raw_applied) RestoreTerminal();
   std::signal(signal_number, SIG_DFL);
   if (signal_number == SIGTSTP || signal_number == SIGTTIN || signal_number == SIGTTOU) {
     sigset_t stop_set;
@@ -420,7 +420,7 @@ void Finish(Output& out) {
   g_reading = 1;
   const int key = ReadByte(true);
   g_reading = 0;
-  if (g_raw_applied) PutBack();
+  if (g_raw_applied) RestoreTerminal();
   return key;
 }
 
