@@ -1,6 +1,5 @@
 // POSIX implementation of the platform layer.
 #include <algorithm>
-#include <charconv>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -28,6 +27,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "kernel_log_record.h"
 #include "light_lock.h"
 #include "platform.h"
 
@@ -604,28 +604,17 @@ std::string WatchKernelLog() {
 }
 
 std::optional<std::chrono::steady_clock::time_point> KernelLogged(std::string_view message) {
-  // One record a read: "priority,sequence,microseconds,flags;message\n",
-  // then continuation lines. EPIPE: records were overwritten; read on.
+  // One record a read (kernel_log_record.h). EPIPE: records were
+  // overwritten; read on.
   char record[8192];
   for (int reads = 0; g_kernel_log >= 0 && reads < 1000; ++reads) {
     const ssize_t got = read(g_kernel_log, record, sizeof record - 1);
     if (got < 0 && errno == EPIPE) continue;
     if (got <= 0) break;
-    const std::string_view text(record, static_cast<std::size_t>(got));
-    const std::size_t head_end = text.find(';');
-    if (head_end == std::string_view::npos) continue;
-    const std::string_view line = text.substr(head_end + 1, text.find('\n', head_end) - head_end - 1);
-    if (line != message) continue;
-    const std::string_view head = text.substr(0, head_end);
-    const std::size_t first = head.find(',');
-    const std::size_t second = first == std::string_view::npos ? first : head.find(',', first + 1);
-    if (second == std::string_view::npos) continue;
-    unsigned long long microseconds = 0;
-    const std::string_view stamp = head.substr(second + 1, head.find(',', second + 1) - second - 1);
-    const auto [end, error] = std::from_chars(stamp.data(), stamp.data() + stamp.size(), microseconds);
-    if (error != std::errc() || end != stamp.data() + stamp.size()) continue;
+    const auto parsed = ParseKernelLogRecord(std::string_view(record, static_cast<std::size_t>(got)));
+    if (!parsed || parsed->message != message) continue;
     // libstdc++'s steady clock is CLOCK_MONOTONIC, the clock of the stamps.
-    return std::chrono::steady_clock::time_point(std::chrono::microseconds(microseconds));
+    return std::chrono::steady_clock::time_point(parsed->stamp);
   }
   return std::nullopt;
 }
