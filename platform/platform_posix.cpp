@@ -451,12 +451,6 @@ int ReadKey() {
   return ReadByte(false);
 }
 
-void Pause() {
-  WriteOut("Press any key to continue . . . ");
-  ReadKey();
-  WriteOut("\n");
-}
-
 bool StartDetachedThread(void (*routine)(void*)) {
   // The new thread blocks every signal (it inherits the mask), so that the
   // handlers above run on this thread, the one that reads keys.
@@ -471,15 +465,6 @@ bool StartDetachedThread(void (*routine)(void*)) {
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return started;
-}
-
-void SleepMs(unsigned milliseconds) {
-#ifdef WDT_INSTANT_SLEEP
-  // Test build: every sleep returns at once, so a run takes milliseconds.
-  (void)milliseconds;
-#else
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-#endif
 }
 
 void WriteOut(std::string_view text) { Write(g_out, text); }

@@ -1,6 +1,6 @@
 // Windows implementation of the platform layer: the console's own _getch,
-// which a stop wakes, the console's control events, the pause in the
-// process, _beginthread and Sleep.
+// which a stop wakes, the console's control events and _beginthread (the
+// pause and the sleep are pause.cpp's).
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
@@ -192,25 +192,8 @@ int ReadKey() {
   return key;
 }
 
-// The command interpreter's pause, with its text, in the process: a child
-// cmd.exe waiting for a key could not be woken by a stop.
-void Pause() {
-  WriteOut("Press any key to continue . . . ");
-  ReadKey();
-  WriteOut("\n");
-}
-
 bool StartDetachedThread(void (*routine)(void*)) {
   return _beginthread(routine, 0, nullptr) != static_cast<uintptr_t>(-1);
-}
-
-void SleepMs(unsigned milliseconds) {
-#ifdef WDT_INSTANT_SLEEP
-  // Test build: every sleep returns at once, so a run takes milliseconds.
-  (void)milliseconds;
-#else
-  Sleep(milliseconds);
-#endif
 }
 
 void WriteOut(std::string_view text) { WriteAll(stdout, text); }
