@@ -281,11 +281,14 @@ FileCalls DurableFileCalls() {
 
 namespace {
 
-// A function pointer cast back to its own type, as wdtDLL.h defines it.
+// A function pointer cast back to its own type, as wdtDLL.h defines it,
+// through void (*)(), the one function type that a cast to any other does
+// not warn about (GetProcAddress's FARPROC does).
 template <typename Function>
 Function LibraryFunction(const char* name) {
   const HMODULE library = GetModuleHandleA("wdtDLL.dll");
-  return library != nullptr ? reinterpret_cast<Function>(GetProcAddress(library, name)) : nullptr;
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
 }
 
 }  // namespace
