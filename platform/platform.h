@@ -116,7 +116,8 @@ std::optional<std::string> BootIdentity();
 // The linked watchdog library's operations: its six, and those of its
 // optional ones (wdtDLL.h) that it exports, looked up by name at run time;
 // each optional one null where the library lacks it (a vendor's library has
-// only its six).
+// only its six). Compiled into the programs alone, which link the library
+// (library_operations.cpp); the platform library does not link it.
 wdt::Operations LibraryOperations();
 
 // The kernel's log from now on, read and never written: empty, or why it
