@@ -11,6 +11,7 @@
 
 #include "arguments.h"
 #include "checker.h"
+#include "durable_file.h"
 #include "junit.h"
 #include "list.h"
 #include "output.h"
@@ -118,10 +119,10 @@ int main(int argc, char** argv) {
           },
       .boot_id = platform::BootIdentity,
       .write_record =
-          [&](std::string_view contents) { return check::ReplaceFile(files, parsed.settings.record, contents); },
+          [&](std::string_view contents) { return platform::ReplaceFile(files, parsed.settings.record, contents); },
       .write_in_place =
           [&](std::string_view bytes, std::size_t offset) {
-            return check::WriteInPlace(files, parsed.settings.record, bytes, offset);
+            return platform::WriteInPlace(files, parsed.settings.record, bytes, offset);
           },
       .read_record = [&](std::string* text) { return ReadRecord(files, parsed.settings.record, text); },
       // Flushed as it comes: the machine may reset at any instant. With
@@ -145,7 +146,7 @@ int main(int argc, char** argv) {
   platform::WriteOut(parsed.json ? check::Json(report, parsed.settings) : check::TapSummary(report));
   int status = check::ExitStatus(report.verdict);
   if (!parsed.junit.empty()) {
-    if (const std::string failed = check::ReplaceFile(files, parsed.junit, check::Junit(report, parsed.settings));
+    if (const std::string failed = platform::ReplaceFile(files, parsed.junit, check::Junit(report, parsed.settings));
         !failed.empty()) {
       // A report that CI cannot read is no pass; a failure stays a failure.
       platform::WriteErr("wdt-check: the JUnit report was not written: " + failed + "\n");

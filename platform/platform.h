@@ -84,9 +84,10 @@ std::string_view HeldSuspension();
 // a request suspends at once.
 void SuspendIfRequested();
 
-// The calls that replace a file whole, or write a part of it in place (a
-// record that must survive a reset at any instant). Each returns what the system call returns (a descriptor, a
-// count, 0) or the negated errno.
+// The file system calls under the durable writes (durable_file.h), which
+// replace a file whole or write a part of it in place (a record that must
+// survive a reset at any instant). Each returns what the system call returns
+// (a descriptor, a count, 0) or the negated errno.
 inline constexpr int kNoFile = 0;
 inline constexpr int kRegularFile = 1;
 inline constexpr int kOtherFile = 2;  // a folder, a device, a link: never written

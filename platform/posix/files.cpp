@@ -63,8 +63,17 @@ int SyncData(int fd) { return Result(fdatasync(fd)); }
 }  // namespace
 
 FileCalls DurableFileCalls() {
-  return {FileKind,   CreateTemp, WriteBytes,   SyncFile, CloseFile, RenameFile,
-          RemoveFile, SyncFolder, OpenExisting, WriteAt,  SyncData};
+  return {.kind = FileKind,
+          .create_temp = CreateTemp,
+          .write = WriteBytes,
+          .sync = SyncFile,
+          .close = CloseFile,
+          .rename = RenameFile,
+          .remove = RemoveFile,
+          .sync_folder = SyncFolder,
+          .open_existing = OpenExisting,
+          .write_at = WriteAt,
+          .sync_data = SyncData};
 }
 
 }  // namespace platform
