@@ -1,7 +1,9 @@
 // The little that the programs need from the operating system: one key,
 // the pause, a detached thread, a sleep, whole-line output that never waits
-// on a blocked reader, and the signals that ask for a clean stop. One file
-// per platform implements it; CMake picks the file.
+// on a blocked reader, and the signals that ask for a clean stop. A set of
+// files per platform implements it, each named for its service (posix/,
+// windows/; CMake picks the set), beside the portable ones (pause.cpp,
+// durable_file.cpp, kernel_log_record.cpp).
 #pragma once
 
 #include <chrono>
