@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "durable_file.h"
 #include "run.h"
 #include "junit.h"
 #include "list.h"
@@ -130,10 +131,10 @@ int main(int argc, char** argv) {
           },
       .boot_id = platform::BootIdentity,
       .write_record =
-          [&](std::string_view contents) { return check::ReplaceFile(files, parsed.settings.record, contents); },
+          [&](std::string_view contents) { return platform::ReplaceFile(files, parsed.settings.record, contents); },
       .write_in_place =
           [&](std::string_view bytes, std::size_t offset) {
-            return check::WriteInPlace(files, parsed.settings.record, bytes, offset);
+            return platform::WriteInPlace(files, parsed.settings.record, bytes, offset);
           },
       .read_record = [&](std::string* text) { return ReadRecord(files, parsed.settings.record, text); },
   };
@@ -153,7 +154,7 @@ int main(int argc, char** argv) {
   platform::WriteOut(parsed.json ? check::Json(report, parsed.settings) : check::TapSummary(report));
   int status = check::ExitStatus(report.verdict);
   if (!parsed.junit.empty()) {
-    if (const std::string failed = check::ReplaceFile(files, parsed.junit, check::Junit(report, parsed.settings));
+    if (const std::string failed = platform::ReplaceFile(files, parsed.junit, check::Junit(report, parsed.settings));
         !failed.empty()) {
       // A report that CI cannot read is no pass; a failure stays a failure.
       platform::WriteErr("wdt-check: the JUnit report was not written: " + failed + "\n");

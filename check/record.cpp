@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <span>
-#include <system_error>
 #include <type_traits>
 #include <vector>
 
@@ -26,7 +24,6 @@ constexpr std::array<std::pair<ResetRecord::State, std::string_view>, 3> kStates
     {ResetRecord::State::kAbandoned, "abandoned"},
 }};
 
-std::string Why(int error) { return std::generic_category().message(error); }
 
 // A text as FormatRecord writes it (printable bytes, a backslash doubled,
 // any other byte as \xNN) read back; nothing if it is not so written.
@@ -285,75 +282,6 @@ std::variant<ResetRecord, std::string> ParseRecord(std::string_view text) {
   const std::span<const std::string_view> slots(lines.data() + fields.size() + 2, version->slots);
   if (std::string why = version->rest(slots, &record); !why.empty()) return why;
   return record;
-}
-
-namespace {
-
-// Writes bytes whole through write (which takes what is left), again after
-// an interrupted write, flushes them with sync and closes fd; empty, or what
-// failed, naming the file by name.
-template <typename Write>
-std::string WriteFlushClose(const platform::FileCalls& calls, int fd, std::string_view bytes, const std::string& name,
-                            Write write, int (*sync)(int)) {
-  std::string failed;
-  for (std::string_view rest = bytes; failed.empty() && !rest.empty();) {
-    const long written = write(rest);
-    if (written == -EINTR) continue;
-    if (written <= 0) failed = "cannot write " + wdt::Printable(name) + ": " + Why(written < 0 ? -written : EIO);
-    else rest.remove_prefix(static_cast<std::size_t>(written));
-  }
-  if (const int synced = failed.empty() ? sync(fd) : 0; synced < 0) {
-    failed = "cannot flush " + wdt::Printable(name) + ": " + Why(-synced);
-  }
-  if (const int closed = calls.close(fd); closed < 0 && failed.empty()) {
-    failed = "cannot close " + wdt::Printable(name) + ": " + Why(-closed);
-  }
-  return failed;
-}
-
-}  // namespace
-
-std::string WriteInPlace(const platform::FileCalls& calls, const std::string& path, std::string_view bytes,
-                         std::size_t offset) {
-  if (calls.kind(path.c_str()) != platform::kRegularFile) {
-    return wdt::Printable(path) + " is no longer a regular file: refused, untouched";
-  }
-  const int fd = calls.open_existing(path.c_str());
-  if (fd < 0) return "cannot open " + wdt::Printable(path) + ": " + Why(-fd);
-  return WriteFlushClose(
-      calls, fd, bytes, path,
-      [&](std::string_view rest) {
-        return calls.write_at(fd, rest.data(), rest.size(), offset + (bytes.size() - rest.size()));
-      },
-      calls.sync_data);
-}
-
-std::string ReplaceFile(const platform::FileCalls& calls, const std::string& path, std::string_view contents) {
-  const int kind = calls.kind(path.c_str());
-  if (kind < 0) return "cannot look at " + wdt::Printable(path) + ": " + Why(-kind);
-  if (kind == platform::kOtherFile) {
-    return wdt::Printable(path) + " is there and is not a regular file: refused, untouched";
-  }
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  if (folder.empty()) folder = ".";
-  std::string temp;
-  const int fd = calls.create_temp(folder.c_str(), &temp);
-  if (fd < 0) return "cannot make a file in " + wdt::Printable(folder) + ": " + Why(-fd);
-  std::string failed = WriteFlushClose(
-      calls, fd, contents, temp, [&](std::string_view rest) { return calls.write(fd, rest.data(), rest.size()); },
-      calls.sync);
-  if (const int renamed = failed.empty() ? calls.rename(temp.c_str(), path.c_str()) : 0; renamed < 0) {
-    failed = "cannot rename " + wdt::Printable(temp) + " to " + wdt::Printable(path) + ": " + Why(-renamed);
-  }
-  if (!failed.empty()) {
-    calls.remove(temp.c_str());
-    return failed;
-  }
-  // The rename is in the folder: flushed, it survives a reset.
-  if (const int synced = calls.sync_folder(folder.c_str()); synced < 0) {
-    return "cannot flush the folder " + wdt::Printable(folder) + ": " + Why(-synced);
-  }
-  return {};
 }
 
 }  // namespace check

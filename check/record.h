@@ -17,8 +17,6 @@
 #include <string_view>
 #include <variant>
 
-#include "platform.h"
-
 namespace check {
 
 // Version 1 kept wall-clock times only, a beat a second; it is still read.
@@ -82,16 +80,5 @@ struct Slot {
   std::string bytes;
 };
 Slot BeatSlot(const ResetRecord& record);
-
-// Writes bytes at offset into the regular file at path, which is there, and
-// flushes its data. Empty on success, else what failed.
-std::string WriteInPlace(const platform::FileCalls& calls, const std::string& path, std::string_view bytes,
-                         std::size_t offset);
-
-// Replaces the file at path with contents, so that a crash or a reset at any
-// instant leaves either the old file or the new one whole. An existing path
-// that is not a regular file (a device, a folder, a link) is refused
-// untouched. Empty on success, else what failed.
-std::string ReplaceFile(const platform::FileCalls& calls, const std::string& path, std::string_view contents);
 
 }  // namespace check

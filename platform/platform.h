@@ -1,7 +1,9 @@
 // The little that the programs need from the operating system: one key,
 // the pause, a detached thread, a sleep, whole-line output that never waits
-// on a blocked reader, and the signals that ask for a clean stop. One file
-// per platform implements it; CMake picks the file.
+// on a blocked reader, and the signals that ask for a clean stop. A set of
+// files per platform implements it, each named for its service (posix/,
+// windows/; CMake picks the set), beside the portable ones (pause.cpp,
+// durable_file.cpp, kernel_log_record.cpp).
 #pragma once
 
 #include <chrono>
@@ -84,9 +86,10 @@ std::string_view HeldSuspension();
 // a request suspends at once.
 void SuspendIfRequested();
 
-// The calls that replace a file whole, or write a part of it in place (a
-// record that must survive a reset at any instant). Each returns what the system call returns (a descriptor, a
-// count, 0) or the negated errno.
+// The file system calls under the durable writes (durable_file.h), which
+// replace a file whole or write a part of it in place (a record that must
+// survive a reset at any instant). Each returns what the system call returns
+// (a descriptor, a count, 0) or the negated errno.
 inline constexpr int kNoFile = 0;
 inline constexpr int kRegularFile = 1;
 inline constexpr int kOtherFile = 2;  // a folder, a device, a link: never written
@@ -116,7 +119,8 @@ std::optional<std::string> BootIdentity();
 // The linked watchdog library's operations: its six, and those of its
 // optional ones (wdtDLL.h) that it exports, looked up by name at run time;
 // each optional one null where the library lacks it (a vendor's library has
-// only its six).
+// only its six). Compiled into the programs alone, which link the library
+// (library_operations.cpp); the platform library does not link it.
 wdt::Operations LibraryOperations();
 
 // The kernel's log from now on, read and never written: empty, or why it

@@ -1,20 +1,12 @@
-// Windows implementation of the platform layer: the console's own _getch,
-// which a stop wakes, the console's control events, the pause in the
-// process, _beginthread and Sleep.
+// Windows keys and stops: the console's own _getch, which a stop wakes, and
+// the console's control events (console_events.h) and SIGTERM, which ask for
+// a clean stop. There is no request to suspend.
 #include <conio.h>
-#include <fcntl.h>
-#include <io.h>
-#include <process.h>
 #include <windows.h>
 
 #include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 #include <string_view>
 
 #include "console_events.h"
@@ -168,18 +160,7 @@ extern "C" void OnStopSignal(int signal_number) {
   std::signal(signal_number, OnStopSignal);  // the runtime resets it before the call
 }
 
-void WriteAll(FILE* stream, std::string_view text) {
-  // One _write per line: the runtime holds the handle's lock for the whole
-  // call, so the two threads' lines do not break each other. In text mode it
-  // writes each "\n" as "\r\n", as the console expects.
-  const int fd = _fileno(stream);
-  if (fd < 0 || text.empty()) return;  // no such output at all
-  _write(fd, text.data(), static_cast<unsigned>(text.size()));
-}
-
 }  // namespace
-
-void Prepare() {}
 
 int ReadKey() {
   if (g_stop_requested) return kNoMoreKeys;
@@ -192,34 +173,6 @@ int ReadKey() {
   return key;
 }
 
-// The command interpreter's pause, with its text, in the process: a child
-// cmd.exe waiting for a key could not be woken by a stop.
-void Pause() {
-  WriteOut("Press any key to continue . . . ");
-  ReadKey();
-  WriteOut("\n");
-}
-
-bool StartDetachedThread(void (*routine)(void*)) {
-  return _beginthread(routine, 0, nullptr) != static_cast<uintptr_t>(-1);
-}
-
-void SleepMs(unsigned milliseconds) {
-#ifdef WDT_INSTANT_SLEEP
-  // Test build: every sleep returns at once, so a run takes milliseconds.
-  (void)milliseconds;
-#else
-  Sleep(milliseconds);
-#endif
-}
-
-void WriteOut(std::string_view text) { WriteAll(stdout, text); }
-
-void WriteErr(std::string_view text) { WriteAll(stderr, text); }
-
-// Every write above is done before it returns: nothing is kept.
-void FinishOutput() {}
-
 // On Windows the stops come from the console (console_events.h); SIGTERM
 // only from the process itself. There is no request to suspend.
 void CatchStopSignals(StopSignals which) {
@@ -230,98 +183,8 @@ void CatchStopSignals(StopSignals which) {
 
 bool StopRequested() { return g_stop_requested; }
 
-std::optional<std::pair<unsigned, unsigned>> CharacterDevice(const char*) { return std::nullopt; }
-
 std::string_view HeldSuspension() { return {}; }
 
 void SuspendIfRequested() {}
-namespace {
-
-int FileKind(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kNoFile : -EACCES;
-  }
-  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0
-             ? kOtherFile
-             : kRegularFile;
-}
-
-int CreateTemp(const char* folder, std::string* path) {
-  char name[MAX_PATH];
-  if (GetTempFileNameA(folder, "wdt", 0, name) == 0) return -EACCES;  // creates it, empty
-  const int fd = _open(name, _O_WRONLY | _O_BINARY | _O_TRUNC);
-  if (fd < 0) {
-    const int error = errno;
-    DeleteFileA(name);
-    return -error;
-  }
-  *path = name;
-  return fd;
-}
-
-long WriteBytes(int fd, const char* data, std::size_t size) {
-  const int written = _write(fd, data, static_cast<unsigned>(size));
-  return written < 0 ? -errno : written;
-}
-
-int Result(int result) { return result < 0 ? -errno : 0; }
-int SyncFile(int fd) { return Result(_commit(fd)); }
-int CloseFile(int fd) { return Result(_close(fd)); }
-// Write-through: the move is on the disk when the call returns.
-int RenameFile(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -EACCES;
-}
-int RemoveFile(const char* path) { return DeleteFileA(path) ? 0 : -ENOENT; }
-int SyncFolder(const char*) { return 0; }  // the write-through move covers it
-
-int OpenExisting(const char* path) {
-  if (FileKind(path) != kRegularFile) return -EINVAL;
-  const int fd = _open(path, _O_WRONLY | _O_BINARY);
-  return fd < 0 ? -errno : fd;
-}
-
-long WriteAt(int fd, const char* data, std::size_t size, std::size_t offset) {
-  if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0) return -errno;
-  return WriteBytes(fd, data, size);
-}
-
-int SyncData(int fd) { return Result(_commit(fd)); }
-
-}  // namespace
-
-FileCalls DurableFileCalls() {
-  return {FileKind,   CreateTemp, WriteBytes,   SyncFile, CloseFile, RenameFile,
-          RemoveFile, SyncFolder, OpenExisting, WriteAt,  SyncData};
-}
-
-namespace {
-
-// A function pointer cast back to its own type, as wdtDLL.h defines it.
-template <typename Function>
-Function LibraryFunction(const char* name) {
-  const HMODULE library = GetModuleHandleA("wdtDLL.dll");
-  return library != nullptr ? reinterpret_cast<Function>(GetProcAddress(library, name)) : nullptr;
-}
-
-}  // namespace
-
-wdt::Operations LibraryOperations() {
-  wdt::Operations operations = wdt::LinkedOperations();
-  operations.set_pretimeout = LibraryFunction<SetPretimeoutOperation>(WDT_SET_PRETIMEOUT_NAME);
-  operations.accept_pretimeout = LibraryFunction<AcceptPretimeoutOperation>(WDT_ACCEPT_PRETIMEOUT_NAME);
-  return operations;
-}
-
-std::string WatchKernelLog() { return "this system has no kernel log that wdt-check reads"; }
-
-std::optional<std::chrono::steady_clock::time_point> KernelLogged(std::string_view) { return std::nullopt; }
-
-// The boot's time to the second: the wall clock less the time since the boot.
-std::optional<std::string> BootIdentity() {
-  const auto boot = std::chrono::system_clock::now() - std::chrono::milliseconds(GetTickCount64());
-  return "booted at " + std::to_string(std::chrono::round<std::chrono::seconds>(boot.time_since_epoch()).count());
-}
 
 }  // namespace platform
