@@ -37,10 +37,10 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 echo "== the Linux tarball, from $build"
 cmake --build "$build" >/dev/null
-rm -f "$build"/wdt-exerciser-*-Linux.tar.gz "$files"/wdt-exerciser-*-Linux.tar.gz
+rm -f "$build"/wdt-exerciser-*-Linux-amd64.tar.gz "$files"/wdt-exerciser-*-Linux-amd64.tar.gz
 (cd "$build" && cpack -G TGZ) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack -G TGZ"; }
-cp "$build"/wdt-exerciser-*-Linux.tar.gz "$files/"
-tarball=$(ls "$files"/wdt-exerciser-*-Linux.tar.gz)
+cp "$build"/wdt-exerciser-*-Linux-amd64.tar.gz "$files/"
+tarball=$(ls "$files"/wdt-exerciser-*-Linux-amd64.tar.gz)
 unpacked=$work/unpacked
 rm -rf "$unpacked" && mkdir -p "$unpacked" && tar -xzf "$tarball" -C "$unpacked"
 for file in bin/wdt-check bin/wdt-exerciser lib/wdt-exerciser/libwdtDLL.so; do

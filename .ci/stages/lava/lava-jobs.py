@@ -27,12 +27,16 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 def prepare(job_path, folder, files, repository, options):
     with open(job_path) as f:
         job = yaml.safe_load(f)
-    tarball = glob.glob(os.path.join(files, "wdt-exerciser-*-Linux.tar.gz"))
 
     def local(url):
+        # The tarball of the URL's architecture that CPack made, whatever
+        # its version: wdt-exerciser-<version>-Linux-<arch>.tar.gz.
         name = url.rsplit("/", 1)[-1]
-        if name.startswith("wdt-exerciser-") and name.endswith("-Linux.tar.gz") and tarball:
-            return "file://" + os.path.abspath(tarball[0])
+        if name.startswith("wdt-exerciser-") and "-Linux-" in name and name.endswith(".tar.gz"):
+            arch = name[name.rindex("-Linux-") + len("-Linux-"):-len(".tar.gz")]
+            tarball = glob.glob(os.path.join(files, "wdt-exerciser-*-Linux-%s.tar.gz" % arch))
+            if tarball:
+                return "file://" + os.path.abspath(tarball[0])
         return "file://" + os.path.abspath(os.path.join(files, name))
 
     for action in job["actions"]:
