@@ -124,17 +124,26 @@ if(NOT WIN32)
        CONTENT "set(WDT_PACKAGED_BINARIES \"${WDT_INSTALLED_BINARIES}\")\n")
   set(CPACK_WDT_BINARIES_FILE ${CMAKE_BINARY_DIR}/packaging/binaries.cmake)
   set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian-depends.cmake)
+  # The target's architecture, also for a cross build (where dpkg would
+  # name the build machine's); a cross build's dependencies are computed
+  # from the target's own libraries (cmake/debian-depends.cmake).
+  include(cmake/package-architecture.cmake)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${WDT_PACKAGE_ARCHITECTURE})
+  set(CPACK_WDT_CROSS_TRIPLET "${WDT_PACKAGE_CROSS_TRIPLET}")
+  set(CPACK_WDT_SOURCE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
 endif()
 
 # Windows: wdt-exerciser-<version>-win64.zip. Linux's tarball,
-# wdt-exerciser-<version>-Linux.tar.gz, holds bin/, lib/wdt-exerciser/ and
-# share/ at its top, to be unpacked into any prefix of a board's root file
-# system or initramfs (an overlay): the programs' run-path is relative.
+# wdt-exerciser-<version>-Linux-<arch>.tar.gz (arch by Debian's names:
+# amd64, arm64, armhf), holds bin/, lib/wdt-exerciser/ and share/ at its
+# top, to be unpacked into any prefix of a board's root file system or
+# initramfs (an overlay): the programs' run-path is relative.
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
 else()
   set(CPACK_GENERATOR DEB TGZ)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_SYSTEM_NAME Linux-${WDT_PACKAGE_ARCHITECTURE})
 endif()
 
 include(CPack)

@@ -4,8 +4,10 @@
 # hand-written qemu device: Debian's kernel and a busybox initramfs as the
 # board, the tools added to it from the Linux tarball (cpack -G TGZ) as an
 # overlay, the definitions taken from a git repository made from this tree.
-# wdt-check on i6300esb, iTCO_wdt and softdog; the reset proof on i6300esb
-# (the cause attributed) and iTCO_wdt (its second expiry resets). Each job's
+# wdt-check on i6300esb, iTCO_wdt and softdog, and on i6300esb on arm64
+# (QEMU's virt machine, Debian's arm64 kernel, the arm64 tarball); the
+# reset proof on i6300esb (the cause attributed) and iTCO_wdt (its second
+# expiry resets). Each job's
 # test cases, read from lava-run's log, are gated by the rows of
 # .ci/stages/lava/expected: lava-run's exit status passes a job whose test
 # cases failed. A negative job, the i6300esb reset proof with QEMU's
@@ -37,10 +39,10 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 echo "== the Linux tarball, from $build"
 cmake --build "$build" >/dev/null
-rm -f "$build"/wdt-exerciser-*-Linux.tar.gz "$files"/wdt-exerciser-*-Linux.tar.gz
+rm -f "$build"/wdt-exerciser-*-Linux-amd64.tar.gz "$files"/wdt-exerciser-*-Linux-amd64.tar.gz
 (cd "$build" && cpack -G TGZ) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack -G TGZ"; }
-cp "$build"/wdt-exerciser-*-Linux.tar.gz "$files/"
-tarball=$(ls "$files"/wdt-exerciser-*-Linux.tar.gz)
+cp "$build"/wdt-exerciser-*-Linux-amd64.tar.gz "$files/"
+tarball=$(ls "$files"/wdt-exerciser-*-Linux-amd64.tar.gz)
 unpacked=$work/unpacked
 rm -rf "$unpacked" && mkdir -p "$unpacked" && tar -xzf "$tarball" -C "$unpacked"
 for file in bin/wdt-check bin/wdt-exerciser lib/wdt-exerciser/libwdtDLL.so; do
@@ -74,6 +76,40 @@ chmod +x "$root/init"
 rm -f "$files/storage.img"
 mkfs.ext4 -q -F "$files/storage.img" 16M
 
+echo "== the arm64 board: Debian's arm64 kernel, busybox and libraries, the arm64 tarball"
+# From the ARM VM stage's build, where it is there (brought up to date).
+# shellcheck source=.ci/stages/package/build.sh
+. .ci/stages/package/build.sh
+package_build arm64 >/dev/null
+rm -f "$build"/wdt-exerciser-*-Linux-arm64.tar.gz "$files"/wdt-exerciser-*-Linux-arm64.tar.gz
+(cd "$build" && cpack -G TGZ) >"$work/cpack-arm64.log" 2>&1 || { cat "$work/cpack-arm64.log"; fail "cpack -G TGZ (arm64)"; }
+cp "$build"/wdt-exerciser-*-Linux-arm64.tar.gz "$files/"
+# shellcheck source=.ci/stages/arm-vm/kernel.sh
+. .ci/stages/arm-vm/kernel.sh
+arm_kernel arm64
+cp "$kernel_image" "$files/vmlinuz-arm64"
+root=$work/board-arm64
+rm -rf "$root"
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,mnt,etc/modules,lib/modules,lib/aarch64-linux-gnu}
+cp "$busybox" "$root/bin/busybox"
+ln -s busybox "$root/bin/sh"
+for list in i6300esb pretimeout disk; do
+  : >"$root/etc/modules/$list"
+  case $list in
+    pretimeout) modules=pretimeout_panic ;;
+    disk) modules="virtio_pci virtio_blk crc32c_generic ext4" ;;
+    *) modules=$list ;;
+  esac
+  for module in $modules; do add_module "$module" "$root/etc/modules/$list"; done
+done
+cp -L /usr/aarch64-linux-gnu/lib/ld-linux-aarch64.so.1 "$root/lib/"
+for lib in libc.so.6 libm.so.6 libstdc++.so.6 libgcc_s.so.1; do
+  cp -L "/usr/aarch64-linux-gnu/lib/$lib" "$root/lib/aarch64-linux-gnu/"
+done
+cp .ci/stages/lava/board-init "$root/init"
+chmod +x "$root/init"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$files/initramfs-arm64.cpio.gz"
+
 echo "== the definitions as a git repository"
 repository=$work/wdt-exerciser.git
 rm -rf "$repository" && mkdir -p "$repository"
@@ -90,6 +126,7 @@ jobs=(
   "esb-reset qemu-i6300esb-reset.yaml esb-reset pass"
   "tco-reset qemu-itco-reset.yaml tco-reset pass"
   "esb-check qemu-i6300esb.yaml esb-check pass"
+  "arm64-esb-check qemu-arm64-i6300esb.yaml arm64-esb-check pass"
   "tco-check qemu-itco.yaml tco-check pass"
   "softdog-check qemu-softdog.yaml softdog-check pass"
 )

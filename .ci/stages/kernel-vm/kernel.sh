@@ -2,8 +2,9 @@
 # Sourced by the stages that boot Debian's kernel in qemu. Downloads once,
 # into build/kernel-vm, the kernel package that linux-image-amd64 stands for
 # and unpacks its kernel and the modules that the VMs load. Sets kernel_pkg,
-# kernel_version, kernel_image and modules_dir, and defines add_module,
-# which copies a module and those it needs into "$root/lib/modules".
+# kernel_version, kernel_image and modules_dir, and defines add_module
+# (modules.sh), which copies a module and those it needs into
+# "$root/lib/modules", and add_module_list.
 kernel_work=build/kernel-vm
 mkdir -p "$kernel_work"
 
@@ -34,30 +35,8 @@ fi
 kernel_image=$kernel_dir/boot/vmlinuz-$kernel_version
 modules_dir=$kernel_dir/lib/modules/$kernel_version/kernel
 
-# A module's file, uncompressed into the initramfs (busybox insmod reads
-# plain .ko only); prints its name there.
-module_file() {
-  local name=$1 file
-  file=$(find "$modules_dir" \( -name "$name.ko*" -o -name "${name//_/-}.ko*" \) | head -n 1)
-  [ -n "$file" ] || { echo "module $name not found in $kernel_pkg" >&2; return 1; }
-  case $file in
-    *.ko.xz) xz -dc "$file" >"$root/lib/modules/$name.ko" ;;
-    *.ko.zst) zstd -qdc "$file" >"$root/lib/modules/$name.ko" ;;
-    *.ko.gz) gzip -dc "$file" >"$root/lib/modules/$name.ko" ;;
-    *) cp "$file" "$root/lib/modules/$name.ko" ;;
-  esac
-}
-
-# Appends the modules that `name` needs, then `name` itself, to a load list.
-add_module() {
-  local name=$1 list=$2 deps dep
-  grep -qx "$name" "$list" 2>/dev/null && return 0
-  module_file "$name"
-  deps=$(objcopy -O binary --only-section=.modinfo "$root/lib/modules/$name.ko" /dev/stdout |
-    tr '\0' '\n' | sed -n 's/^depends=//p' | tr ',' ' ')
-  for dep in $deps; do add_module "$dep" "$list"; done
-  echo "$name" >>"$list"
-}
+# shellcheck source=.ci/stages/kernel-vm/modules.sh
+. .ci/stages/kernel-vm/modules.sh
 
 # The modules of one load list, each line a module after those it needs:
 # softdog, i6300esb, iTCO_wdt (with lpc_ich, which makes the platform device

@@ -7,7 +7,8 @@ prepare JOB FOLDER FILES REPOSITORY [OPTION...]
     tarball at the one that CPack made) and its definitions taken from the
     git repository REPOSITORY; each OPTION one more QEMU option. Writes
     FOLDER/device.yaml: the hand-written qemu device with the job's context
-    extra_options, as a LAVA server renders the device type's template.
+    extra_options, as a LAVA server renders the device type's template
+    (for the job's context arch: amd64, or arm64 with qemu-system-aarch64).
 
 gate LOG NAME TABLE
     Reads the test cases from lava-run's log LOG and judges them by the rows
@@ -27,12 +28,16 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 def prepare(job_path, folder, files, repository, options):
     with open(job_path) as f:
         job = yaml.safe_load(f)
-    tarball = glob.glob(os.path.join(files, "wdt-exerciser-*-Linux.tar.gz"))
 
     def local(url):
+        # The tarball of the URL's architecture that CPack made, whatever
+        # its version: wdt-exerciser-<version>-Linux-<arch>.tar.gz.
         name = url.rsplit("/", 1)[-1]
-        if name.startswith("wdt-exerciser-") and name.endswith("-Linux.tar.gz") and tarball:
-            return "file://" + os.path.abspath(tarball[0])
+        if name.startswith("wdt-exerciser-") and "-Linux-" in name and name.endswith(".tar.gz"):
+            arch = name[name.rindex("-Linux-") + len("-Linux-"):-len(".tar.gz")]
+            tarball = glob.glob(os.path.join(files, "wdt-exerciser-*-Linux-%s.tar.gz" % arch))
+            if tarball:
+                return "file://" + os.path.abspath(tarball[0])
         return "file://" + os.path.abspath(os.path.join(files, name))
 
     for action in job["actions"]:
@@ -49,7 +54,14 @@ def prepare(job_path, folder, files, repository, options):
     job["context"]["extra_options"] = job["context"].get("extra_options", []) + list(options)
     with open(os.path.join(HERE, "qemu-device.yaml")) as f:
         device = yaml.safe_load(f)
-    device["actions"]["boot"]["methods"]["qemu"]["parameters"]["extra"] = job["context"]["extra_options"]
+    qemu = device["actions"]["boot"]["methods"]["qemu"]["parameters"]
+    qemu["extra"] = job["context"]["extra_options"]
+    # The device of the job's architecture, as the type's template renders it.
+    arch = job["context"].get("arch", "amd64")
+    if arch in ("arm64", "aarch64"):
+        device["available_architectures"] = ["arm64", "aarch64"]
+        qemu["command"] = "qemu-system-aarch64"
+        qemu["boot_options"]["console"] = "ttyAMA0,115200"
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, "job.yaml"), "w") as f:
         yaml.safe_dump(job, f, sort_keys=False)
