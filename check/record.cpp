@@ -227,7 +227,8 @@ std::string FormatRecord(const ResetRecord& record) {
 }
 
 Slot BeatSlot(const ResetRecord& record) {
-  return {Header(record).size() + (record.beat % 2) * kSlotWidth, BeatLine(record)};
+  return {.offset = Header(record).size() + static_cast<std::size_t>(record.beat % 2) * kSlotWidth,
+          .bytes = BeatLine(record)};
 }
 
 std::variant<ResetRecord, std::string> ParseRecord(std::string_view text) {
