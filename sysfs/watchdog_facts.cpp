@@ -67,6 +67,13 @@ std::optional<Facts> Reader::Read(std::string_view name) const {
   facts.device = "/dev/" + facts.name;
   facts.numbers = Numbers(Attribute(folder / "dev"));
   facts.identity = Attribute(folder / "identity");
+  if (const fs::path driver = fs::read_symlink(folder / "device" / "driver", error); !error) {
+    facts.driver = driver.filename().string();
+  }
+  const fs::path real = fs::canonical(folder, error);
+  facts.software = facts.identity == kSoftwareIdentity ||
+                   (!error && real.parent_path().parent_path().filename() == "virtual" &&
+                    real.parent_path().parent_path().parent_path().filename() == "devices");
   facts.state = Attribute(folder / "state");
   facts.timeout = Parsed<long>(Attribute(folder / "timeout"));
   facts.min_timeout = Parsed<long>(Attribute(folder / "min_timeout"));

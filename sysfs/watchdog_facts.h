@@ -26,6 +26,8 @@ struct DeviceNumbers {
 inline constexpr DeviceNumbers kLegacyWatchdog = {10, 130};
 inline constexpr std::string_view kLegacyNode = "/dev/watchdog";
 inline constexpr std::string_view kFirstWatchdog = "watchdog0";
+// softdog's identity.
+inline constexpr std::string_view kSoftwareIdentity = "Software Watchdog";
 
 // One watchdog of the class; a fact that the driver does not give is empty.
 struct Facts {
@@ -33,6 +35,14 @@ struct Facts {
   std::string device{};  // /dev/watchdog0
   std::optional<DeviceNumbers> numbers{};
   std::optional<std::string> identity{};
+  // The driver bound to the watchdog's parent device (i6300esb, iTCO_wdt),
+  // where it has one: a software watchdog has no parent device.
+  std::optional<std::string> driver{};
+  // A timer inside the kernel (softdog, or any watchdog without a device
+  // beneath it: sysfs places it under devices/virtual), which dies with the
+  // kernel: it proves that a process stops feeding, never that a hung
+  // kernel is caught.
+  bool software = false;
   std::optional<std::string> state{};  // "active" or "inactive"
   std::optional<long> timeout{};       // seconds
   std::optional<long> min_timeout{};
