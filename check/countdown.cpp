@@ -1,5 +1,6 @@
 #include "countdown.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -30,7 +31,13 @@ std::optional<Check> WatchCountdown(Run& run, Watch* watch) {
   for (;;) {
     const Clock::time_point now = run.Now();
     if (run.Stop()) return run.Stopped("countdown");
-    if (now >= end || now - moved >= kStillFor) break;
+    if (now - moved >= kStillFor) break;
+    if (now >= end) {
+      const std::optional<double> resolution = RateResolution(watch->edges, StepOf(watch->edges));
+      if (now >= first.at + kCountdownLongest || (resolution && *resolution < run.settings().tolerance_pct / 100)) {
+        break;
+      }
+    }
     if (now >= run.SafeUntil() || (fast_expiry && now >= MarginPlan::SafeUntil(*fast_expiry))) {
       watch->cut = true;
       break;
@@ -73,7 +80,9 @@ Check Countdown(Run& run) {
   Watch watch;
   watch.pretimeout = run.plan().Before(run.settings().timeout);
   if (std::optional<Check> ended = WatchCountdown(run, &watch)) return *std::move(ended);
-  return JudgeCountdown(watch, run.settings());
+  Check judged = JudgeCountdown(watch, run.settings());
+  if (judged.result != Result::kSkip) judged.evidence = run.ReadBack();
+  return judged;
 }
 
 Check JudgeCountdown(const Watch& watch, const Settings& settings) {
@@ -98,23 +107,22 @@ Check JudgeCountdown(const Watch& watch, const Settings& settings) {
     return failed("stayed at " + Whole(watch.first) + " for " + Fixed(since_arm, 1) + " s after the arm");
   }
 
-  // A fitted rate beyond the tolerance says most about a counter off its pace.
-  const bool within = spu && std::abs(*spu - 1) <= tolerance;
+  const double step = StepOf(edges);
+
+  // A fitted rate beyond the tolerance says most about a counter off its
+  // pace, but only where the edges resolve it (RateResolution).
+  const std::optional<double> resolution = RateResolution(edges, step);
+  const bool resolved = spu && resolution && *resolution < tolerance;
   const std::string rate = spu ? Fixed(*spu, 3) + " s per unit over " + edge_count + " (tolerance " +
                                      Short(settings.tolerance_pct) + " %)"
                                : "";
-  if (spu && !within) return failed(rate);
+  if (resolution) figures.push_back({"resolution_pct", Fixed(*resolution * 100, 1)});
+  if (resolved && std::abs(*spu - 1) > tolerance) return failed(rate);
 
   // Every stretch without a change, from the arm to the last read, is at
   // most one unit at the slowest rate that the tolerance allows, plus a step
-  // for a counter that moves in steps (its changes come at multiples of the
-  // step: the shortest time between two of them) and the time between two
-  // reads. Each stretch is taken at its shortest, as the reads bound it.
-  double step = 0;
-  for (std::size_t i = 1; i < edges.size(); ++i) {
-    const double gap = edges[i].at_s - edges[i - 1].at_s;
-    if (gap < 0.9 && (step == 0 || gap < step)) step = gap;
-  }
+  // for a counter that moves in steps and the time between two reads. Each
+  // stretch is taken at its shortest, as the reads bound it.
   const double longest = 1 + tolerance + step + Seconds(kCountdownPoll);
   double from = -watch.since_arm_s;  // the arm
   std::uint32_t value = watch.first;
@@ -146,7 +154,47 @@ Check JudgeCountdown(const Watch& watch, const Settings& settings) {
                                     ": too short to measure; a longer --timeout gives room");
   }
   if (!spu) return failed(edge_count + in_time);
+  if (!resolved) {
+    return Judged("countdown", true,
+                  "rate not judged: " + edge_count + " in " + Fixed(edges.back().at_s - edges.front().at_s, 1) +
+                      " s cannot resolve " + Short(settings.tolerance_pct) + " %; from " + Whole(watch.first) +
+                      " to " + Whole(watch.last) + in_time,
+                  figures);
+  }
   return Judged("countdown", true, rate, figures);
+}
+
+std::optional<double> RateResolution(const std::vector<Edge>& edges, double step) {
+  if (edges.size() < 2) return std::nullopt;
+  // Where no step shows, the step that an honest counter would need to show
+  // these stretches: each stretch differs from its units by less than one.
+  double unseen = 0;
+  for (std::size_t i = 1; i < edges.size(); ++i) {
+    const double units = static_cast<double>(edges[i - 1].value) - static_cast<double>(edges[i].value);
+    unseen = std::max(unseen, std::abs(edges[i].at_s - edges[i - 1].at_s - units));
+  }
+  // The most that the fitted slope moves when each edge's instant is off by
+  // its spread and by half a step either way around the middle of its lag.
+  double mean = 0;
+  for (const Edge& e : edges) mean += e.value;
+  mean /= static_cast<double>(edges.size());
+  double shift = 0;
+  double variance = 0;
+  for (const Edge& e : edges) {
+    shift += std::abs(e.value - mean) * (e.spread_s + std::max(step, unseen) / 2);
+    variance += (e.value - mean) * (e.value - mean);
+  }
+  if (variance == 0) return std::nullopt;
+  return shift / variance;
+}
+
+double StepOf(const std::vector<Edge>& edges) {
+  double step = 0;
+  for (std::size_t i = 1; i < edges.size(); ++i) {
+    const double gap = edges[i].at_s - edges[i - 1].at_s;
+    if (gap < 0.9 && (step == 0 || gap < step)) step = gap;
+  }
+  return step;
 }
 
 std::optional<double> SecondsPerUnit(const std::vector<Edge>& edges) {

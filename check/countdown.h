@@ -15,6 +15,10 @@ namespace check {
 
 // How long the countdown is watched at most, and how often it is read.
 inline constexpr Clock::duration kCountdownWindow = 5s;
+// A counter whose edges do not resolve its rate by the end of the window (one
+// that moves in coarse steps) is watched on, this long at most, while the
+// margin allows.
+inline constexpr Clock::duration kCountdownLongest = 25s;
 inline constexpr Clock::duration kCountdownPoll = 5ms;
 
 // A change of the counter: when it was seen (seconds from any fixed
@@ -29,6 +33,16 @@ struct Edge {
 // Seconds per unit by least squares of the edges' times against their
 // values; needs two edges at least. A counter that rises gives a negative
 // figure.
+// How finely the edges resolve a rate, as a share of it: the time between
+// the first and the last edge is known to the spread of the reads around
+// each, and to the counter's step (each change lags the unit's true end by up
+// to a step; `step`, where one was seen, else the step that an honest
+// counter would need to show these edges). Nothing for fewer than two.
+std::optional<double> RateResolution(const std::vector<Edge>& edges, double step);
+// The step of a counter that moves in steps: the shortest time between two
+// of its changes, where one is shorter than a unit; 0 where none is.
+double StepOf(const std::vector<Edge>& edges);
+
 std::optional<double> SecondsPerUnit(const std::vector<Edge>& edges);
 
 // What the countdown's watch saw: the value at its first read and at its

@@ -46,12 +46,12 @@ Check Disarm(Run& run) {
       return Judged("disarm", false,
                     "counted on from " + Whole(first.value) + " to " + Whole(last.value) + " within " +
                         wdt::Fixed(Seconds(last.at - first.at), 1) + " s after the disarm",
-                    {{"value", Whole(first.value)}, {"then", Whole(last.value)}});
+                    {{"value", Whole(first.value)}, {"then", Whole(last.value)}}, run.ReadBack());
     }
   }
   const double still = Seconds(last.at - first.at);
   return Judged("disarm", true, "stayed at " + Whole(first.value) + " for " + wdt::Fixed(still, 1) + " s",
-                {{"value", Whole(first.value)}, {"still_s", wdt::Fixed(still, 3)}});
+                {{"value", Whole(first.value)}, {"still_s", wdt::Fixed(still, 3)}}, run.ReadBack());
 }
 
 }  // namespace check

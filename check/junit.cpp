@@ -35,6 +35,8 @@ std::string Junit(const Report& report, const Settings& settings) {
   std::size_t skipped = 0;
   std::string properties = Property("verdict", VerdictName(report.verdict)) +
                            Property("timeout", std::to_string(settings.timeout));
+  for (const auto& [name, value] : WatchdogProperties(report.watchdog)) properties += Property(name, value);
+  if (!report.covers.empty()) properties += Property("covers", report.covers);
   if (!report.put_back.empty()) properties += Property("put_back", report.put_back);
   if (!report.not_put_back.empty()) properties += Property("not_put_back", report.not_put_back);
   std::string cases;

@@ -40,6 +40,9 @@ std::string Block(const Facts& w, const std::vector<sysfs::Holder>& holders) {
   };
   const std::string unknown = "not in sysfs";
   row("identity", w.identity ? wdt::Printable(*w.identity) : unknown);
+  row("kind", w.software ? "software: a timer inside the kernel, which a dead kernel cannot fire"
+              : w.driver ? "a device of its own, driven by " + wdt::Printable(*w.driver)
+                         : "a device of its own");
   row("state", w.state ? wdt::Printable(*w.state) : unknown);
   row("timeout", w.timeout ? std::to_string(*w.timeout) + " s" + Range(w) : unknown);
   row("time left", w.timeleft ? std::to_string(*w.timeleft) + " s" : "not reported by the driver");
@@ -75,6 +78,7 @@ std::string Json(const Facts& w, const std::vector<sysfs::Holder>& holders) {
             ", \"name\": " + JsonString(wdt::Printable(h.name)) + "}";
   }
   return "{\"name\": " + JsonString(w.name) + ", \"nodes\": [" + nodes + "], \"identity\": " + Text(w.identity) +
+         ", \"driver\": " + Text(w.driver) + ", \"software\": " + (w.software ? "true" : "false") +
          ", \"state\": " + Text(w.state) + ", \"timeout_s\": " + Number(w.timeout) +
          ", \"min_timeout_s\": " + Number(w.min_timeout) + ", \"max_timeout_s\": " + Number(w.max_timeout) +
          ", \"timeleft_s\": " + Number(w.timeleft) +

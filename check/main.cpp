@@ -18,6 +18,7 @@
 #include "platform.h"
 #include "printable.h"
 #include "record.h"
+#include "reset_proof/after_reset.h"
 #include "watchdog_facts.h"
 
 namespace {
@@ -148,7 +149,11 @@ int main(int argc, char** argv) {
   // Every seam of the run is assembled here, each concern above in its own block.
   const check::Seam seam{
       .wdt = platform::LibraryOperations(), .time = time, .output = output, .reset = reset, .kernel = kernel};
-  if (!parsed.json) platform::WriteOut(check::TapHeader(check::CheckNames(parsed.settings.mode).size()));
+  parsed.settings.watchdog = check::DescribeWatchdog(seam.wdt);
+  if (!parsed.json) {
+    platform::WriteOut(check::TapHeader(check::CheckNames(parsed.settings.mode).size(),
+                                        check::WatchdogChecked(parsed.settings, seam)));
+  }
   const check::Report report = check::RunChecks(parsed.settings, seam);
   platform::SuspendIfRequested();
   platform::WriteOut(parsed.json ? check::Json(report, parsed.settings) : check::TapSummary(report));

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "parse.h"
+#include "printable.h"
 
 namespace check {
 namespace {
@@ -45,7 +46,9 @@ std::string_view VerdictName(Verdict verdict) {
   return "cannot-run";
 }
 
-std::string TapHeader(std::size_t planned) { return "TAP version 14\n1.." + std::to_string(planned) + "\n"; }
+std::string TapHeader(std::size_t planned, const Watchdog& watchdog) {
+  return "TAP version 14\n# watchdog: " + WatchdogText(watchdog) + "\n1.." + std::to_string(planned) + "\n";
+}
 
 std::string TapLine(const Check& check, std::size_t number) {
   // A '#' in a description would start a directive.
@@ -73,6 +76,8 @@ std::string_view EvidenceName(Evidence evidence) {
     case Evidence::kNone: return "none";
     case Evidence::kCallStatus: return "call status";
     case Evidence::kHardware: return "hardware";
+    case Evidence::kSimulation: return "simulation";
+    case Evidence::kLibrary: return "library";
     case Evidence::kLibraryCount: return "library count";
     case Evidence::kKernelState: return "kernel state";
     case Evidence::kKernelLog: return "kernel log";
@@ -84,23 +89,43 @@ std::string_view EvidenceName(Evidence evidence) {
 }
 
 std::string Evidences(const Report& report) {
-  std::string lists[4];  // on the hardware, the library's own count, the kernel's state, its log
+  // On the hardware, the library's own count, the kernel's state, its log,
+  // the simulation, a library that does not describe its watchdog.
+  std::string lists[6];
   std::size_t measured = 0;
   for (const Check& check : report.checks) {
     const int kind = check.evidence == Evidence::kHardware       ? 0
                      : check.evidence == Evidence::kLibraryCount ? 1
                      : check.evidence == Evidence::kKernelState  ? 2
                      : check.evidence == Evidence::kKernelLog    ? 3
+                     : check.evidence == Evidence::kSimulation   ? 4
+                     : check.evidence == Evidence::kLibrary      ? 5
                                                                  : -1;
     if (kind < 0) continue;
     measured += kind == 0;
     lists[kind] += (lists[kind].empty() ? "" : ", ") + check.name;
   }
+  const std::string rest = (lists[1].empty() ? "" : "; the library's own count: " + lists[1]) +
+                           (lists[2].empty() ? "" : "; the kernel's state: " + lists[2]) +
+                           (lists[3].empty() ? "" : "; the kernel's log: " + lists[3]);
+  if (report.watchdog.kind == Watchdog::Kind::kSimulated) {
+    return "on the simulated watchdog: nothing was measured on hardware" +
+           (lists[4].empty() ? "" : " (the simulation: " + lists[4] + ")") + rest;
+  }
   return "measured on the hardware: " + std::to_string(measured) + " of " + std::to_string(report.checks.size()) +
          " checks" + (lists[0].empty() ? "" : " (" + lists[0] + ")") +
-         (lists[1].empty() ? "" : "; the library's own count: " + lists[1]) +
-         (lists[2].empty() ? "" : "; the kernel's state: " + lists[2]) +
-         (lists[3].empty() ? "" : "; the kernel's log: " + lists[3]);
+         (lists[5].empty() ? "" : "; the library's word, which does not describe its watchdog: " + lists[5]) + rest;
+}
+
+// What the reset proof covers, as the verdict line says it.
+std::string CoversText(const Report& report) {
+  if (report.covers == "process") {
+    return "; covers a process that stops feeding, not a kernel that hangs: " +
+           wdt::Printable(report.watchdog.identity.empty() ? "this watchdog" : report.watchdog.identity) +
+           " is a timer inside the kernel, which dies with it";
+  }
+  if (report.covers == "kernel") return "; covers a process that stops feeding and a kernel that hangs";
+  return "";
 }
 
 std::string TapSummary(const Report& report) {
@@ -114,7 +139,7 @@ std::string TapSummary(const Report& report) {
          "# verdict: " + std::string(VerdictName(report.verdict)) + ": passed " +
          std::to_string(counts[0]) + ", failed " + std::to_string(counts[1]) + ", skipped " +
          std::to_string(counts[2]) + " in " + wdt::Fixed(report.duration_s, 3) + " s" +
-         (report.stopped.empty() ? "" : ", " + report.stopped) + "\n";
+         (report.stopped.empty() ? "" : ", " + report.stopped) + CoversText(report) + "\n";
 }
 
 std::string Json(const Report& report, const Settings& settings) {
@@ -131,7 +156,9 @@ std::string Json(const Report& report, const Settings& settings) {
                                              [](const Check& c) { return c.evidence == Evidence::kHardware; });
   json += "\n], \"timeout\": " + std::to_string(settings.timeout) +
           ", \"duration_s\": " + wdt::Fixed(report.duration_s, 3) +
-          ", \"measured_on_hardware\": " + std::to_string(measured);
+          ", \"measured_on_hardware\": " + std::to_string(measured) +
+          ", \"watchdog\": " + WatchdogJson(report.watchdog);
+  if (!report.covers.empty()) json += ", \"covers\": " + JsonString(report.covers);
   if (report.left_running_s) {
     json += ", \"left_running_s\": " + std::to_string(*report.left_running_s) +
             ", \"warning\": " + JsonString(LeftRunning(report));

@@ -10,8 +10,9 @@
 
 namespace check {
 
-// "TAP version 14" and the plan: 1..planned.
-std::string TapHeader(std::size_t planned);
+// "TAP version 14", the watchdog checked ("# watchdog: /dev/watchdog0,
+// iTCO_wdt") and the plan: 1..planned.
+std::string TapHeader(std::size_t planned, const Watchdog& watchdog);
 // "ok 3 - countdown: 1.002 s per unit over 4 edges (tolerance 5 %)",
 // "not ok 4 - reload: wrote 20, read 25; ...", "ok 3 - countdown # SKIP why";
 // then the check's figures, if it has any, in a YAML block:

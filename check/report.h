@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "watchdog_description.h"
+
 namespace check {
 
 enum class Result { kPass, kFail, kSkip };
@@ -24,6 +26,8 @@ enum class Evidence {
   kNone,           // nothing: the check was skipped
   kCallStatus,     // a call's status alone (open, close)
   kHardware,       // values read from the watchdog
+  kSimulation,     // values read from the stand-in's simulated watchdog: nothing measured
+  kLibrary,        // values from a library that does not describe its watchdog
   kLibraryCount,   // values that the library counts itself: the driver reports no time left
   kKernelState,    // the kernel's word on whether the watchdog runs (sysfs state)
   kKernelLog,      // the kernel's own record of an event, with its time
@@ -56,7 +60,19 @@ struct Report {
   // put back, with why; each empty if none.
   std::string put_back{};
   std::string not_put_back{};
+  // The watchdog that was checked (after a reset: the record's), and what
+  // the reset proof covers on it: "kernel" (a watchdog outside the kernel:
+  // a hung kernel too), "process" (a software watchdog: only a process that
+  // stops feeding); empty outside the reset proof or where it is not known.
+  Watchdog watchdog{};
+  std::string covers{};
 };
+
+// What the reset proof covers on a watchdog: "kernel", "process" or empty.
+inline std::string Covers(const Watchdog& watchdog) {
+  if (watchdog.kind != Watchdog::Kind::kDevice) return {};
+  return watchdog.software ? "process" : "kernel";
+}
 
 // "the driver was loaded with nowayout: the watchdog is left running and
 // resets the machine in 28 s unless something feeds it"; empty if it is not.

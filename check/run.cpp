@@ -19,7 +19,10 @@ Run::Run(const Settings& settings, const Seam& seam)
     : settings_(settings),
       seam_(seam),
       started_(seam.time.now()),
-      plan_(settings.timeout, FoundPretimeout(settings), settings.tolerance_pct) {}
+      plan_(settings.timeout, FoundPretimeout(settings), settings.tolerance_pct) {
+  report_.watchdog = settings.watchdog;
+  if (settings.mode == Mode::kExpire || settings.mode == Mode::kAfterReset) report_.covers = Covers(settings.watchdog);
+}
 
 Report Run::Go() {
   const std::span<const Step> steps = Steps(settings_.mode);
@@ -102,7 +105,19 @@ void Run::Loaded(const Reading& reading, std::uint32_t loaded) {
 
 bool Run::LibraryCounts() const { return settings_.device && !settings_.device->reports_timeleft; }
 
-Evidence Run::ReadBack() const { return LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware; }
+Evidence Run::ReadBack() const {
+  switch (settings_.watchdog.kind) {
+    case Watchdog::Kind::kSimulated: return Evidence::kSimulation;
+    case Watchdog::Kind::kUndescribed: return Evidence::kLibrary;
+    case Watchdog::Kind::kDevice: break;
+  }
+  return LibraryCounts() ? Evidence::kLibraryCount : Evidence::kHardware;
+}
+
+void Run::Checked(Watchdog watchdog) {
+  report_.covers = Covers(watchdog);
+  report_.watchdog = std::move(watchdog);
+}
 
 std::string Run::ReadBackNote() const { return LibraryCounts() ? std::string("; ") + kLibraryCount : ""; }
 

@@ -86,6 +86,8 @@ class Run {
   bool LibraryCounts() const;
   Evidence ReadBack() const;
   std::string ReadBackNote() const;
+  // After a reset: the watchdog that the record names was the one checked.
+  void Checked(Watchdog watchdog);
 
   // What the report says besides the checks: seconds until a watchdog left
   // running resets the machine; what was put back as found, and what not.

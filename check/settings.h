@@ -9,6 +9,7 @@
 #include <string>
 
 #include "status_codes.h"
+#include "watchdog_description.h"
 #include "watchdog_facts.h"
 
 namespace check {
@@ -40,6 +41,9 @@ struct Settings {
   // at the start, where it knows it.
   std::string device_path{};
   std::optional<sysfs::Facts> device{};
+  // The watchdog as the library describes it: simulated, a kernel device,
+  // or a library that does not say.
+  Watchdog watchdog{};
 };
 
 }  // namespace check

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "status_codes.h"
 #include "wdtDLL.h"
@@ -28,6 +29,9 @@ class Backend {
   // set one, and has none that would need consent.
   virtual StatusCode SetPretimeout(std::uint32_t /*seconds*/) { return wdt::kNoCommunication; }
   virtual StatusCode AcceptPretimeout() { return wdt::kOk; }
+  // What the watchdog is, as DescribeWatchdog gives it (wdtDLL.h), without
+  // opening anything: "key=value" lines.
+  virtual std::string Describe() const = 0;
 
   // At the end of the process, with nothing destroyed: says what the
   // watchdog is left doing, where that matters.

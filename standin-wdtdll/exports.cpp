@@ -6,6 +6,7 @@
 // the program's alone.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -133,6 +134,19 @@ WDT_API StatusCode SetPretimeout(uint32_t seconds) {
 // watchdog whose pretimeout it plans for.
 WDT_API StatusCode AcceptPretimeout(void) {
   return Guarded([](standin::Backend& w) { return w.AcceptPretimeout(); });
+}
+
+// Exported on Windows too: wdt-check names the watchdog that it checked, and
+// a simulated one is never taken for the hardware.
+WDT_API StatusCode DescribeWatchdog(char* text, uint32_t size) {
+  if (text == nullptr || size == 0) return wdt::kBadParameter;
+  text[0] = '\0';
+  return Guarded([=](standin::Backend& w) {
+    const std::string described = w.Describe();
+    if (described.size() >= size) return wdt::kBadParameter;
+    std::memcpy(text, described.c_str(), described.size() + 1);
+    return wdt::kOk;
+  });
 }
 
 }  // extern "C"

@@ -82,6 +82,18 @@ StatusCode KernelWatchdog::Open() {
   return status;
 }
 
+std::string KernelWatchdog::Describe() const {
+  std::string text = "kind=device\nnode=" + wdt::Printable(path_) + "\n";
+  sysfs::DeviceNumbers numbers;
+  if (calls_.stat_device(path_.c_str(), &numbers) != 1) return text;
+  const sysfs::Identification found = settings_.sysfs.Identify(numbers);
+  if (found.kind != sysfs::Identification::Kind::kWatchdog || !found.facts) return text;
+  if (found.facts->identity) text += "identity=" + wdt::Printable(*found.facts->identity) + "\n";
+  if (found.facts->driver) text += "driver=" + wdt::Printable(*found.facts->driver) + "\n";
+  if (found.facts->software) text += "software=1\n";
+  return text;
+}
+
 StatusCode KernelWatchdog::LookBeforeOpening(sysfs::DeviceNumbers* numbers, bool* identified) {
   Found found{.stat = calls_.stat_device(path_.c_str(), numbers)};
   if (found.stat == 1) found.sysfs = settings_.sysfs.Identify(*numbers);

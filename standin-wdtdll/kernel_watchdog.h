@@ -41,6 +41,8 @@ class KernelWatchdog final : public standin::Backend {
   StatusCode WriteTimerValue(std::uint32_t value) override;
   StatusCode ReadTimerValue(std::uint32_t* value) override;
   StatusCode CloseSession() override;
+  // The node, and what sysfs says of it (read, never opened).
+  std::string Describe() const override;
   // Sets the pretimeout of the open session's watchdog (0 clears it).
   StatusCode SetPretimeout(std::uint32_t seconds) override;
   // The caller plans for a pretimeout that sysfs shows, so every

@@ -52,6 +52,7 @@ class Simulator final : public standin::Backend {
   StatusCode WriteTimerValue(std::uint32_t value) override;
   StatusCode ReadTimerValue(std::uint32_t* value) override;
   StatusCode CloseSession() override;
+  std::string Describe() const override { return "kind=simulated\n"; }
 
   // While armed, the time until it runs out; for tests that watch a margin.
   std::optional<Clock::duration> TimeLeft();

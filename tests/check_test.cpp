@@ -34,7 +34,10 @@ class CheckTest : public testing::Test {
     g_pretimeout_set_at.reset();
   }
 
+  // The simulated watchdog stands in for a kernel device here, unless a
+  // test says how the library describes its watchdog.
   check::Report Run(check::Settings settings = {}) {
+    if (settings.watchdog == check::Watchdog{}) settings.watchdog = watchdog_;
     wdt::Operations wdt = fake::Simulated();
     wdt.set_pretimeout = SetPretimeout;
     wdt.accept_pretimeout = AcceptPretimeout;
@@ -124,6 +127,7 @@ class CheckTest : public testing::Test {
 
   std::string stop_;  // what asked the run to stop, empty while nothing did
   std::optional<sysfs::Facts> device_;  // what sysfs says of the device now
+  check::Watchdog watchdog_{.kind = check::Watchdog::Kind::kDevice, .node = "/dev/watchdog0"};
   std::vector<std::string> records_;     // the reset record, as each write left it
   double wall_step_ = 0;                 // the wall clock set forward (back) by so much
   check::Clock::duration write_takes_{}; // each write of the record
@@ -206,7 +210,21 @@ INSTANTIATE_TEST_SUITE_P(
                 Result::kFail, "from 30 to 21 in 5.0 s: not one unit a second (tolerance 5 %)"},
         // Steps of 0.6 s, shown rounded down, as some chipsets count.
         Judging{"Stepped", check::Watch{30, 25, 5, {{0.6, 29}, {1.2, 28}, {2.4, 27}, {3.6, 26}, {4.2, 25}}}, 5,
-                Result::kPass, "0.960 s per unit over 5 edges (tolerance 5 %)"}),
+                Result::kPass, "rate not judged: 5 edges in 3.6 s cannot resolve 5 %; from 30 to 25 in 5.0 s"},
+        // A counter of 0.6-s ticks shown rounded down, cut short ahead of a
+        // pretimeout: its few edges cannot resolve the rate, which is not
+        // judged; the rest still is.
+        Judging{"TicksCutAtTwo", check::Watch{9, 7, 1.85, {{1.2, 8, 0.0025}, {1.8, 7, 0.0025}}, true, 0.001}, 5,
+                Result::kPass, "rate not judged: 2 edges in 0.6 s cannot resolve 5 %; from 9 to 7 in 1.9 s"},
+        Judging{"TicksCutAtThree",
+                check::Watch{9, 6, 3.05, {{1.2, 8, 0.0025}, {1.8, 7, 0.0025}, {3.0, 6, 0.0025}}, true, 0.001}, 5,
+                Result::kPass, "rate not judged: 3 edges in 1.8 s cannot resolve 5 %; from 9 to 6 in 3.0 s"},
+        Judging{"TicksCutAtFour",
+                check::Watch{9, 5, 4.25, {{1.2, 8, 0.0025}, {1.8, 7, 0.0025}, {3.0, 6, 0.0025}, {4.2, 5, 0.0025}},
+                             true, 0.001},
+                5, Result::kPass, "rate not judged: 4 edges in 3.0 s cannot resolve 5 %; from 9 to 5 in 4.2 s"},
+        Judging{"FastByTenPercent", Recorded(30, 0.909, 5, 0.5, 5), 5, Result::kFail,
+                "0.909 s per unit over 5 edges (tolerance 5 %)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The same on the simulated watchdog, end to end.
@@ -729,7 +747,8 @@ TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
                                             {"timeout", "30"}, {"min_timeout", "1"}, {"max_timeout", "2046"},
                                             {"nowayout", "0"}, {"bootstatus", "32"}, {"pretimeout", "5"},
                                             {"pretimeout_governor", "panic"},
-                                            {"pretimeout_available_governors", "noop\npanic"}});
+                                            {"pretimeout_available_governors", "noop\npanic"}},
+                      "i6300esb");
   sysfs.AddWatchdog("watchdog0", {250, 0}, {{"identity", "Software\x1bWatchdog"}, {"state", "active"},
                                             {"timeout", "60"}, {"timeleft", "42"}, {"nowayout", "1"},
                                             {"bootstatus", "17"}});
@@ -740,6 +759,7 @@ TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
   EXPECT_EQ(text.out,
             "watchdog0: /dev/watchdog0 (also /dev/watchdog)\n"
             "  identity     Software\\x1bWatchdog\n"
+            "  kind         software: a timer inside the kernel, which a dead kernel cannot fire\n"
             "  state        active\n"
             "  timeout      60 s\n"
             "  time left    42 s\n"
@@ -749,6 +769,7 @@ TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
             "  held by      systemd, pid 1\n"
             "watchdog1: /dev/watchdog1\n"
             "  identity     i6300ESB timer\n"
+            "  kind         a device of its own, driven by i6300esb\n"
             "  state        inactive\n"
             "  timeout      30 s (the driver takes 1 s to 2046 s)\n"
             "  time left    not reported by the driver\n"
@@ -761,12 +782,12 @@ TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
   EXPECT_EQ(check::ListWatchdogs(sysfs.Reader(), true).out,
             "{\"watchdogs\": [\n"
             "  {\"name\": \"watchdog0\", \"nodes\": [\"/dev/watchdog0\", \"/dev/watchdog\"], \"identity\": "
-            "\"Software\\\\x1bWatchdog\", \"state\": \"active\", \"timeout_s\": 60, \"min_timeout_s\": null, "
+            "\"Software\\\\x1bWatchdog\", \"driver\": null, \"software\": true, \"state\": \"active\", \"timeout_s\": 60, \"min_timeout_s\": null, "
             "\"max_timeout_s\": null, \"timeleft_s\": 42, \"nowayout\": true, \"pretimeout_s\": null, \"pretimeout_governor\": null, "
             "\"pretimeout_governors\": null, \"bootstatus\": 17, \"boot_cause\": "
             "\"overheat, power under\", \"held_by\": [{\"pid\": 1, \"name\": \"systemd\"}]},\n"
             "  {\"name\": \"watchdog1\", \"nodes\": [\"/dev/watchdog1\"], \"identity\": \"i6300ESB timer\", "
-            "\"state\": \"inactive\", \"timeout_s\": 30, \"min_timeout_s\": 1, \"max_timeout_s\": 2046, "
+            "\"driver\": \"i6300esb\", \"software\": false, \"state\": \"inactive\", \"timeout_s\": 30, \"min_timeout_s\": 1, \"max_timeout_s\": 2046, "
             "\"timeleft_s\": null, \"nowayout\": false, \"pretimeout_s\": 5, \"pretimeout_governor\": \"panic\", "
             "\"pretimeout_governors\": [\"noop\", \"panic\"], \"bootstatus\": 32, \"boot_cause\": \"card reset\", "
             "\"held_by\": []}\n"
@@ -782,7 +803,9 @@ TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {
   const std::string json = check::Json({Verdict::kFail, {reload}, "stopped by SIGTSTP", 1.5}, {});
   EXPECT_EQ(json, "{\"verdict\": \"fail\", \"checks\": [\n  {\"name\": \"reload\", \"result\": \"fail\", "
                   "\"detail\": \"read \\\"25\\\" #\\\\\", \"evidence\": \"none\", \"read\": 25}\n], \"timeout\": 30, "
-                  "\"duration_s\": 1.500, \"measured_on_hardware\": 0, \"ended_early\": \"stopped by SIGTSTP\"}\n");
+                  "\"duration_s\": 1.500, \"measured_on_hardware\": 0, \"watchdog\": {\"kind\": \"undescribed\", \"node\": null, "
+                  "\"identity\": null, \"driver\": null, \"software\": false, \"text\": \"the driver's library (it does "
+                  "not describe its watchdog)\"}, \"ended_early\": \"stopped by SIGTSTP\"}\n");
 }
 
 TEST(CheckArguments, TheUsageNamesTheChecksOfEveryModeInOrder) {

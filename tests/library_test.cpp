@@ -31,7 +31,8 @@ TEST(Library, ExportsTheSixOperationsAndTheOptionalPretimeout) {
   ASSERT_EQ(pclose(nm), 0);
   EXPECT_EQ(names, (std::set<std::string>{"InitializeSession", "EnableTimer", "DisableTimer",
                                           "WriteTimerValue", "ReadTimerValue", "CloseSession",
-                                          WDT_SET_PRETIMEOUT_NAME, WDT_ACCEPT_PRETIMEOUT_NAME}));
+                                          WDT_SET_PRETIMEOUT_NAME, WDT_ACCEPT_PRETIMEOUT_NAME,
+                                          WDT_DESCRIBE_WATCHDOG_NAME}));
 }
 
 TEST(Library, ManyThreadsCallAtOnceWhileTheSessionOpensAndCloses) {

@@ -21,6 +21,7 @@ struct Operations {
   // them, as a vendor's does. Filled by the platform, which looks them up.
   SetPretimeoutOperation set_pretimeout = nullptr;
   AcceptPretimeoutOperation accept_pretimeout = nullptr;
+  DescribeWatchdogOperation describe_watchdog = nullptr;
 };
 
 // The linked library's six; for the programs' main functions only, so that

@@ -61,6 +61,14 @@ typedef StatusCode (*SetPretimeoutOperation)(uint32_t seconds);
 typedef StatusCode (*AcceptPretimeoutOperation)(void);
 #define WDT_ACCEPT_PRETIMEOUT_NAME "AcceptPretimeout"
 
+/* Describes the library's watchdog in `size` bytes at `text`, without opening
+ * it: NUL-terminated lines of "key=value", first "kind=simulated" or
+ * "kind=device", then for a device "node=", "identity=", "driver=" and
+ * "software=1" for a timer inside the kernel, each where it is known.
+ * kBadParameter where text is null or the description does not fit. */
+typedef StatusCode (*DescribeWatchdogOperation)(char *text, uint32_t size);
+#define WDT_DESCRIBE_WATCHDOG_NAME "DescribeWatchdog"
+
 #ifdef __cplusplus
 }
 #endif

@@ -29,6 +29,7 @@ Check Record(Run& run) {
     return Judged("record", false, run.ended(), {}, Evidence::kRecord);
   }
   record = std::get<ResetRecord>(std::move(parsed));
+  run.Checked(RecordedWatchdog(record, run.settings(), run.seam().kernel.facts_of));
   if (record.state == ResetRecord::State::kAbandoned) {
     run.End("the wait for the reset was abandoned (a signal, a stop or a failure ended it)");
     return Judged("record", false, run.ended(), {}, Evidence::kRecord);
@@ -39,6 +40,29 @@ Check Record(Run& run) {
                     Whole(record.timeout_s) + " s, last reload at " + WallTime(record.reloaded_at),
                 {{"timeout_s", Whole(record.timeout_s)}, {"reloaded_at", Fixed(record.reloaded_at, 3)}},
                 Evidence::kRecord);
+}
+
+Watchdog RecordedWatchdog(const ResetRecord& record, const Settings& settings,
+                          const std::function<std::optional<sysfs::Facts>(const std::string&)>& facts_of) {
+  // The linked library's own watchdog: as the library describes it now.
+  if (record.device == kLinkedLibrary) return settings.watchdog;
+  Watchdog watchdog{.kind = Watchdog::Kind::kDevice, .node = record.device, .identity = record.identity};
+  watchdog.software = record.identity == sysfs::kSoftwareIdentity;
+  if (const std::optional<sysfs::Facts> now = facts_of ? facts_of(record.device) : std::nullopt;
+      now && (record.identity.empty() || now->identity == record.identity)) {
+    watchdog.driver = now->driver.value_or("");
+    watchdog.software = watchdog.software || now->software;
+  }
+  return watchdog;
+}
+
+Watchdog WatchdogChecked(const Settings& settings, const Seam& seam) {
+  if (settings.mode != Mode::kAfterReset) return settings.watchdog;
+  std::string text;
+  if (!seam.reset.read_record || !seam.reset.read_record(&text).empty()) return settings.watchdog;
+  const auto parsed = ParseRecord(text);
+  const ResetRecord* record = std::get_if<ResetRecord>(&parsed);
+  return record != nullptr ? RecordedWatchdog(*record, settings, seam.kernel.facts_of) : settings.watchdog;
 }
 
 Check Rebooted(Run& run) {

@@ -5,17 +5,28 @@
 // it (its boot status, where it keeps one).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "record.h"
 #include "report.h"
+#include "seam.h"
+#include "settings.h"
+#include "watchdog_description.h"
 #include "watchdog_facts.h"
 
 namespace check {
 
 Check JudgeRebooted(const ResetRecord& record, const std::optional<std::string>& boot_id);
 Check JudgeOnTime(const ResetRecord& record);
+// The watchdog that a record names: its device as sysfs shows it now, where
+// it is still the same watchdog; the linked library's, as it describes it.
+Watchdog RecordedWatchdog(const ResetRecord& record, const Settings& settings,
+                          const std::function<std::optional<sysfs::Facts>(const std::string&)>& facts_of);
+// The watchdog that a run checks: after a reset, the one that its record
+// names, where it can be read; else the library's.
+Watchdog WatchdogChecked(const Settings& settings, const Seam& seam);
 Check JudgeCause(const ResetRecord& record, const std::optional<sysfs::Facts>& device);
 
 }  // namespace check

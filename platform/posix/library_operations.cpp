@@ -27,6 +27,7 @@ wdt::Operations LibraryOperations() {
   wdt::Operations operations = wdt::LinkedOperations();
   operations.set_pretimeout = LibraryFunction<SetPretimeoutOperation>(WDT_SET_PRETIMEOUT_NAME);
   operations.accept_pretimeout = LibraryFunction<AcceptPretimeoutOperation>(WDT_ACCEPT_PRETIMEOUT_NAME);
+  operations.describe_watchdog = LibraryFunction<DescribeWatchdogOperation>(WDT_DESCRIBE_WATCHDOG_NAME);
   return operations;
 }
 

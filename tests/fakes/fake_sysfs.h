@@ -30,28 +30,37 @@ class FakeSysfs {
   FakeSysfs(const FakeSysfs&) = delete;
   FakeSysfs& operator=(const FakeSysfs&) = delete;
 
-  // A device of `device_class` with its attributes ("nowayout" -> "1").
+  // A device of `device_class` with its attributes ("nowayout" -> "1"); a
+  // virtual one (as softdog's), or beneath a platform device bound to
+  // `driver`.
   void AddDevice(const std::string& device_class, const std::string& name, sysfs::DeviceNumbers numbers,
-                 const std::map<std::string, std::string>& attributes = {}) {
+                 const std::map<std::string, std::string>& attributes = {}, const std::string& driver = "") {
     namespace fs = std::filesystem;
     const fs::path sys = root_ / "sys";
-    const fs::path device = sys / "devices" / "virtual" / device_class / name;
+    const fs::path parent = sys / "devices" / (driver.empty() ? "virtual" : "platform/" + driver + ".0");
+    const fs::path device = parent / device_class / name;
+    if (!driver.empty()) {
+      fs::create_directories(sys / "bus" / "platform" / "drivers" / driver);
+      fs::create_directories(parent);
+      fs::create_directory_symlink(sys / "bus" / "platform" / "drivers" / driver, parent / "driver");
+    }
     const std::string number = std::to_string(numbers.major) + ":" + std::to_string(numbers.minor);
     fs::create_directories(device);
     fs::create_directories(sys / "class" / device_class);
     fs::create_directory_symlink(sys / "class" / device_class, device / "subsystem");
     fs::create_directory_symlink(device, sys / "class" / device_class / name);
     fs::create_directory_symlink(device, sys / "dev" / "char" / number);
+    if (!driver.empty()) fs::create_directory_symlink(parent, device / "device");
     std::ofstream(device / "dev") << number << "\n";
     for (const auto& [attribute, value] : attributes) std::ofstream(device / attribute) << value << "\n";
   }
   void AddWatchdog(const std::string& name, sysfs::DeviceNumbers numbers,
-                   const std::map<std::string, std::string>& attributes = {}) {
-    AddDevice("watchdog", name, numbers, attributes);
+                   const std::map<std::string, std::string>& attributes = {}, const std::string& driver = "") {
+    AddDevice("watchdog", name, numbers, attributes, driver);
   }
   void SetAttribute(const std::string& device_class, const std::string& name, const std::string& attribute,
                     const std::string& value) {
-    std::ofstream(root_ / "sys" / "devices" / "virtual" / device_class / name / attribute) << value << "\n";
+    std::ofstream(root_ / "sys" / "class" / device_class / name / attribute) << value << "\n";
   }
   // A process that holds `node` open on descriptor 3.
   void AddHolder(long pid, const std::string& name, const std::string& node) {
