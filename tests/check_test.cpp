@@ -15,6 +15,7 @@
 #include "countdown.h"
 #include "fake_sysfs.h"
 #include "fakes.h"
+#include "junit.h"
 #include "list.h"
 #include "output.h"
 #include "pretimeout_bark.h"
@@ -35,7 +36,7 @@ class CheckTest : public testing::Test {
   }
 
   // The simulated watchdog stands in for a kernel device here, unless a
-  // test says how the library describes its watchdog.
+  // test says how the library describes its watchdog (watchdog_).
   check::Report Run(check::Settings settings = {}) {
     if (settings.watchdog == check::Watchdog{}) settings.watchdog = watchdog_;
     wdt::Operations wdt = fake::Simulated();
@@ -842,3 +843,91 @@ TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {
 }
 
 }  // namespace
+
+// The watchdog that a run checked, in the library's words, and what its
+// figures rest on: a simulation is never the hardware, and a library that
+// does not describe its watchdog is not taken for it either.
+struct Described {
+  const char* name;
+  const char* description;  // DescribeWatchdog's text
+  const char* line;         // TAP's, before the plan
+  const char* summary;      // the summary's first line
+  const char* evidence;     // of arm, countdown, reload and disarm
+};
+
+class DescribedTest : public CheckTest, public testing::WithParamInterface<Described> {};
+
+TEST_P(DescribedTest, NamesTheWatchdogAndWhatItsFiguresRestOn) {
+  const Described& row = GetParam();
+  const check::Watchdog watchdog = check::ParseWatchdogDescription(row.description);
+  watchdog_ = watchdog;
+  const check::Report report = Run();
+  EXPECT_EQ(report.verdict, Verdict::kPass) << Tap(report);
+  const std::string header = check::TapHeader(6, report.watchdog);
+  EXPECT_EQ(header, "TAP version 14\n# watchdog: " + std::string(row.line) + "\n1..6\n");
+  const std::string summary = check::TapSummary(report);
+  EXPECT_EQ(summary.substr(0, summary.find('\n')), row.summary);
+  for (const std::size_t i : {1, 2, 3, 4}) EXPECT_EQ(check::EvidenceName(report.checks[i].evidence), row.evidence);
+  const std::string json = check::Json(report, {});
+  EXPECT_NE(json.find("\"watchdog\": " + check::WatchdogJson(watchdog)), std::string::npos) << json;
+  const std::string junit = check::Junit(report, {});
+  std::string in_xml = row.line;
+  if (const std::size_t quote = in_xml.find('\''); quote != std::string::npos) in_xml.replace(quote, 1, "&apos;");
+  EXPECT_NE(junit.find("<property name=\"watchdog\" value=\"" + in_xml + "\"/>"), std::string::npos) << junit;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DescribedTest,
+    testing::Values(
+        Described{"Simulated", "kind=simulated\n", "simulated (the stand-in library)",
+                  "# on the simulated watchdog: nothing was measured on hardware (the simulation: arm, countdown, "
+                  "reload, disarm)",
+                  "simulation"},
+        Described{"Undescribed", "", "the driver's library (it does not describe its watchdog)",
+                  "# measured on the hardware: 0 of 6 checks; the library's word, which does not describe its "
+                  "watchdog: arm, countdown, reload, disarm",
+                  "library"},
+        Described{"UnknownKind", "kind=teapot\nnode=/dev/x\n", "the driver's library (it does not describe its watchdog)",
+                  "# measured on the hardware: 0 of 6 checks; the library's word, which does not describe its "
+                  "watchdog: arm, countdown, reload, disarm",
+                  "library"},
+        Described{"Device", "kind=device\nnode=/dev/watchdog0\nidentity=iTCO_wdt\ndriver=iTCO_wdt\n",
+                  "/dev/watchdog0, iTCO_wdt",
+                  "# measured on the hardware: 4 of 6 checks (arm, countdown, reload, disarm)", "hardware"},
+        Described{"DeviceWithADriverOfAnotherName",
+                  "kind=device\nnode=/dev/watchdog1\nidentity=i6300ESB timer\ndriver=i6300esb\n",
+                  "/dev/watchdog1, i6300ESB timer (driver i6300esb)",
+                  "# measured on the hardware: 4 of 6 checks (arm, countdown, reload, disarm)", "hardware"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The reset proof on a software watchdog covers a process that stops
+// feeding, never a kernel that hangs: after the reset, the record's watchdog
+// as sysfs knows it now says which.
+TEST_F(CheckTest, TheResetProofSaysWhetherItCoversAHungKernel) {
+  struct Row {
+    const char* identity;
+    std::optional<sysfs::Facts> now;
+    const char* covers;
+    const char* said;
+  };
+  for (const Row& row :
+       {Row{"Software Watchdog", std::nullopt, "process",
+            "covers a process that stops feeding, not a kernel that hangs: Software Watchdog is a timer inside the "
+            "kernel, which dies with it"},
+        Row{"softish", sysfs::Facts{.identity = "softish", .software = true}, "process",
+            "covers a process that stops feeding, not a kernel that hangs: softish is a timer inside the kernel, "
+            "which dies with it"},
+        Row{"i6300ESB timer", sysfs::Facts{.identity = "i6300ESB timer", .driver = "i6300esb"}, "kernel",
+            "covers a process that stops feeding and a kernel that hangs"}}) {
+    check::ResetRecord record = Reset(9.93);
+    record.identity = row.identity;
+    records_ = {check::FormatRecord(record)};
+    device_ = row.now;
+    const check::Report report = Run({.mode = check::Mode::kAfterReset});
+    EXPECT_EQ(report.covers, row.covers) << row.identity;
+    EXPECT_NE(check::TapSummary(report).find("; " + std::string(row.said) + "\n"), std::string::npos)
+        << check::TapSummary(report);
+    EXPECT_NE(check::Json(report, {}).find("\"covers\": \"" + std::string(row.covers) + "\""), std::string::npos);
+    EXPECT_EQ(report.watchdog.node, "/dev/watchdog1");
+  }
+}

@@ -924,3 +924,18 @@ TEST_F(KernelWatchdogTest, TraceLinesNameEachCallAndItsStatus) {
 }
 
 }  // namespace
+
+// The description that wdt-check names the watchdog by comes from sysfs,
+// with nothing opened: the node always, its identity, driver and whether it
+// is a timer inside the kernel where sysfs knows them.
+TEST_F(KernelWatchdogTest, DescribesTheDeviceFromSysfsWithoutOpeningIt) {
+  EXPECT_EQ(Make().Describe(), "kind=device\nnode=/dev/watchdog0\nidentity=Fake\nsoftware=1\n");
+  fake::FakeSysfs hardware;
+  hardware.AddWatchdog("watchdog0", {250, 0}, {{"identity", "iTCO\nwdt"}}, "iTCO_wdt");
+  const KernelWatchdog device("/dev/watchdog0", kFakeCalls, kdev::Settings{.sysfs = hardware.Reader()},
+                              [](std::string_view) {});
+  EXPECT_EQ(device.Describe(), "kind=device\nnode=/dev/watchdog0\nidentity=iTCO\\x0awdt\ndriver=iTCO_wdt\n");
+  device_.failures["stat"] = ENOENT;
+  EXPECT_EQ(device.Describe(), "kind=device\nnode=/dev/watchdog0\n");
+  EXPECT_TRUE(std::none_of(device_.log.begin(), device_.log.end(), [](const std::string& call) { return call == "open"; }));
+}
