@@ -34,6 +34,7 @@ Check Arm(Run& run) {
   if (read.status != 0) return CallFailed("arm", "ReadTimerValue()", read.status);
   run.Known();
   run.Loaded(read, timeout);
+  if (read.value > timeout) run.learned.false_counter = read.value;
   return Judged("arm", JustLoaded(read.value, timeout),
                 "asked " + Whole(timeout) + ", read " + Whole(read.value) + run.ReadBackNote(),
                 {{"asked", Whole(timeout)}, {"read", Whole(read.value)}}, run.ReadBack());

@@ -102,6 +102,12 @@ Check JudgeCountdown(const Watch& watch, const Settings& settings) {
     if (edge.value > before) return failed("rose from " + Whole(before) + " while armed," + in_time);
     before = edge.value;
   }
+  // Right after the arm the time left is at most the timeout: a counter above
+  // it counts something else (a model's or a driver's fault), whatever its pace.
+  if (watch.first > settings.timeout) {
+    return failed("the time left reads " + Whole(watch.first) + ", above the timeout of " + Whole(settings.timeout) +
+                  " s: the counter does not count this watchdog");
+  }
   const double since_arm = watch.since_arm_s + watch.observed_s;
   if (edges.empty() && since_arm >= Seconds(kStillFor)) {
     return failed("stayed at " + Whole(watch.first) + " for " + Fixed(since_arm, 1) + " s after the arm");

@@ -5,6 +5,8 @@
 #include "checks.h"
 #include "judged.h"
 #include "parse.h"
+#include "driver_quirks.h"
+#include "printable.h"
 #include "run.h"
 
 namespace check {
@@ -21,18 +23,27 @@ Check Disarm(Run& run) {
   }
   run.Disarmed();
   if (run.Stop()) return Skipped("disarm", "DisableTimer() returned 0; not watched: " + run.ended());
-  if (run.LibraryCounts()) {
+  const std::uint32_t false_counter = run.learned.false_counter;
+  if (run.LibraryCounts() || false_counter > 0) {
     // The library's own count stops where it stood whatever the hardware
-    // does: the kernel's state is the evidence.
+    // does, and a counter that is not this watchdog's says nothing of it:
+    // the kernel's state is the evidence.
+    const std::string why = false_counter == 0 ? "the driver reports no time left"
+                                               : "its time left (" + Whole(false_counter) + " after an arm of " +
+                                                     Whole(settings.timeout) + ") is not this watchdog's";
     const auto& facts_of = run.seam().kernel.facts_of;
     const std::optional<sysfs::Facts> now = facts_of ? facts_of(settings.device_path) : std::nullopt;
     if (!now || !now->state) {
-      return Skipped("disarm", "DisableTimer() returned 0; nothing to judge it on: the driver reports no time "
-                               "left and the kernel no state");
+      return Skipped("disarm", "DisableTimer() returned 0; nothing to judge it on: " + why + " and the kernel no state");
     }
-    return Judged("disarm", *now->state == "inactive",
-                  "DisableTimer() returned 0; the kernel reports the watchdog " + *now->state, {},
-                  Evidence::kKernelState);
+    std::string detail = "DisableTimer() returned 0; the kernel reports the watchdog " + *now->state;
+    if (false_counter > 0) detail += " (judged on that: " + why + ")";
+    // Some watchdogs cannot be stopped once started: the kernel feeds them.
+    if (const std::string_view identity = settings.device && settings.device->identity ? *settings.device->identity : "";
+        CannotBeStopped(identity)) {
+      detail += "; this watchdog (" + wdt::Printable(identity) + ") cannot be stopped: the kernel feeds it from now on";
+    }
+    return Judged("disarm", *now->state == "inactive", detail, {}, Evidence::kKernelState);
   }
   const Run::Reading first = run.Read();
   if (first.status != 0) return CallFailed("disarm", "ReadTimerValue()", first.status);

@@ -97,6 +97,9 @@ class Run {
   // What a check leaves for those after it.
   struct Learned {
     Clock::time_point armed_at{};          // the end of the arm's call
+    // What the arm read back where it was above the timeout: a time left that
+    // is not this watchdog's, which then judges nothing; 0 if it was not.
+    std::uint32_t false_counter = 0;
     // The reset proof's: its record (as written before the wait, or as read
     // after the reset), whether it is on disk (how the wait ended must then
     // be said in it), the last reload on this clock and whether it read back.

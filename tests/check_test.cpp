@@ -931,3 +931,32 @@ TEST_F(CheckTest, TheResetProofSaysWhetherItCoversAHungKernel) {
     EXPECT_EQ(report.watchdog.node, "/dev/watchdog1");
   }
 }
+
+// Drivers' quirks, said by the check that catches them: a time left above
+// the timeout is not this watchdog's (its disarm is judged on the kernel's
+// state instead); an i.MX watchdog cannot be stopped; a reset that never
+// came after the arm changed a running watchdog's timeout says so.
+TEST_F(CheckTest, DriversQuirksAreSaidByTheCheckThatCatchesThem) {
+  EXPECT_EQ(check::JudgeCountdown({293, 288, 5, {{0.5, 292}, {1.5, 291}, {2.5, 290}, {3.5, 289}, {4.5, 288}}}, {})
+                .detail,
+            "the time left reads 293, above the timeout of 30 s: the counter does not count this watchdog");
+
+  check::Settings imx;
+  imx.device = sysfs::Facts{.name = "watchdog0", .identity = "imx2+ watchdog", .state = "inactive"};
+  device_ = imx.device;
+  check::Report report = Run(imx);
+  EXPECT_EQ(report.checks[4].detail,
+            "DisableTimer() returned 0; the kernel reports the watchdog inactive; this watchdog (imx2+ watchdog) "
+            "cannot be stopped: the kernel feeds it from now on");
+
+  fake::Reset();
+  fake::UseSimulator("");
+  check::Settings changed{.mode = check::Mode::kExpire, .timeout = 5};
+  changed.device = sysfs::Facts{.name = "watchdog0", .timeout = 60, .reports_timeleft = true};
+  report = Run(changed);
+  EXPECT_EQ(report.checks[3].detail,
+            "armed 5 s, still alive after 20 s: the watchdog did not reset the machine; the arm changed the running "
+            "watchdog's timeout from 60 s to 5 s, which stops some watchdogs (the i.MX6Q's in QEMU): with the "
+            "driver's own timeout set to 5 s before the run, one that resets then has this fault")
+      << Tap(report);
+}
