@@ -771,7 +771,7 @@ TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
   EXPECT_EQ(text.out,
             "watchdog0: /dev/watchdog0 (also /dev/watchdog)\n"
             "  identity     Software\\x1bWatchdog\n"
-            "  kind         software: a timer inside the kernel, which a dead kernel cannot fire\n"
+            "  kind         a device of its own\n"
             "  state        active\n"
             "  timeout      60 s\n"
             "  time left    42 s\n"
@@ -794,7 +794,7 @@ TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
   EXPECT_EQ(check::ListWatchdogs(sysfs.Reader(), true).out,
             "{\"watchdogs\": [\n"
             "  {\"name\": \"watchdog0\", \"nodes\": [\"/dev/watchdog0\", \"/dev/watchdog\"], \"identity\": "
-            "\"Software\\\\x1bWatchdog\", \"driver\": null, \"software\": true, \"state\": \"active\", \"timeout_s\": 60, \"min_timeout_s\": null, "
+            "\"Software\\\\x1bWatchdog\", \"driver\": null, \"software\": false, \"state\": \"active\", \"timeout_s\": 60, \"min_timeout_s\": null, "
             "\"max_timeout_s\": null, \"timeleft_s\": 42, \"nowayout\": true, \"pretimeout_s\": null, \"pretimeout_governor\": null, "
             "\"pretimeout_governors\": null, \"bootstatus\": 17, \"boot_cause\": "
             "\"overheat, power under\", \"held_by\": [{\"pid\": 1, \"name\": \"systemd\"}]},\n"

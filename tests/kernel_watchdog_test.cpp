@@ -929,7 +929,12 @@ TEST_F(KernelWatchdogTest, TraceLinesNameEachCallAndItsStatus) {
 // with nothing opened: the node always, its identity, driver and whether it
 // is a timer inside the kernel where sysfs knows them.
 TEST_F(KernelWatchdogTest, DescribesTheDeviceFromSysfsWithoutOpeningIt) {
-  EXPECT_EQ(Make().Describe(), "kind=device\nnode=/dev/watchdog0\nidentity=Fake\nsoftware=1\n");
+  EXPECT_EQ(Make().Describe(), "kind=device\nnode=/dev/watchdog0\nidentity=Fake\n");
+  fake::FakeSysfs soft;
+  soft.AddWatchdog("watchdog0", {250, 0}, {{"identity", "Software Watchdog"}});
+  EXPECT_EQ(KernelWatchdog("/dev/watchdog0", kFakeCalls, kdev::Settings{.sysfs = soft.Reader()}, [](std::string_view) {})
+                .Describe(),
+            "kind=device\nnode=/dev/watchdog0\nidentity=Software Watchdog\nsoftware=1\n");
   fake::FakeSysfs hardware;
   hardware.AddWatchdog("watchdog0", {250, 0}, {{"identity", "iTCO\nwdt"}}, "iTCO_wdt");
   const KernelWatchdog device("/dev/watchdog0", kFakeCalls, kdev::Settings{.sysfs = hardware.Reader()},
