@@ -122,6 +122,10 @@ std::optional<std::string> BootIdentity();
 // only its six). Compiled into the programs alone, which link the library
 // (library_operations.cpp); the platform library does not link it.
 wdt::Operations LibraryOperations();
+// A function that the linked library exports under `name`, looked up at run
+// time (dlsym, GetProcAddress); null where it has none.
+using AnyFunction = void (*)();
+AnyFunction LibraryFunction(const char* name);
 
 // The kernel's log from now on, read and never written: empty, or why it
 // cannot be read. Then, without waiting: when the kernel logged `message`

@@ -1,6 +1,7 @@
 // The rest of the POSIX platform layer: the thread that runs beside the key
 // loop, the boot's identity and a character device's numbers.
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -44,6 +46,14 @@ std::optional<std::pair<unsigned, unsigned>> CharacterDevice(const char* path) {
   struct stat status {};
   if (stat(path, &status) != 0 || !S_ISCHR(status.st_mode)) return std::nullopt;
   return std::pair{major(status.st_rdev), minor(status.st_rdev)};
+}
+
+AnyFunction LibraryFunction(const char* name) {
+  void* found = dlsym(RTLD_DEFAULT, name);
+  AnyFunction function = nullptr;
+  static_assert(sizeof function == sizeof found);
+  std::memcpy(&function, &found, sizeof function);
+  return function;
 }
 
 }  // namespace platform

@@ -25,4 +25,11 @@ std::optional<std::string> BootIdentity() {
   return "booted at " + std::to_string(std::chrono::round<std::chrono::seconds>(boot.time_since_epoch()).count());
 }
 
+// Through void (*)(): GetProcAddress's FARPROC cast to it does not warn.
+AnyFunction LibraryFunction(const char* name) {
+  const HMODULE library = GetModuleHandleA("wdtDLL.dll");
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<AnyFunction>(GetProcAddress(library, name));
+}
+
 }  // namespace platform
