@@ -39,7 +39,7 @@ Check Disarm(Run& run) {
     std::string detail = "DisableTimer() returned 0; the kernel reports the watchdog " + *now->state;
     if (false_counter > 0) detail += " (judged on that: " + why + ")";
     // Some watchdogs cannot be stopped once started: the kernel feeds them.
-    if (const std::string_view identity = settings.device && settings.device->identity ? *settings.device->identity : "";
+    if (const std::string identity = settings.device && settings.device->identity ? *settings.device->identity : "";
         CannotBeStopped(identity)) {
       detail += "; this watchdog (" + wdt::Printable(identity) + ") cannot be stopped: the kernel feeds it from now on";
     }
