@@ -58,6 +58,7 @@ gcc -static -O2 -Wall -Wextra -Werror -o "$root/opt/wdt/set_pretimeout" .ci/stag
 cp .ci/stages/kernel-vm/expected "$root/etc/expected"
 cp .ci/stages/kernel-vm/countdown.awk "$root/etc/countdown.awk"
 cp .ci/stages/kernel-vm/init "$root/init"
+cp .ci/stages/kernel-vm/suspend.sh "$root/etc/suspend.sh"
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz"
 
