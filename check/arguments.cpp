@@ -103,9 +103,13 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
                std::to_string(parsed.settings.timeout) + " s");
   }
   Settings& settings = parsed.settings;
-  if (settings.suspend_for != 0 && settings.suspend.empty()) return bad("--suspend-for is the length of --suspend's sleep");
+  if (settings.suspend_for != 0 && settings.suspend.empty()) {
+    return bad("--suspend-for is the length of --suspend's sleep");
+  }
   if (!settings.suspend.empty()) {
-    if (settings.mode != Mode::kExpire) return bad("--suspend sleeps within the reset proof: give it with --expire FILE");
+    if (settings.mode != Mode::kExpire) {
+      return bad("--suspend sleeps within the reset proof: give it with --expire FILE");
+    }
     if (settings.suspend_for != 0 && settings.suspend_for <= settings.timeout) {
       return bad("--suspend-for " + std::to_string(settings.suspend_for) + " is not above the timeout of " +
                  std::to_string(settings.timeout) + " s: the watchdog would not run out while the machine sleeps");

@@ -73,12 +73,12 @@ Check JudgeOnTime(const ResetRecord& record) {
   const double until = record.window_until_s;
   const double bound = record.next_by_s - alive;
   std::vector<Figure> figures = {{"last_alive_s", Fixed(alive, 3)},
-                                       {"window_from_s", Fixed(from, 3)},
-                                       {"window_until_s", Fixed(until, 3)},
-                                       {"delay_s", Fixed(alive + bound / 2, 3)},
-                                       {"delay_from_s", Fixed(alive, 3)},
-                                       {"delay_until_s", Fixed(record.next_by_s, 3)},
-                                       {"bound_s", Fixed(bound, 3)}};
+                                 {"window_from_s", Fixed(from, 3)},
+                                 {"window_until_s", Fixed(until, 3)},
+                                 {"delay_s", Fixed(alive + bound / 2, 3)},
+                                 {"delay_from_s", Fixed(alive, 3)},
+                                 {"delay_until_s", Fixed(record.next_by_s, 3)},
+                                 {"bound_s", Fixed(bound, 3)}};
   if (std::optional<Check> asleep = JudgeResetAsleep(record, figures)) return *asleep;
   std::string notes = SleepNote(record, &figures);
   if (const std::string_view limits = RecordLimits(record.version); !limits.empty()) {

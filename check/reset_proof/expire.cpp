@@ -67,9 +67,11 @@ Check Expire(Run& run) {
   record.state = ResetRecord::State::kNoReset;
   WriteRecord(run);
   return Judged("expire", false,
-                "armed " + timeout + " s, still alive after " + Short(latest) + " s: the watchdog did not reset the machine" +
-                    (record.suspend.empty() ? ""
-                                            : " after a suspend (" + record.suspend + "): the driver lost it on the resume"),
+                "armed " + timeout + " s, still alive after " + Short(latest) +
+                    " s: the watchdog did not reset the machine" +
+                    (record.suspend.empty()
+                         ? ""
+                         : " after a suspend (" + record.suspend + "): the driver lost it on the resume"),
                 {{"armed_s", timeout},
                  {"alive_s", Short(latest)},
                  {"beats", std::to_string(pacer.beats())},

@@ -46,6 +46,7 @@ Check Suspend(Run& run) {
   if (!WriteRecord(run)) return run.Stopped("suspend");
   std::string previous;
   if (const std::string failed = seam.sleep.set_wake_alarm(length, &previous); !failed.empty()) {
+    seam.sleep.put_back_wake_alarm(previous);
     run.End("the wake alarm was not set: " + failed);
     return run.Stopped("suspend");
   }
