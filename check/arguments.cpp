@@ -77,6 +77,23 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
         }
         parsed.settings.tolerance_pct = *tolerance;
       }
+    } else if (argument == "--suspend" || argument == "--suspend-for") {
+      if (i + 1 == arguments.size()) return bad(std::string(argument) + " needs a value");
+      const std::string_view value = arguments[++i];
+      if (argument == "--suspend") {
+        if (value != "freeze" && value != "mem") {
+          return bad("--suspend takes freeze or mem, as /sys/power/state names them, not '" + wdt::Printable(value) +
+                     "'");
+        }
+        parsed.settings.suspend = std::string(value);
+      } else {
+        const auto seconds = wdt::WholeNumber(value, 1u, kMaxSuspendFor);
+        if (!seconds) {
+          return bad("--suspend-for takes a whole number of seconds " + wdt::FromTo(1u, kMaxSuspendFor) + ", not '" +
+                     wdt::Printable(value) + "'");
+        }
+        parsed.settings.suspend_for = *seconds;
+      }
     } else {
       return bad("unknown argument '" + wdt::Printable(argument) + "'");
     }
@@ -84,6 +101,20 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
   if (parsed.settings.mode == Mode::kPretimeout && parsed.settings.pretimeout >= parsed.settings.timeout) {
     return bad("--pretimeout " + std::to_string(parsed.settings.pretimeout) + " is not below the timeout of " +
                std::to_string(parsed.settings.timeout) + " s");
+  }
+  Settings& settings = parsed.settings;
+  if (settings.suspend_for != 0 && settings.suspend.empty()) {
+    return bad("--suspend-for is the length of --suspend's sleep");
+  }
+  if (!settings.suspend.empty()) {
+    if (settings.mode != Mode::kExpire) {
+      return bad("--suspend sleeps within the reset proof: give it with --expire FILE");
+    }
+    if (settings.suspend_for != 0 && settings.suspend_for <= settings.timeout) {
+      return bad("--suspend-for " + std::to_string(settings.suspend_for) + " is not above the timeout of " +
+                 std::to_string(settings.timeout) + " s: the watchdog would not run out while the machine sleeps");
+    }
+    settings.mode = Mode::kSuspend;
   }
   return parsed;
 }

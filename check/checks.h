@@ -44,6 +44,11 @@ void PutBack(Run& run);
 Check LastReload(Run& run);
 Check Expire(Run& run);
 void RecordHowTheWaitEnded(Run& run);
+// With --suspend, between the last reload and the wait: the machine asleep,
+// the beats stopped; then reloaded once, its time left counting down again
+// where the driver reports it (suspend.cpp).
+Check Suspend(Run& run);
+Check Resume(Run& run);
 // After the reset: the record read, and the verdicts on it (after_reset.cpp).
 Check Record(Run& run);
 Check Rebooted(Run& run);

@@ -19,6 +19,8 @@
 #include "printable.h"
 #include "record.h"
 #include "reset_proof/after_reset.h"
+#include "reset_proof/suspend.h"
+#include "suspend.h"
 #include "watchdog_facts.h"
 
 namespace {
@@ -80,7 +82,8 @@ int main(int argc, char** argv) {
   // regular file, or none yet, is ever written.
   const platform::FileCalls files = platform::DurableFileCalls();
   for (const auto& [option, path] : {std::pair{"--junit", &parsed.junit}, std::pair{"--expire", &parsed.settings.record}}) {
-    if (path->empty() || (option == std::string_view("--expire") && parsed.settings.mode != check::Mode::kExpire) ||
+    if (path->empty() || (option == std::string_view("--expire") && parsed.settings.mode != check::Mode::kExpire &&
+                            parsed.settings.mode != check::Mode::kSuspend) ||
         files.kind(path->c_str()) != platform::kOtherFile) {
       continue;
     }
@@ -92,6 +95,24 @@ int main(int argc, char** argv) {
   const char* device = std::getenv("WDT_DEVICE");
   parsed.settings.device_path = device != nullptr ? device : "";
   parsed.settings.device = DeviceFacts(sysfs, parsed.settings.device_path);
+  const check::Seam::Sleep sleep{
+      .states = platform::PowerStates,
+      .mem_sleep = platform::MemSleep,
+      .wake_alarm = platform::HasWakeAlarm,
+      .may_sleep = platform::MaySleep,
+      .set_wake_alarm = platform::SetWakeAlarm,
+      .put_back_wake_alarm = platform::PutBackWakeAlarm,
+      .sleep = platform::Sleep,
+      .boot_clock = platform::BootClock,
+  };
+  // --suspend's pre-flight: refused before the watchdog is touched.
+  if (parsed.settings.mode == check::Mode::kSuspend) {
+    if (const std::string refused = check::SuspendRefusal(parsed.settings, sleep); !refused.empty()) {
+      platform::WriteErr("wdt-check: " + refused + "\n");
+      if (parsed.json) platform::WriteOut(check::JsonRefusal(refused));
+      return Finish(2);
+    }
+  }
   // A stop signal ends the run early, but only after the disarm and the
   // close; so does Ctrl+Z, whose suspension waits until then.
   platform::CatchStopSignals(platform::StopSignals::kAlsoInterruptAndSuspend);
@@ -148,7 +169,12 @@ int main(int argc, char** argv) {
   };
   // Every seam of the run is assembled here, each concern above in its own block.
   const check::Seam seam{
-      .wdt = platform::LibraryOperations(), .time = time, .output = output, .reset = reset, .kernel = kernel};
+      .wdt = platform::LibraryOperations(),
+      .time = time,
+      .output = output,
+      .reset = reset,
+      .kernel = kernel,
+      .sleep = sleep};
   parsed.settings.watchdog = check::DescribeWatchdog(seam.wdt);
   if (!parsed.json) {
     platform::WriteOut(check::TapHeader(check::CheckNames(parsed.settings.mode).size(),

@@ -51,6 +51,14 @@ struct ResetRecord {
   double window_start = 0;
   double window_end = 0;
   State state = State::kWaiting;
+  // --suspend's, each written only where set: the state that the machine
+  // slept in ("freeze", "mem"), the sleep's planned length, its entry in
+  // seconds after the last reload (the last beat before it), and how long it
+  // slept by the boot clock, 0 until it woke.
+  std::string suspend;
+  double suspend_for_s = 0;
+  double suspend_at_s = 0;
+  double slept_s = 0;
   bool operator==(const ResetRecord&) const = default;
 };
 

@@ -60,6 +60,23 @@ struct Seam {
     std::function<std::string()> watch_log{};
     std::function<std::optional<Clock::time_point>(std::string_view message)> logged{};
   } kernel{};
+
+  // The machine's sleep (--suspend): the states that the kernel offers (its
+  // words, none if unknown) and what mem means there (deep, s2idle); whether
+  // there is a wake alarm and the rights to write it and the state; the wake
+  // alarm set (the one before it kept) and put back (each empty, or why
+  // not); the sleep, which returns once the machine woke (empty, or why it
+  // did not sleep); the boot clock in seconds, which counts the sleep.
+  struct Sleep {
+    std::function<std::optional<std::string>()> states{};
+    std::function<std::string()> mem_sleep{};
+    std::function<bool()> wake_alarm{};
+    std::function<bool()> may_sleep{};
+    std::function<std::string(unsigned seconds, std::string* previous)> set_wake_alarm{};
+    std::function<std::string(const std::string& previous)> put_back_wake_alarm{};
+    std::function<std::string(std::string_view state)> sleep{};
+    std::function<double()> boot_clock{};
+  } sleep{};
 };
 
 }  // namespace check

@@ -24,12 +24,15 @@ inline constexpr std::uint32_t kMinTimeout = 5;
 using wdt::kMaxTimeout;
 inline constexpr double kDefaultTolerancePct = 5;
 inline constexpr double kMaxTolerancePct = 50;
+inline constexpr std::uint32_t kMaxSuspendFor = 86400;
 
 // What a run does: the checks; the checks with the pretimeout's bark among
 // them; or the two halves of the reset proof, joined by a record on disk:
 // let the watchdog run out (expire), and after the machine came back, judge
 // the reset (after reset).
-enum class Mode { kCheck, kPretimeout, kExpire, kAfterReset };
+// kSuspend is --expire with --suspend: the machine sleeps between the last
+// reload and the wait.
+enum class Mode { kCheck, kPretimeout, kExpire, kAfterReset, kSuspend };
 
 struct Settings {
   Mode mode = Mode::kCheck;
@@ -44,6 +47,10 @@ struct Settings {
   // The watchdog as the library describes it: simulated, a kernel device,
   // or a library that does not say.
   Watchdog watchdog{};
+  // kSuspend: the sleep's state as /sys/power/state names it (freeze, mem),
+  // and its length in seconds (0: the timeout and 10 s more).
+  std::string suspend{};
+  std::uint32_t suspend_for = 0;
 };
 
 }  // namespace check

@@ -23,6 +23,8 @@ constexpr Step kRecord{.name = "record", .check = Record};
 constexpr Step kRebooted{.name = "rebooted", .check = Rebooted};
 constexpr Step kOnTime{.name = "on-time", .check = OnTime};
 constexpr Step kCause{.name = "cause", .check = Cause};
+constexpr Step kSuspend{.name = "suspend", .check = Suspend};
+constexpr Step kResume{.name = "resume", .check = Resume};
 
 // steps with `added` before the step named `before`.
 template <std::size_t N>
@@ -45,6 +47,8 @@ constexpr std::array kCheckSteps{kOpen, kArm, kCountdown, kReload, kDisarm, kPut
 constexpr auto kPretimeoutSteps = InsertedBefore(kCheckSteps, "disarm", kBark);
 static_assert(kPretimeoutSteps.back().check == kClose.check, "the bark goes before the disarm");
 constexpr std::array kExpireSteps{kOpen, kArm, kLastReload, kExpire, kDisarm, kPutBack, kClose, kWaitEnded};
+// The same with the machine asleep after the last reload, and reloaded once after it wakes.
+constexpr auto kSuspendSteps = InsertedBefore(InsertedBefore(kExpireSteps, "expire", kSuspend), "expire", kResume);
 constexpr std::array kAfterResetSteps{kRecord, kRebooted, kOnTime, kCause};
 
 }  // namespace
@@ -55,6 +59,7 @@ std::span<const Step> Steps(Mode mode) {
     case Mode::kPretimeout: return kPretimeoutSteps;
     case Mode::kExpire: return kExpireSteps;
     case Mode::kAfterReset: return kAfterResetSteps;
+    case Mode::kSuspend: return kSuspendSteps;
   }
   return kCheckSteps;
 }

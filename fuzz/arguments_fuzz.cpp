@@ -150,7 +150,9 @@ void RequireWhatTheArgumentsSay(const Line& line, const Arguments& parsed) {
     Require(settings.pretimeout >= 1 && settings.pretimeout < settings.timeout, "a pretimeout not below the timeout");
   } else if (reset_proof) {
     const std::string_view half = given("--expire") ? "--expire" : "--after-reset";
-    Require(settings.mode == (given("--expire") ? Mode::kExpire : Mode::kAfterReset), "the reset proof's other half");
+    const Mode expire = given("--suspend") ? Mode::kSuspend : Mode::kExpire;
+    Require(settings.mode == (given("--expire") ? expire : Mode::kAfterReset), "the reset proof's other half");
+    Require(!given("--suspend") || settings.suspend == last["--suspend"], "the sleep is not --suspend's last value");
     Require(!settings.record.empty() && settings.record == last[half], "the record is not the reset proof's value");
   } else {
     Require(settings.mode == Mode::kCheck && settings.record.empty() && settings.pretimeout == 0,
@@ -170,7 +172,13 @@ std::vector<std::string> WrittenOut(const Arguments& parsed) {
   if (parsed.settings.mode == Mode::kPretimeout) {
     line.insert(line.end(), {"--pretimeout", std::to_string(parsed.settings.pretimeout)});
   }
-  if (parsed.settings.mode == Mode::kExpire) line.insert(line.end(), {"--expire", parsed.settings.record});
+  if (parsed.settings.mode == Mode::kExpire || parsed.settings.mode == Mode::kSuspend) {
+    line.insert(line.end(), {"--expire", parsed.settings.record});
+  }
+  if (parsed.settings.mode == Mode::kSuspend) line.insert(line.end(), {"--suspend", parsed.settings.suspend});
+  if (parsed.settings.suspend_for != 0) {
+    line.insert(line.end(), {"--suspend-for", std::to_string(parsed.settings.suspend_for)});
+  }
   if (parsed.settings.mode == Mode::kAfterReset) line.insert(line.end(), {"--after-reset", parsed.settings.record});
   if (parsed.json) line.push_back("--json");
   if (!parsed.junit.empty()) line.insert(line.end(), {"--junit", parsed.junit});
@@ -206,12 +214,17 @@ const Addition kBefore[] = {
 const Addition kAfter[] = {
     {.what = "--timeout 255 after an accepted line was not taken over the line's",
      .arguments = {"--timeout", "255"},
-     .gives = [](Arguments alone) { alone.settings.timeout = 255; return alone; }},
+     .gives = [](Arguments alone) {
+       alone.settings.timeout = 255;
+       if (alone.settings.suspend_for != 0 && alone.settings.suspend_for <= 255) alone.action = Arguments::Action::kBad;
+       return alone;
+     }},
     {.what = "--timeout 5 after an accepted line was not taken, or taken above its pretimeout",
      .arguments = {"--timeout", "5"},
      .gives = [](Arguments alone) {
        alone.settings.timeout = 5;
-       if (alone.settings.mode == Mode::kPretimeout && alone.settings.pretimeout >= 5) {
+       if ((alone.settings.mode == Mode::kPretimeout && alone.settings.pretimeout >= 5) ||
+           (alone.settings.suspend_for != 0 && alone.settings.suspend_for <= 5)) {
          alone.action = Arguments::Action::kBad;
        }
        return alone;
@@ -228,7 +241,8 @@ const Addition kAfter[] = {
     {.what = "--pretimeout 1 after an accepted line was not taken, or taken with the reset proof",
      .arguments = {"--pretimeout", "1"},
      .gives = [](Arguments alone) {
-       const bool reset_proof = alone.settings.mode == Mode::kExpire || alone.settings.mode == Mode::kAfterReset;
+       const bool reset_proof = alone.settings.mode == Mode::kExpire || alone.settings.mode == Mode::kAfterReset ||
+                                alone.settings.mode == Mode::kSuspend;
        alone.settings.mode = Mode::kPretimeout;
        alone.settings.pretimeout = 1;
        if (reset_proof) alone.action = Arguments::Action::kBad;

@@ -5,7 +5,8 @@
 #   wdt-lava.sh check        wdt-check on $WDT_DEVICE with $ARGS
 #   wdt-lava.sh expire       the reset proof's first half: wdt-check --expire,
 #                            started detached, its output kept on the record's
-#                            storage; returns once the watchdog runs out
+#                            storage; returns once the watchdog runs out, or
+#                            with SUSPEND once the board goes to sleep
 #   wdt-lava.sh after-reset  the first half's test points, then
 #                            wdt-check --after-reset
 #   wdt-lava.sh cases <TAP   wdt-check's TAP as LAVA test cases
@@ -15,7 +16,8 @@
 # CHECK.FIGURE with the check's result and the number as its measurement.
 # The program's exit status is the test case exit-status. The definitions
 # pass their parameters in the environment: WDT_DEVICE, ARGS, WDT_BIN (the
-# folder of the programs, empty for PATH), RECORD and TIMEOUT. The script
+# folder of the programs, empty for PATH), RECORD, TIMEOUT and SUSPEND (the
+# sleep of --suspend, empty for none). The script
 # ends with status 0 whatever it found: a test definition's steps run under
 # set -e, and a failing step would end it without a word.
 # shellcheck shell=sh disable=SC2086 # $ARGS is a list of options
@@ -82,7 +84,8 @@ check() { run_check $ARGS; }
 # line to the record's storage and synced there: the machine resets in the
 # middle of it, and whatever was not on the disk by then is lost.
 expire_detached() {
-  { WDT_DEVICE=$WDT_DEVICE "$(program wdt-check)" --expire "$RECORD" --timeout "$TIMEOUT" 2>&1
+  { WDT_DEVICE=$WDT_DEVICE "$(program wdt-check)" --expire "$RECORD" --timeout "$TIMEOUT" \
+      ${SUSPEND:+--suspend $SUSPEND} 2>&1
     echo $? >"$RECORD.status"
     sync
   } </dev/null | while IFS= read -r line; do
@@ -101,7 +104,8 @@ expire() {
   setsid sh "$0" expire-detached </dev/null >/dev/null 2>&1 &
   # Until wdt-check waits for the reset: the test action must end before it.
   end=$(( $(cut -d. -f1 /proc/uptime) + TIMEOUT + 60 ))
-  until grep -q '^# waiting until ' "$RECORD.tap" 2>/dev/null; do
+  # With SUSPEND, until the board sleeps: the reset may come during the sleep.
+  until grep -q -e '^# waiting until ' -e '^# sleeping (' "$RECORD.tap" 2>/dev/null; do
     if [ -s "$RECORD.status" ] || [ "$(cut -d. -f1 /proc/uptime)" -ge $end ]; then
       # It ended, or hangs, before the watchdog could run out: no reset comes.
       cat "$RECORD.tap" 2>/dev/null

@@ -20,6 +20,7 @@
 #include "output.h"
 #include "pretimeout_bark.h"
 #include "reset_proof/after_reset.h"
+#include "reset_proof/suspend.h"
 #include "run.h"
 #include "simulated_library.h"
 
@@ -84,7 +85,8 @@ class CheckTest : public testing::Test {
               const auto at = *g_pretimeout_set_at + std::chrono::duration_cast<check::Clock::duration>(
                                                          std::chrono::duration<double>(*bark_after_));
               return fake::TheClock().Now() >= at ? std::optional(at) : std::nullopt;
-            }}};
+            }},
+        .sleep = sleep_};
     return check::RunChecks(settings, seam);
   }
 
@@ -129,6 +131,7 @@ class CheckTest : public testing::Test {
   std::string stop_;  // what asked the run to stop, empty while nothing did
   std::optional<sysfs::Facts> device_;  // what sysfs says of the device now
   check::Watchdog watchdog_{.kind = check::Watchdog::Kind::kDevice, .node = "/dev/watchdog0"};
+  check::Seam::Sleep sleep_{};          // the machine's sleep, for --suspend
   std::vector<std::string> records_;     // the reset record, as each write left it
   double wall_step_ = 0;                 // the wall clock set forward (back) by so much
   check::Clock::duration write_takes_{}; // each write of the record
@@ -535,6 +538,53 @@ INSTANTIATE_TEST_SUITE_P(
                            check::ResetRecord::State::kNoReset, 0, std::chrono::milliseconds(300), 0.6}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Across a sleep on the simulation, which neither sleeps nor resets: the
+// record says the sleep's state, length and entry, its last beat, before the
+// machine sleeps; the wake alarm is set and put back; the sleep's length is
+// the boot clock's lead on the monotonic one; the reload after the resume
+// counts down; the expire says that the driver lost the watchdog.
+TEST_F(CheckTest, ASleepIsOnDiskBeforeItAndJudgedAfterIt) {
+  double boot = 100;
+  std::vector<std::string> before_sleep;
+  sleep_ = {.mem_sleep = [] { return std::string("deep"); },
+            .set_wake_alarm = [](unsigned seconds, std::string* previous) {
+              fake::Log("wake alarm +" + std::to_string(seconds));
+              *previous = "1700000999";
+              return std::string();
+            },
+            .put_back_wake_alarm = [](const std::string& previous) {
+              fake::Log("wake alarm " + previous);
+              return std::string();
+            },
+            .sleep = [&](std::string_view state) {
+              before_sleep = records_;
+              boot += 25.5;
+              fake::Log("sleep " + std::string(state));
+              return std::string();
+            },
+            .boot_clock = [&] { return boot + std::chrono::duration<double>(fake::TheClock().Elapsed()).count(); }};
+  const check::Report report = Run({.mode = check::Mode::kSuspend, .timeout = 5, .suspend = "mem", .suspend_for = 25});
+  ASSERT_EQ(report.checks.size(), 8u) << Tap(report);
+  EXPECT_EQ(report.checks[3].detail,
+            "slept 25.5 s in mem (deep) (the boot clock against the monotonic one), armed 5 s: no reset meanwhile");
+  EXPECT_EQ(report.checks[4].result, Result::kPass) << report.checks[4].detail;
+  EXPECT_EQ(report.checks[4].detail.substr(0, 28), "wrote 5 after the resume, re");
+  EXPECT_EQ(report.checks[5].detail, "armed 5 s, still alive after 20 s: the watchdog did not reset the machine after "
+                                     "a suspend (mem): the driver lost it on the resume");
+  ASSERT_FALSE(before_sleep.empty());
+  const auto entry = std::get<check::ResetRecord>(check::ParseRecord(before_sleep.back()));
+  EXPECT_EQ(std::tuple(entry.suspend, entry.suspend_for_s, entry.slept_s), std::tuple("mem", 25.0, 0.0));
+  EXPECT_EQ(entry.alive_s, entry.suspend_at_s);
+  EXPECT_EQ(entry.next_by_s, entry.alive_s + 25);
+  const auto last = std::get<check::ResetRecord>(check::ParseRecord(records_.back()));
+  EXPECT_NEAR(last.slept_s, 25.5, 0.001);
+  std::vector<std::string> sleep;
+  for (const std::string& event : fake::Events()) {
+    if (event.starts_with("wake alarm") || event.starts_with("sleep ")) sleep.push_back(event);
+  }
+  EXPECT_EQ(sleep, (std::vector<std::string>{"wake alarm +25", "sleep mem", "wake alarm 1700000999"}));
+}
+
 // The second half's verdicts on records: the reset's time against the
 // window, the boot, the driver's word on the cause.
 check::ResetRecord Reset(double alive_after, check::ResetRecord::State state = check::ResetRecord::State::kWaiting,
@@ -590,6 +640,27 @@ TEST(AfterReset, TheResetsDelayIsAFigure) {
                                         {"bound_s", "0.180"}}));
 }
 
+// A record of a run with --suspend: the sleep began 4.2 s after the first
+// reload; slept 0: the reset came before the machine woke.
+check::ResetRecord Slept(check::ResetRecord record, const char* state, double slept) {
+  record.suspend = state;
+  record.suspend_for_s = 25;
+  record.suspend_at_s = 4.2;
+  record.slept_s = slept;
+  if (slept == 0) {
+    record.alive_s = 4.2;
+    record.next_by_s = 29.2;
+  }
+  return record;
+}
+
+TEST(AfterReset, TheSleepsLengthIsAFigureBesideTheDelay) {
+  const std::vector<check::Figure> figures = check::JudgeOnTime(Slept(Reset(9.93), "mem", 25.1)).figures;
+  EXPECT_EQ(std::vector<check::Figure>(figures.end() - 3, figures.end()),
+            (std::vector<check::Figure>{{"bound_s", "0.180"}, {"slept_s", "25.100"}, {"suspend_for_s", "25.000"}}));
+  EXPECT_EQ(figures[3], (check::Figure{"delay_s", "10.020"}));
+}
+
 sysfs::Facts Booted(std::uint32_t status, const char* identity = "i6300ESB timer") {
   return {.name = "watchdog1", .identity = identity, .bootstatus = status};
 }
@@ -621,6 +692,17 @@ INSTANTIATE_TEST_SUITE_P(
         Afterwards{"NoReset", check::JudgeOnTime(Reset(29.5, check::ResetRecord::State::kNoReset)), Result::kFail,
                    "still alive when the window closed, 30 s after the last reload: the watchdog did not reset the "
                    "machine"},
+        Afterwards{"ResetDuringTheSleep", check::JudgeOnTime(Slept(Reset(9.93), "freeze", 0)), Result::kFail,
+                   "the watchdog reset the machine during a suspend (freeze) of 25 s: it came after the sleep began, "
+                   "4.2 s after the last reload (bound 25.00 s, the sleep's length)"},
+        Afterwards{"ResetAfterTheResume", check::JudgeOnTime(Slept(Reset(9.93), "mem", 25.1)), Result::kPass,
+                   "reset between 9.93 s and 10.11 s after the last reload (bound 0.18 s; the reset was due from 9 s "
+                   "to 30 s); after a suspend (mem) of 25.1 s"},
+        Afterwards{"NoResetAfterTheResume",
+                   check::JudgeOnTime(Slept(Reset(29.5, check::ResetRecord::State::kNoReset), "mem", 25.1)),
+                   Result::kFail,
+                   "still alive when the window closed, 30 s after the last reload: the watchdog did not reset the "
+                   "machine; after a suspend (mem) of 25.1 s"},
         Afterwards{"Rebooted", check::JudgeRebooted(Reset(9.5), "boot-2"), Result::kPass,
                    "booted anew: boot-1, then boot-2"},
         Afterwards{"SameBoot", check::JudgeRebooted(Reset(9.5), "boot-1"), Result::kFail,
@@ -822,7 +904,8 @@ TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {
 
 TEST(CheckArguments, TheUsageNamesTheChecksOfEveryModeInOrder) {
   for (const check::Mode mode :
-       {check::Mode::kCheck, check::Mode::kPretimeout, check::Mode::kExpire, check::Mode::kAfterReset}) {
+       {check::Mode::kCheck, check::Mode::kPretimeout, check::Mode::kExpire, check::Mode::kAfterReset,
+        check::Mode::kSuspend}) {
     std::string names;
     for (const std::string_view name : check::CheckNames(mode)) names += (names.empty() ? "" : ", ") + std::string(name);
     EXPECT_NE(check::kUsage.find(" " + names + "\n"), std::string::npos) << names;
@@ -834,6 +917,9 @@ TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {
   EXPECT_TRUE(good.action == check::Arguments::Action::kRun && good.json);
   EXPECT_EQ(good.settings.timeout + good.settings.tolerance_pct, 257.5);
   EXPECT_EQ(check::ParseArguments({"--json", "--help"}).action, check::Arguments::Action::kHelp);
+  const auto sleep = check::ParseArguments({"--suspend", "freeze", "--expire", "r", "--timeout", "10"});
+  EXPECT_TRUE(sleep.settings.mode == check::Mode::kSuspend && sleep.settings.suspend == "freeze");
+  EXPECT_EQ(check::SleepFor(sleep.settings), 20u);
   const auto bark = check::ParseArguments({"--pretimeout", "5", "--timeout", "10"});
   EXPECT_TRUE(bark.settings.mode == check::Mode::kPretimeout && bark.settings.pretimeout == 5);
   for (const auto& [arguments, error] : std::vector<std::pair<std::vector<std::string_view>, std::string>>{
@@ -846,7 +932,16 @@ TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {
            {{"--pretimeout", "0"}, "--pretimeout takes a whole number of seconds below the timeout, not '0'"},
            {{"--pretimeout", "10", "--timeout", "10"}, "--pretimeout 10 is not below the timeout of 10 s"},
            {{"--pretimeout", "5", "--expire", "r"},
-            "--pretimeout checks the bark among the checks: not with the reset proof"}}) {
+            "--pretimeout checks the bark among the checks: not with the reset proof"},
+           {{"--suspend", "mem"}, "--suspend sleeps within the reset proof: give it with --expire FILE"},
+           {{"--after-reset", "r", "--suspend", "freeze"},
+            "--suspend sleeps within the reset proof: give it with --expire FILE"},
+           {{"--expire", "r", "--suspend", "disk"},
+            "--suspend takes freeze or mem, as /sys/power/state names them, not 'disk'"},
+           {{"--expire", "r", "--suspend-for", "20"}, "--suspend-for is the length of --suspend's sleep"},
+           {{"--expire", "r", "--suspend", "mem", "--suspend-for", "10", "--timeout", "10"},
+            "--suspend-for 10 is not above the timeout of 10 s: the watchdog would not run out while the machine "
+            "sleeps"}}) {
     const auto bad = check::ParseArguments(arguments);
     EXPECT_EQ(bad.action, check::Arguments::Action::kBad);
     EXPECT_EQ(bad.error, error);

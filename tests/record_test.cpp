@@ -39,7 +39,21 @@ TEST(Record, WhatIsWrittenIsReadAndEveryDamageSaysWhy) {
   EXPECT_EQ(std::tuple(read.version, read.window_from_s, read.window_until_s, read.alive_s, read.next_by_s),
             std::tuple(1, 9.0, 30.0, 10.25, 11.25));
   EXPECT_EQ(check::FormatRecord(read), version1);
+  // --suspend's keys, optional: written where set, read back where there.
+  check::ResetRecord slept = kRecord;
+  slept.suspend = "mem";
+  slept.suspend_for_s = 25;
+  slept.suspend_at_s = 0.004;
+  slept.slept_s = 24.875;
+  const std::string with_sleep = check::FormatRecord(slept);
+  EXPECT_EQ(text.find("suspend"), std::string::npos);
+  EXPECT_NE(with_sleep.find("\nsuspend mem\nsuspend_for_s 25.000\nsuspend_at_s 0.004\nslept_s 24.875\nbeat "),
+            std::string::npos);
+  EXPECT_EQ(std::get<check::ResetRecord>(check::ParseRecord(with_sleep)), slept);
+  const check::Slot slot = check::BeatSlot(slept);
+  EXPECT_EQ(with_sleep.substr(slot.offset, slot.bytes.size()), slot.bytes);
   for (const auto& [damaged, why] : std::vector<std::pair<std::string, std::string>>{
+           {Changed(with_sleep, "slept_s 24.875", "slept_s -1"), "damaged: slept_s is '-1'"},
            {"", "not a reset record of wdt-check"},
            {"#!/bin/sh\n", "not a reset record of wdt-check"},
            {text.substr(0, text.size() - 4), "incomplete: it does not end where it should"},

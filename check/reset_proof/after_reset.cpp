@@ -10,6 +10,7 @@
 #include "parse.h"
 #include "printable.h"
 #include "reset_proof/reset_proof.h"
+#include "reset_proof/suspend.h"
 #include "run.h"
 
 namespace check {
@@ -95,14 +96,15 @@ Check JudgeOnTime(const ResetRecord& record) {
   const double from = record.window_from_s;
   const double until = record.window_until_s;
   const double bound = record.next_by_s - alive;
-  const std::vector<Figure> figures = {{"last_alive_s", Fixed(alive, 3)},
-                                       {"window_from_s", Fixed(from, 3)},
-                                       {"window_until_s", Fixed(until, 3)},
-                                       {"delay_s", Fixed(alive + bound / 2, 3)},
-                                       {"delay_from_s", Fixed(alive, 3)},
-                                       {"delay_until_s", Fixed(record.next_by_s, 3)},
-                                       {"bound_s", Fixed(bound, 3)}};
-  std::string notes;
+  std::vector<Figure> figures = {{"last_alive_s", Fixed(alive, 3)},
+                                 {"window_from_s", Fixed(from, 3)},
+                                 {"window_until_s", Fixed(until, 3)},
+                                 {"delay_s", Fixed(alive + bound / 2, 3)},
+                                 {"delay_from_s", Fixed(alive, 3)},
+                                 {"delay_until_s", Fixed(record.next_by_s, 3)},
+                                 {"bound_s", Fixed(bound, 3)}};
+  if (std::optional<Check> asleep = JudgeResetAsleep(record, figures)) return *asleep;
+  std::string notes = SleepNote(record, &figures);
   if (const std::string_view limits = RecordLimits(record.version); !limits.empty()) {
     notes += "; a version " + std::to_string(record.version) + " record, judged on what it holds: " +
              std::string(limits);

@@ -77,7 +77,11 @@ Check Expire(Run& run) {
   }
   return Judged("expire", false,
                 "armed " + timeout + " s, still alive after " + Short(latest) +
-                    " s: the watchdog did not reset the machine" + changed,
+                    " s: the watchdog did not reset the machine" +
+                    (record.suspend.empty()
+                         ? ""
+                         : " after a suspend (" + record.suspend + "): the driver lost it on the resume") +
+                    changed,
                 {{"armed_s", timeout},
                  {"alive_s", Short(latest)},
                  {"beats", std::to_string(pacer.beats())},
