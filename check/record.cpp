@@ -162,6 +162,9 @@ template <typename... Each>
 struct Overloaded : Each... {
   using Each::operator()...;
 };
+// clang 14 deduces no aggregate's template arguments by itself.
+template <typename... Each>
+Overloaded(Each...) -> Overloaded<Each...>;
 
 // The version that writes a record of `number`: its own where it is known,
 // else the current one.
