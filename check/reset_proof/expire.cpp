@@ -70,7 +70,7 @@ Check Expire(Run& run) {
   // some drivers stop the hardware then without a word.
   std::string changed;
   if (const std::optional<sysfs::Facts>& found = run.settings().device;
-      found && found->timeout && *found->timeout != static_cast<long>(run.settings().timeout)) {
+      record.suspend.empty() && found && found->timeout && *found->timeout != static_cast<long>(run.settings().timeout)) {
     changed = "; the arm changed the running watchdog's timeout from " + std::to_string(*found->timeout) + " s to " +
               timeout + " s, which stops some watchdogs (the i.MX6Q's in QEMU): with the driver's own timeout set to " +
               timeout + " s before the run, one that resets then has this fault";
