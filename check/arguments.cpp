@@ -46,6 +46,10 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
         parsed.settings.mode = mode;
         parsed.settings.record = std::string(value);
       }
+    } else if (argument == "--hang") {
+      if (i + 1 == arguments.size()) return bad("--hang needs a value");
+      if (arguments[++i] != "panic") return bad("--hang takes panic, not '" + wdt::Printable(arguments[i]) + "'");
+      parsed.settings.hang = "panic";
     } else if (argument == "--pretimeout") {
       if (i + 1 == arguments.size()) return bad("--pretimeout needs a value");
       const std::string_view value = arguments[++i];
@@ -84,6 +88,10 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
   if (parsed.settings.mode == Mode::kPretimeout && parsed.settings.pretimeout >= parsed.settings.timeout) {
     return bad("--pretimeout " + std::to_string(parsed.settings.pretimeout) + " is not below the timeout of " +
                std::to_string(parsed.settings.timeout) + " s");
+  }
+  if (!parsed.settings.hang.empty()) {
+    if (parsed.settings.mode != Mode::kExpire) return bad("--hang crashes the kernel after --expire's last reload: give --expire FILE");
+    parsed.settings.mode = Mode::kHang;
   }
   return parsed;
 }

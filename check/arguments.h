@@ -12,7 +12,7 @@ namespace check {
 
 inline const std::string kUsage =
     "Usage: wdt-check [--timeout N] [--tolerance PCT] [--pretimeout P] [--json] [--junit FILE]\n"
-    "       wdt-check --expire FILE [--timeout N] [--json] [--junit FILE]\n"
+    "       wdt-check --expire FILE [--hang panic] [--timeout N] [--json] [--junit FILE]\n"
     "       wdt-check --after-reset FILE [--json] [--junit FILE]\n"
     "       wdt-check --list [--json]\n"
     "       wdt-check --help | --version\n"
@@ -20,6 +20,7 @@ inline const std::string kUsage =
     "  open, arm, countdown, reload, disarm, close\n"
     "  with --pretimeout: open, arm, countdown, reload, pretimeout, disarm, close\n"
     "  with --expire: open, arm, reload, expire, disarm, close\n"
+    "  with --expire --hang: open, arm, reload, crash, disarm, close\n"
     "  with --after-reset: record, rebooted, on-time, cause\n"
     "  --timeout N      arm for N seconds, " + wdt::LimitText(kMinTimeout) + " to " + wdt::LimitText(kMaxTimeout) +
     " (default " + wdt::LimitText(kDefaultTimeout) + ")\n"
@@ -34,6 +35,9 @@ inline const std::string kUsage =
     "  --expire FILE    let the armed watchdog run out to reset the machine, with a\n"
     "                   record in FILE; fails if the machine is still alive after\n"
     "                   twice the timeout and 10 s more\n"
+    "  --hang panic     with --expire, as root: crash the kernel after the last\n"
+    "                   reload (sysrq 'c', kernel.panic set to 0), so that only the\n"
+    "                   watchdog can reset the machine; refused for softdog\n"
     "  --after-reset FILE  after the reset: judge it on the record in FILE\n"
     "  --list           list every watchdog that sysfs knows of, opening none\n"
     "  --help           print this text\n"

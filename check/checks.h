@@ -44,6 +44,10 @@ void PutBack(Run& run);
 Check LastReload(Run& run);
 Check Expire(Run& run);
 void RecordHowTheWaitEnded(Run& run);
+// The dead kernel's road (reset_proof/hang*.cpp): a run that it refuses
+// ended before the arm; the kernel crashed after the last reload.
+void HangPreflight(Run& run);
+Check Crash(Run& run);
 // After the reset: the record read, and the verdicts on it (after_reset.cpp).
 Check Record(Run& run);
 Check Rebooted(Run& run);

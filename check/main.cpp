@@ -13,6 +13,7 @@
 #include "durable_file.h"
 #include "run.h"
 #include "junit.h"
+#include "kernel_crash.h"
 #include "list.h"
 #include "output.h"
 #include "platform.h"
@@ -79,7 +80,8 @@ int main(int argc, char** argv) {
   // regular file, or none yet, is ever written.
   const platform::FileCalls files = platform::DurableFileCalls();
   for (const auto& [option, path] : {std::pair{"--junit", &parsed.junit}, std::pair{"--expire", &parsed.settings.record}}) {
-    if (path->empty() || (option == std::string_view("--expire") && parsed.settings.mode != check::Mode::kExpire) ||
+    if (path->empty() || (option == std::string_view("--expire") && parsed.settings.mode != check::Mode::kExpire &&
+                                                         parsed.settings.mode != check::Mode::kHang) ||
         files.kind(path->c_str()) != platform::kOtherFile) {
       continue;
     }
@@ -145,9 +147,16 @@ int main(int argc, char** argv) {
       .watch_log = platform::WatchKernelLog,
       .logged = platform::KernelLogged,
   };
+  const check::Seam::Crash crash{
+      .refusal = platform::CrashRefusal,
+      .setting = platform::KernelSetting,
+      .set = platform::SetKernelSetting,
+      .crash = platform::CrashKernel,
+      .boot_began = platform::BootBeganByRtc,
+  };
   // Every seam of the run is assembled here, each concern above in its own block.
   const check::Seam seam{
-      .wdt = platform::LibraryOperations(), .time = time, .output = output, .reset = reset, .kernel = kernel};
+      .wdt = platform::LibraryOperations(), .time = time, .output = output, .reset = reset, .kernel = kernel, .crash = crash};
   if (!parsed.json) platform::WriteOut(check::TapHeader(check::CheckNames(parsed.settings.mode).size()));
   const check::Report report = check::RunChecks(parsed.settings, seam);
   platform::SuspendIfRequested();

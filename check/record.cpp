@@ -136,8 +136,12 @@ struct Field {
   std::string_view key;
   unsigned versions;  // In(version) for each version that holds it
   Member member;
+  // Written only where it holds something, and read where it is there: a
+  // road's own key, which the other roads' records leave out.
+  bool optional = false;
 };
-constexpr std::array<Field, 11> kFields = {{
+constexpr bool kOptional = true;
+constexpr std::array<Field, 16> kFields = {{
     {"device", In(1) | In(2), &ResetRecord::device},
     {"identity", In(1) | In(2), &ResetRecord::identity},
     {"timeout_s", In(1) | In(2), &ResetRecord::timeout_s},
@@ -149,6 +153,11 @@ constexpr std::array<Field, 11> kFields = {{
     {"state", In(1), &ResetRecord::state},
     {"window_from_s", In(2), &ResetRecord::window_from_s},
     {"window_until_s", In(2), &ResetRecord::window_until_s},
+    {"hang", In(2), &ResetRecord::hang, kOptional},
+    {"crashed_s", In(2), &ResetRecord::crashed_s, kOptional},
+    {"crashed_at", In(2), &ResetRecord::crashed_at, kOptional},
+    {"kernel_panic", In(2), &ResetRecord::kernel_panic, kOptional},
+    {"kernel_sysrq", In(2), &ResetRecord::kernel_sysrq, kOptional},
 }};
 
 template <typename... Each>
@@ -183,6 +192,17 @@ std::string Written(const Member& member, const ResetRecord& record) {
                     member);
 }
 
+// Whether an optional field holds something: not empty, not zero.
+bool Holds(const Member& member, const ResetRecord& record) {
+  return std::visit(Overloaded{
+                        [&](std::string ResetRecord::*text) { return !(record.*text).empty(); },
+                        [&](std::uint32_t ResetRecord::*whole) { return record.*whole != 0; },
+                        [&](double ResetRecord::*time) { return record.*time != 0; },
+                        [&](ResetRecord::State ResetRecord::*) { return true; },
+                    },
+                    member);
+}
+
 // Reads `text` into the record's field; false if it is not as written.
 bool Read(const Member& member, std::string_view text, ResetRecord* record) {
   return std::visit(Overloaded{
@@ -211,6 +231,7 @@ std::string Header(const ResetRecord& record) {
   const Version& version = VersionOf(record.version);
   std::string text = std::string(kHeading) + "\nversion " + std::to_string(version.number) + "\n";
   for (const Field* field : FieldsOf(version)) {
+    if (field->optional && !Holds(field->member, record)) continue;
     text += std::string(field->key) + " " + Written(field->member, record) + "\n";
   }
   return text;
@@ -253,23 +274,29 @@ std::variant<ResetRecord, std::string> ParseRecord(std::string_view text) {
     }
     return "of version " + wdt::Printable(number) + ", which this wdt-check does not know (it knows " + known + ")";
   }
+  // Each key in its place; an optional one may be left out.
   const std::vector<const Field*> fields = FieldsOf(*version);
-  std::vector<std::string_view> values(fields.size());
+  std::vector<std::optional<std::string_view>> values(fields.size());
+  std::size_t at = 2;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string key = std::string(fields[i]->key) + " ";
-    const std::string_view line = i + 2 < lines.size() ? lines[i + 2] : std::string_view();
-    if (!line.starts_with(key)) return "incomplete: no " + std::string(fields[i]->key) + " where it belongs";
-    values[i] = line.substr(key.size());
+    const std::string_view line = at < lines.size() ? lines[at] : std::string_view();
+    if (line.starts_with(key)) {
+      values[i] = line.substr(key.size());
+      ++at;
+    } else if (!fields[i]->optional) {
+      return "incomplete: no " + std::string(fields[i]->key) + " where it belongs";
+    }
   }
-  if (lines.size() != fields.size() + version->slots + 3 || lines.back() != "end") {
+  if (lines.size() != at + version->slots + 1 || lines.back() != "end") {
     return std::string("incomplete: it does not end where it should");
   }
   ResetRecord record;
   record.version = version->number;
   const auto read = [&](Kind kind) -> std::string {
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      if (fields[i]->member.index() == kind && !Read(fields[i]->member, values[i], &record)) {
-        return "damaged: " + std::string(fields[i]->key) + " is '" + wdt::Printable(values[i]) + "'";
+      if (values[i] && fields[i]->member.index() == kind && !Read(fields[i]->member, *values[i], &record)) {
+        return "damaged: " + std::string(fields[i]->key) + " is '" + wdt::Printable(*values[i]) + "'";
       }
     }
     return {};
@@ -280,7 +307,7 @@ std::variant<ResetRecord, std::string> ParseRecord(std::string_view text) {
   if (record.boot_id.empty()) return std::string("damaged: boot_id is empty");
   if (std::string why = version->window(record); !why.empty()) return why;
   if (std::string why = read(kState); !why.empty()) return why;
-  const std::span<const std::string_view> slots(lines.data() + fields.size() + 2, version->slots);
+  const std::span<const std::string_view> slots(lines.data() + at, version->slots);
   if (std::string why = version->rest(slots, &record); !why.empty()) return why;
   return record;
 }

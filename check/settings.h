@@ -27,12 +27,14 @@ inline constexpr double kMaxTolerancePct = 50;
 // What a run does: the checks; the checks with the pretimeout's bark among
 // them; or the two halves of the reset proof, joined by a record on disk:
 // let the watchdog run out (expire), and after the machine came back, judge
-// the reset (after reset).
-enum class Mode { kCheck, kPretimeout, kExpire, kAfterReset };
+// the reset (after reset); or the first half with the kernel crashed after
+// the last reload, so that only the watchdog can reset the machine (hang).
+enum class Mode { kCheck, kPretimeout, kExpire, kAfterReset, kHang };
 
 struct Settings {
   Mode mode = Mode::kCheck;
   std::string record{};  // the reset proof's record file
+  std::string hang{};    // kHang: the kernel's way of dying ("panic")
   std::uint32_t timeout = kDefaultTimeout;   // seconds, kMinTimeout..kMaxTimeout
   std::uint32_t pretimeout = 0;  // kPretimeout: seconds, 1..timeout-1
   double tolerance_pct = kDefaultTolerancePct;

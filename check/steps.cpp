@@ -19,6 +19,8 @@ constexpr Step kClose{.name = "close", .check = Close};
 constexpr Step kLastReload{.name = "reload", .check = LastReload};
 constexpr Step kExpire{.name = "expire", .check = Expire};
 constexpr Step kWaitEnded{.name = "the wait's end recorded", .act = RecordHowTheWaitEnded};
+constexpr Step kPreflight{.name = "the dead kernel's pre-flight", .act = HangPreflight};
+constexpr Step kCrash{.name = "crash", .check = Crash};
 constexpr Step kRecord{.name = "record", .check = Record};
 constexpr Step kRebooted{.name = "rebooted", .check = Rebooted};
 constexpr Step kOnTime{.name = "on-time", .check = OnTime};
@@ -45,6 +47,7 @@ constexpr std::array kCheckSteps{kOpen, kArm, kCountdown, kReload, kDisarm, kPut
 constexpr auto kPretimeoutSteps = InsertedBefore(kCheckSteps, "disarm", kBark);
 static_assert(kPretimeoutSteps.back().check == kClose.check, "the bark goes before the disarm");
 constexpr std::array kExpireSteps{kOpen, kArm, kLastReload, kExpire, kDisarm, kPutBack, kClose, kWaitEnded};
+constexpr std::array kHangSteps{kOpen, kPreflight, kArm, kLastReload, kCrash, kDisarm, kPutBack, kClose, kWaitEnded};
 constexpr std::array kAfterResetSteps{kRecord, kRebooted, kOnTime, kCause};
 
 }  // namespace
@@ -55,6 +58,7 @@ std::span<const Step> Steps(Mode mode) {
     case Mode::kPretimeout: return kPretimeoutSteps;
     case Mode::kExpire: return kExpireSteps;
     case Mode::kAfterReset: return kAfterResetSteps;
+    case Mode::kHang: return kHangSteps;
   }
   return kCheckSteps;
 }

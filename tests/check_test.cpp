@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string>
 #include <tuple>
+#include <variant>
 #include <vector>
 
 #include "arguments.h"
@@ -19,6 +21,7 @@
 #include "output.h"
 #include "pretimeout_bark.h"
 #include "reset_proof/after_reset.h"
+#include "reset_proof/hang.h"
 #include "run.h"
 #include "simulated_library.h"
 
@@ -80,7 +83,20 @@ class CheckTest : public testing::Test {
               const auto at = *g_pretimeout_set_at + std::chrono::duration_cast<check::Clock::duration>(
                                                          std::chrono::duration<double>(*bark_after_));
               return fake::TheClock().Now() >= at ? std::optional(at) : std::nullopt;
-            }}};
+            }},
+        .crash = {
+            .refusal = [this] { return crash_refusal_; },
+            .setting = [this](const char* name) { return std::optional(kernel_[name]); },
+            .set = [this](const char* name, const std::string& value) {
+              fake::Log(std::string(name) + " " + value);
+              kernel_[name] = value;
+              return std::string();
+            },
+            .crash = [] {
+              fake::Log("crash");
+              return std::string("the crash came back");
+            },
+            .boot_began = [] { return std::variant<double, std::string>(std::string("no RTC")); }}};
     return check::RunChecks(settings, seam);
   }
 
@@ -127,6 +143,8 @@ class CheckTest : public testing::Test {
   std::vector<std::string> records_;     // the reset record, as each write left it
   double wall_step_ = 0;                 // the wall clock set forward (back) by so much
   check::Clock::duration write_takes_{}; // each write of the record
+  std::string crash_refusal_;            // the kernel's own refusal of the crash, empty if none
+  std::map<std::string, std::string> kernel_{{"panic", "10"}, {"sysrq", "0"}};  // its settings
 };
 
 class HonestTest : public CheckTest, public testing::WithParamInterface<bool> {};
@@ -537,11 +555,26 @@ check::ResetRecord Reset(double alive_after, check::ResetRecord::State state = c
   return record;
 }
 
+// A dead kernel's record: the kernel died 0.2 s after the last reload.
+check::ResetRecord Crashed() {
+  check::ResetRecord record = Reset(0.2);
+  record.hang = "panic";
+  record.crashed_s = 0.2;
+  record.crashed_at = 1000.2;
+  return record;
+}
+// The dead kernel's on-time verdict where the next boot began so long after
+// the last reload, by the RTC.
+check::Check HangOnTime(double booted) { return check::JudgeOnTimeAfterHang(Crashed(), 1000 + booted); }
+constexpr const char* kOnTheRtc =
+    " after the last reload (the reset was due from 9 s to 30 s); this bound rests on the real-time clock: a "
+    "wall-clock step between the two boots cannot be seen from one machine";
+
 struct Afterwards {
   const char* name;
   check::Check judged;
   Result result;
-  const char* detail;
+  std::string detail;
   friend void PrintTo(const Afterwards& row, std::ostream* os) { *os << row.name; }
 };
 
@@ -602,6 +635,24 @@ INSTANTIATE_TEST_SUITE_P(
         Afterwards{"NoReset", check::JudgeOnTime(Reset(29.5, check::ResetRecord::State::kNoReset)), Result::kFail,
                    "still alive when the window closed, 30 s after the last reload: the watchdog did not reset the "
                    "machine"},
+        Afterwards{"DeadKernelOnTime", HangOnTime(10.4), Result::kPass,
+                   std::string("the reset came between 0.2 s (the kernel died) and 10.4 s (the next boot began, by the "
+                               "real-time clock, to within 1 s)") + kOnTheRtc},
+        Afterwards{"DeadKernelWithinTheRtcsSecond", HangOnTime(8.2), Result::kPass,
+                   std::string("the reset came between 0.2 s (the kernel died) and 8.2 s (the next boot began, by the "
+                               "real-time clock, to within 1 s)") + kOnTheRtc},
+        Afterwards{"DeadKernelRebootedTooEarly", HangOnTime(7.9), Result::kFail,
+                   std::string("reset early, not the watchdog's: the kernel died 0.2 s and the next boot began 7.9 s "
+                               "after the last reload (by the real-time clock, to within 1 s) (the reset was due from 9 "
+                               "s to 30 s); this bound rests on the real-time clock: a wall-clock step between the two "
+                               "boots cannot be seen from one machine")},
+        Afterwards{"DeadKernelResetLate", HangOnTime(31.5), Result::kFail,
+                   std::string("reset late: the next boot began 31.5 s after the last reload (by the real-time clock, "
+                               "to within 1 s), after the window closed (the reset was due from 9 s to 30 s); this "
+                               "bound rests on the real-time clock: a wall-clock step between the two boots cannot be "
+                               "seen from one machine")},
+        Afterwards{"DeadKernelNoRtc", check::JudgeOnTimeAfterHang(Crashed(), std::string("no real-time clock")),
+                   Result::kSkip, "not judged: no real-time clock, and no other clock keeps time across a reset"},
         Afterwards{"Rebooted", check::JudgeRebooted(Reset(9.5), "boot-2"), Result::kPass,
                    "booted anew: boot-1, then boot-2"},
         Afterwards{"SameBoot", check::JudgeRebooted(Reset(9.5), "boot-1"), Result::kFail,
@@ -815,6 +866,82 @@ TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {
     const auto bad = check::ParseArguments(arguments);
     EXPECT_EQ(bad.action, check::Arguments::Action::kBad);
     EXPECT_EQ(bad.error, error);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The dead kernel's road: what it refuses before anything is armed, and
+// what it writes and sets before the crash.
+sysfs::Facts Watchdog(bool software, const char* identity = "i6300ESB timer") {
+  return {.name = "watchdog0", .identity = identity, .software = software};
+}
+
+TEST(Hang, RefusesBeforeArmingWhatADeadKernelCannotProve) {
+  const std::string softdog = "Software Watchdog is a software watchdog: softdog runs inside the kernel: a dead "
+                              "kernel cannot fire it";
+  for (const auto& [settings, kernel, why] : std::vector<std::tuple<check::Settings, std::string, std::string>>{
+           {{.device = Watchdog(false)}, "", ""},
+           {{.device = Watchdog(true, "Software Watchdog")}, "", softdog},
+           {{.device = Watchdog(true, "Software Watchdog")}, "no sysrq", softdog},
+           {{.device = Watchdog(false)}, "this kernel has no sysrq", "this kernel has no sysrq"},
+           {{.device = Watchdog(false)}, "cannot write /proc/sys/kernel/panic", "cannot write /proc/sys/kernel/panic"},
+           {{}, "",
+            "no kernel watchdog device with sysfs facts (WDT_DEVICE is not set: the simulated watchdog): only a "
+            "watchdog outside the kernel can reset a dead one"},
+           {{.device_path = "/dev/null"}, "",
+            "no kernel watchdog device with sysfs facts (WDT_DEVICE /dev/null is none that sysfs knows): only a "
+            "watchdog outside the kernel can reset a dead one"}}) {
+    EXPECT_EQ(check::HangRefusal(settings, kernel), why);
+  }
+}
+
+TEST_F(CheckTest, ARefusedCrashArmsNothingAndCannotRun) {
+  crash_refusal_ = "this kernel has no sysrq (no /proc/sysrq-trigger): it cannot be crashed";
+  const check::Report report =
+      Run({.mode = check::Mode::kHang, .hang = "panic", .timeout = 5, .device = Watchdog(false)});
+  EXPECT_EQ(report.verdict, Verdict::kCannotRun) << Tap(report);
+  EXPECT_EQ(report.stopped, "refused before arming, nothing crashed: " + crash_refusal_);
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"InitializeSession()", "DisableTimer()", "CloseSession()"}));
+  EXPECT_TRUE(records_.empty());
+}
+
+TEST_F(CheckTest, TheCrashComesAfterTheRecordAndKernelPanicZero) {
+  const check::Report report =
+      Run({.mode = check::Mode::kHang, .hang = "panic", .timeout = 5, .device = Watchdog(false)});
+  ASSERT_EQ(check::CheckNames(check::Mode::kHang),
+            (std::vector<std::string_view>{"open", "arm", "reload", "crash", "disarm", "close"}));
+  EXPECT_EQ(report.verdict, Verdict::kFail) << Tap(report);
+  EXPECT_EQ(report.checks[3].detail, "the crash came back");
+  const std::vector<std::string> calls = Calls();
+  const auto crash = std::find(calls.begin(), calls.end(), "crash");
+  ASSERT_GE(crash - calls.begin(), 2);
+  // Said once, after kernel.panic is 0 and just before the crash.
+  EXPECT_EQ(std::vector<std::string>(crash - 2, calls.end()),
+            (std::vector<std::string>{"panic 0", "said the kernel is crashed now: the watchdog must reset the machine "
+                                      "within 20 s", "crash", "panic 10", "DisableTimer()", "CloseSession()"}));
+  // On disk before kernel.panic changed: the crash, and what the kernel had.
+  ASSERT_GE(records_.size(), 2u);
+  const auto crashed = std::get<check::ResetRecord>(check::ParseRecord(records_[1]));
+  EXPECT_EQ(std::tuple(crashed.hang, crashed.kernel_panic, crashed.kernel_sysrq, crashed.state),
+            std::tuple(std::string("panic"), std::string("10"), std::string("0"), check::ResetRecord::State::kWaiting));
+  EXPECT_EQ(crashed.alive_s, crashed.crashed_s);
+  // A crash that came back is no wait for a reset.
+  EXPECT_EQ(std::get<check::ResetRecord>(check::ParseRecord(records_.back())).state,
+            check::ResetRecord::State::kAbandoned);
+}
+
+TEST(Hang, TheCommandLineTakesPanicAfterExpireOnly) {
+  EXPECT_EQ(check::ParseArguments({"--hang", "panic", "--expire", "r"}).settings.mode, check::Mode::kHang);
+  EXPECT_NE(check::kUsage.find(" open, arm, reload, crash, disarm, close\n"), std::string::npos);
+  for (const auto& [arguments, error] : std::vector<std::pair<std::vector<std::string_view>, std::string>>{
+           {{"--expire", "r", "--hang", "reboot"}, "--hang takes panic, not 'reboot'"},
+           {{"--hang", "panic"}, "--hang crashes the kernel after --expire's last reload: give --expire FILE"},
+           {{"--after-reset", "r", "--hang", "panic"},
+            "--hang crashes the kernel after --expire's last reload: give --expire FILE"}}) {
+    EXPECT_EQ(check::ParseArguments(arguments).error, error);
   }
 }
 
