@@ -38,10 +38,11 @@ struct Facts {
   // The driver bound to the watchdog's parent device (i6300esb, iTCO_wdt),
   // where it has one: a software watchdog has no parent device.
   std::optional<std::string> driver{};
-  // A timer inside the kernel (softdog, or any watchdog without a device
-  // beneath it: sysfs places it under devices/virtual), which dies with the
-  // kernel: it proves that a process stops feeding, never that a hung
-  // kernel is caught.
+  // A timer inside the kernel (softdog, known by its identity), which dies
+  // with the kernel: it proves that a process stops feeding, never that a
+  // hung kernel is caught. Where a watchdog sits in sysfs says nothing of
+  // it: a hardware driver that names no parent device (i6300esb) sits under
+  // devices/virtual as softdog does.
   bool software = false;
   std::optional<std::string> state{};  // "active" or "inactive"
   std::optional<long> timeout{};       // seconds

@@ -771,6 +771,17 @@ TEST_F(CheckTest, ADamagedOrAbandonedRecordCannotBeJudged) {
   }
 }
 
+// A dead kernel cannot fire softdog; Debian 12's i6300esb names no parent
+// device and sits under devices/virtual as softdog does, yet is hardware.
+TEST(CheckSysfs, OnlySoftdogIsASoftwareWatchdogWhereverItSits) {
+  fake::FakeSysfs sysfs;
+  sysfs.AddWatchdog("watchdog0", {250, 0}, {{"identity", "Software Watchdog"}});
+  sysfs.AddWatchdog("watchdog1", {250, 1}, {{"identity", "i6300ESB timer"}});
+  const sysfs::Reader reader = sysfs.Reader();
+  EXPECT_TRUE(reader.Read("watchdog0")->software);
+  EXPECT_FALSE(reader.Read("watchdog1")->software);
+}
+
 // Every watchdog of the class, none opened; the fields that a driver lacks
 // say so.
 TEST(CheckList, ListsEveryWatchdogWithWhatSysfsSaysAndWhoHoldsIt) {
