@@ -20,7 +20,8 @@ Check JudgeOnTimeAfterHang(const ResetRecord& record, const std::variant<double,
     return Skipped("on-time", "not judged: " + *why + ", and no other clock keeps time across a reset");
   }
   const double died = record.crashed_s;
-  const double booted = std::get<double>(boot_began) - record.reloaded_at;
+  // Anchored at the crash, which the record holds on both clocks.
+  const double booted = std::get<double>(boot_began) - record.crashed_at + died;
   const double from = record.window_from_s;
   const double until = record.window_until_s;
   const double latest = booted + kRtcResolution;
@@ -37,19 +38,23 @@ Check JudgeOnTimeAfterHang(const ResetRecord& record, const std::variant<double,
   const std::string rests = "; this bound rests on the real-time clock: a wall-clock step between the two boots "
                             "cannot be seen from one machine";
   if (latest < from) {
-    return Judged("on-time", false, "reset early, not the watchdog's: the kernel died " + Fixed(died, 1) +
+    return Judged("on-time", false, "reset early, not the watchdog's: the kernel died " + Fixed(died, 2) +
                                         " s and the next boot began " + booted_at + " after the last reload (" +
                                         by_rtc + ")" + window + rests,
                   figures, Evidence::kRecord);
   }
-  if (booted - kRtcResolution > until) {
+  if (booted - kRtcResolution > until + kFirmwareAllowance) {
     return Judged("on-time", false, "reset late: the next boot began " + booted_at + " after the last reload (" +
-                                        by_rtc + "), after the window closed" + window + rests,
+                                        by_rtc + "), after the window closed and " + Short(kFirmwareAllowance) +
+                                        " s more for the firmware" + window + rests,
                   figures, Evidence::kRecord);
   }
-  return Judged("on-time", true, "the reset came between " + Fixed(died, 1) + " s (the kernel died) and " +
+  return Judged("on-time", true, "the reset came between " + Fixed(died, 2) + " s (the kernel died) and " +
                                      booted_at + " (the next boot began, " + by_rtc + ") after the last reload" +
-                                     window + rests,
+                                     window + rests +
+                                     (booted - kRtcResolution > until ? "; it began after the window closed: the "
+                                                                        "firmware's time before the kernel is allowed"
+                                                                      : ""),
                 figures, Evidence::kRecord);
 }
 
