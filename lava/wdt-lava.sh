@@ -15,7 +15,8 @@
 # CHECK.FIGURE with the check's result and the number as its measurement.
 # The program's exit status is the test case exit-status. The definitions
 # pass their parameters in the environment: WDT_DEVICE, ARGS, WDT_BIN (the
-# folder of the programs, empty for PATH), RECORD and TIMEOUT. The script
+# folder of the programs, empty for PATH), RECORD, TIMEOUT and HANG (the way
+# of dying: empty, or panic for a crashed kernel). The script
 # ends with status 0 whatever it found: a test definition's steps run under
 # set -e, and a failing step would end it without a word.
 # shellcheck shell=sh disable=SC2086 # $ARGS is a list of options
@@ -82,7 +83,10 @@ check() { run_check $ARGS; }
 # line to the record's storage and synced there: the machine resets in the
 # middle of it, and whatever was not on the disk by then is lost.
 expire_detached() {
-  { WDT_DEVICE=$WDT_DEVICE "$(program wdt-check)" --expire "$RECORD" --timeout "$TIMEOUT" 2>&1
+  # A crash comes at once after the last reload: later than the test
+  # action's end.
+  [ -n "$HANG" ] && sleep 15
+  { WDT_DEVICE=$WDT_DEVICE "$(program wdt-check)" --expire "$RECORD" ${HANG:+--hang "$HANG"} --timeout "$TIMEOUT" 2>&1
     echo $? >"$RECORD.status"
     sync
   } </dev/null | while IFS= read -r line; do
@@ -99,6 +103,11 @@ expire() {
   fi
   rm -f "$RECORD.tap" "$RECORD.status"
   setsid sh "$0" expire-detached </dev/null >/dev/null 2>&1 &
+  if [ -n "$HANG" ]; then
+    echo "wdt-lava: the kernel is crashed ($HANG) in some 15 s, after the watchdog's last reload"
+    lava-test-case expire-started --result pass
+    return
+  fi
   # Until wdt-check waits for the reset: the test action must end before it.
   end=$(( $(cut -d. -f1 /proc/uptime) + TIMEOUT + 60 ))
   until grep -q '^# waiting until ' "$RECORD.tap" 2>/dev/null; do
