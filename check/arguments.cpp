@@ -90,7 +90,9 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
                std::to_string(parsed.settings.timeout) + " s");
   }
   if (!parsed.settings.hang.empty()) {
-    if (parsed.settings.mode != Mode::kExpire) return bad("--hang crashes the kernel after --expire's last reload: give --expire FILE");
+    if (parsed.settings.mode != Mode::kExpire) {
+      return bad("--hang crashes the kernel after --expire's last reload: give --expire FILE");
+    }
     parsed.settings.mode = Mode::kHang;
   }
   return parsed;

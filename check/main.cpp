@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
   };
   // Every seam of the run is assembled here, each concern above in its own block.
   const check::Seam seam{
-      .wdt = platform::LibraryOperations(), .time = time, .output = output, .reset = reset, .kernel = kernel, .crash = crash};
+      .wdt = platform::LibraryOperations(), .time = time, .output = output, .reset = reset, .kernel = kernel,
+      .crash = crash};
   if (!parsed.json) platform::WriteOut(check::TapHeader(check::CheckNames(parsed.settings.mode).size()));
   const check::Report report = check::RunChecks(parsed.settings, seam);
   platform::SuspendIfRequested();

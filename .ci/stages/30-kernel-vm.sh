@@ -127,7 +127,8 @@ wait $second || true
 boot_resetting hangtco -machine q35 -global ICH9-LPC.noreboot=false &
 second=$!
 wait $first || true
-rm -f "$work/hangesbreset.mon".{in,out}
+# The log of a run before would show the crash at once.
+rm -f "$work/hangesbreset.log" "$work/hangesbreset.mon".{in,out}
 mkfifo "$work/hangesbreset.mon.in" "$work/hangesbreset.mon.out"
 cat "$work/hangesbreset.mon.out" >/dev/null &
 boot_resetting hangesbreset -machine pc -device i6300esb -monitor "pipe:$work/hangesbreset.mon" &

@@ -78,7 +78,9 @@ std::variant<double, std::string> BootBeganByRtc() {
   if (*hctosys != "1") return std::string("the system clock was not set from the real-time clock at boot (hctosys 0)");
   const auto since_epoch = FirstLine(rtc + "/since_epoch");
   timespec boot{};
-  if (!since_epoch || clock_gettime(CLOCK_BOOTTIME, &boot) != 0) return std::string("the real-time clock cannot be read");
+  if (!since_epoch || clock_gettime(CLOCK_BOOTTIME, &boot) != 0) {
+    return std::string("the real-time clock cannot be read");
+  }
   try {
     return std::stod(*since_epoch) - (static_cast<double>(boot.tv_sec) + static_cast<double>(boot.tv_nsec) * 1e-9);
   } catch (const std::exception&) {
