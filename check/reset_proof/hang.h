@@ -18,7 +18,7 @@ inline constexpr double kRtcResolution = 1;
 // The next boot's instant comes after the reset by the firmware's time and
 // the kernel's own start before its clocks count, which the machine cannot
 // measure: allowed this much against the window's end, never its start (a
-// QEMU VM under load took 16 s).
+// QEMU VM under load took 19 s).
 inline constexpr double kFirmwareAllowance = 20;
 
 // Empty, or why --hang refuses this run: no kernel device that sysfs knows

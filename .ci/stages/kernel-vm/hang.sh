@@ -6,7 +6,7 @@
 # The dead kernel's road on driver $1 (its identity $2), in a VM that boots
 # again when reset. $3: the reset's delay expected after the last reload
 # (i6300esb's first expiry, iTCO_wdt's second; the next boot begins up to
-# 16 s later under load: SeaBIOS, the kernel's load and start), or "early" where something
+# 19 s later under load: SeaBIOS, the kernel's load and start), or "early" where something
 # other than the watchdog resets the VM 2 s after the crash (the stage, over
 # QEMU's monitor): --after-reset must then fail. $4: the timeout (10 s
 # unless given), longer where the next boot's firmware and kernel would
