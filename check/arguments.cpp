@@ -46,6 +46,10 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
         parsed.settings.mode = mode;
         parsed.settings.record = std::string(value);
       }
+    } else if (argument == "--hang") {
+      if (i + 1 == arguments.size()) return bad("--hang needs a value");
+      if (arguments[++i] != "panic") return bad("--hang takes panic, not '" + wdt::Printable(arguments[i]) + "'");
+      parsed.settings.hang = "panic";
     } else if (argument == "--pretimeout") {
       if (i + 1 == arguments.size()) return bad("--pretimeout needs a value");
       const std::string_view value = arguments[++i];
@@ -106,6 +110,9 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
   if (settings.suspend_for != 0 && settings.suspend.empty()) {
     return bad("--suspend-for is the length of --suspend's sleep");
   }
+  if (!settings.suspend.empty() && !settings.hang.empty()) {
+    return bad("--suspend and --hang are two roads to the reset: give one of them");
+  }
   if (!settings.suspend.empty()) {
     if (settings.mode != Mode::kExpire) {
       return bad("--suspend sleeps within the reset proof: give it with --expire FILE");
@@ -115,6 +122,12 @@ Arguments ParseArguments(const std::vector<std::string_view>& arguments) {
                  std::to_string(settings.timeout) + " s: the watchdog would not run out while the machine sleeps");
     }
     settings.mode = Mode::kSuspend;
+  }
+  if (!settings.hang.empty()) {
+    if (settings.mode != Mode::kExpire) {
+      return bad("--hang crashes the kernel after --expire's last reload: give --expire FILE");
+    }
+    settings.mode = Mode::kHang;
   }
   return parsed;
 }

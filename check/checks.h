@@ -49,6 +49,8 @@ void RecordHowTheWaitEnded(Run& run);
 // where the driver reports it (suspend.cpp).
 Check Suspend(Run& run);
 Check Resume(Run& run);
+// With --hang, after the last reload: the kernel crashed (reset_proof/hang.cpp).
+Check Crash(Run& run);
 // After the reset: the record read, and the verdicts on it (after_reset.cpp).
 Check Record(Run& run);
 Check Rebooted(Run& run);

@@ -13,12 +13,14 @@
 #include "durable_file.h"
 #include "run.h"
 #include "junit.h"
+#include "kernel_crash.h"
 #include "list.h"
 #include "output.h"
 #include "platform.h"
 #include "printable.h"
 #include "record.h"
 #include "reset_proof/after_reset.h"
+#include "reset_proof/hang.h"
 #include "reset_proof/suspend.h"
 #include "suspend.h"
 #include "watchdog_facts.h"
@@ -82,8 +84,7 @@ int main(int argc, char** argv) {
   // regular file, or none yet, is ever written.
   const platform::FileCalls files = platform::DurableFileCalls();
   for (const auto& [option, path] : {std::pair{"--junit", &parsed.junit}, std::pair{"--expire", &parsed.settings.record}}) {
-    if (path->empty() || (option == std::string_view("--expire") && parsed.settings.mode != check::Mode::kExpire &&
-                            parsed.settings.mode != check::Mode::kSuspend) ||
+    if (path->empty() || (option == std::string_view("--expire") && parsed.settings.mode == check::Mode::kAfterReset) ||
         files.kind(path->c_str()) != platform::kOtherFile) {
       continue;
     }
@@ -105,13 +106,22 @@ int main(int argc, char** argv) {
       .sleep = platform::Sleep,
       .boot_clock = platform::BootClock,
   };
-  // --suspend's pre-flight: refused before the watchdog is touched.
-  if (parsed.settings.mode == check::Mode::kSuspend) {
-    if (const std::string refused = check::SuspendRefusal(parsed.settings, sleep); !refused.empty()) {
-      platform::WriteErr("wdt-check: " + refused + "\n");
-      if (parsed.json) platform::WriteOut(check::JsonRefusal(refused));
-      return Finish(2);
-    }
+  const check::Seam::Crash crash{
+      .refusal = platform::CrashRefusal,
+      .setting = platform::KernelSetting,
+      .set = platform::SetKernelSetting,
+      .crash = platform::CrashKernel,
+      .boot_began = platform::BootBeganByRtc,
+  };
+  // The pre-flight of a road that sleeps or crashes the machine: refused
+  // before the watchdog is touched.
+  std::string refused;
+  if (parsed.settings.mode == check::Mode::kSuspend) refused = check::SuspendRefusal(parsed.settings, sleep);
+  if (parsed.settings.mode == check::Mode::kHang) refused = check::HangRefusal(parsed.settings, crash.refusal());
+  if (!refused.empty()) {
+    platform::WriteErr("wdt-check: " + refused + "\n");
+    if (parsed.json) platform::WriteOut(check::JsonRefusal(refused));
+    return Finish(2);
   }
   // A stop signal ends the run early, but only after the disarm and the
   // close; so does Ctrl+Z, whose suspension waits until then.
@@ -174,7 +184,8 @@ int main(int argc, char** argv) {
       .output = output,
       .reset = reset,
       .kernel = kernel,
-      .sleep = sleep};
+      .sleep = sleep,
+      .crash = crash};
   parsed.settings.watchdog = check::DescribeWatchdog(seam.wdt);
   if (!parsed.json) {
     platform::WriteOut(check::TapHeader(check::CheckNames(parsed.settings.mode).size(),

@@ -140,7 +140,7 @@ struct Field {
   // records without it still parse.
   bool optional = false;
 };
-constexpr std::array<Field, 15> kFields = {{
+constexpr std::array<Field, 20> kFields = {{
     {"device", In(1) | In(2), &ResetRecord::device},
     {"identity", In(1) | In(2), &ResetRecord::identity},
     {"timeout_s", In(1) | In(2), &ResetRecord::timeout_s},
@@ -156,6 +156,11 @@ constexpr std::array<Field, 15> kFields = {{
     {"suspend_for_s", In(2), &ResetRecord::suspend_for_s, true},
     {"suspend_at_s", In(2), &ResetRecord::suspend_at_s, true},
     {"slept_s", In(2), &ResetRecord::slept_s, true},
+    {"hang", In(2), &ResetRecord::hang, true},
+    {"crashed_s", In(2), &ResetRecord::crashed_s, true},
+    {"crashed_at", In(2), &ResetRecord::crashed_at, true},
+    {"kernel_panic", In(2), &ResetRecord::kernel_panic, true},
+    {"kernel_sysrq", In(2), &ResetRecord::kernel_sysrq, true},
 }};
 
 template <typename... Each>
@@ -276,6 +281,7 @@ std::variant<ResetRecord, std::string> ParseRecord(std::string_view text) {
     }
     return "of version " + wdt::Printable(number) + ", which this wdt-check does not know (it knows " + known + ")";
   }
+  // Each key in its place; an optional one may be left out.
   const std::vector<const Field*> fields = FieldsOf(*version);
   std::vector<std::optional<std::string_view>> values(fields.size());
   std::size_t at = 2;  // the next line of the header

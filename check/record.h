@@ -59,6 +59,15 @@ struct ResetRecord {
   double suspend_for_s = 0;
   double suspend_at_s = 0;
   double slept_s = 0;
+  // The dead kernel's road (--hang), absent from every other record: the way
+  // of dying; the crash, its last instant alive, on the monotonic clock
+  // (seconds after the last reload) and the wall clock; kernel.panic and
+  // kernel.sysrq as the run found them.
+  std::string hang;
+  double crashed_s = 0;
+  double crashed_at = 0;
+  std::string kernel_panic;
+  std::string kernel_sysrq;
   bool operator==(const ResetRecord&) const = default;
 };
 

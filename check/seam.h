@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "operations.h"
 #include "report.h"
@@ -77,6 +78,19 @@ struct Seam {
     std::function<std::string(std::string_view state)> sleep{};
     std::function<double()> boot_clock{};
   } sleep{};
+
+  // The dead kernel's road (--hang): empty, or why this kernel cannot be
+  // crashed from here; a kernel setting read (kernel.panic, kernel.sysrq) or
+  // written (empty, or why not); the crash, which returns only if the kernel
+  // lives on (why). After the reset: when this boot began by the real-time
+  // clock (seconds since the epoch), or why no clock says so.
+  struct Crash {
+    std::function<std::string()> refusal{};
+    std::function<std::optional<std::string>(const char* name)> setting{};
+    std::function<std::string(const char* name, const std::string& value)> set{};
+    std::function<std::string()> crash{};
+    std::function<std::variant<double, std::string>()> boot_began{};
+  } crash{};
 };
 
 }  // namespace check

@@ -31,12 +31,14 @@ inline constexpr std::uint32_t kMaxSuspendFor = 86400;
 // let the watchdog run out (expire), and after the machine came back, judge
 // the reset (after reset).
 // kSuspend is --expire with --suspend: the machine sleeps between the last
-// reload and the wait.
-enum class Mode { kCheck, kPretimeout, kExpire, kAfterReset, kSuspend };
+// reload and the wait. kHang is --expire with --hang: the kernel is crashed
+// after the last reload, so that only the watchdog can reset the machine.
+enum class Mode { kCheck, kPretimeout, kExpire, kAfterReset, kSuspend, kHang };
 
 struct Settings {
   Mode mode = Mode::kCheck;
   std::string record{};  // the reset proof's record file
+  std::string hang{};    // kHang: the kernel's way of dying ("panic")
   std::uint32_t timeout = kDefaultTimeout;   // seconds, kMinTimeout..kMaxTimeout
   std::uint32_t pretimeout = 0;  // kPretimeout: seconds, 1..timeout-1
   double tolerance_pct = kDefaultTolerancePct;

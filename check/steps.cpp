@@ -19,6 +19,7 @@ constexpr Step kClose{.name = "close", .check = Close};
 constexpr Step kLastReload{.name = "reload", .check = LastReload};
 constexpr Step kExpire{.name = "expire", .check = Expire};
 constexpr Step kWaitEnded{.name = "the wait's end recorded", .act = RecordHowTheWaitEnded};
+constexpr Step kCrash{.name = "crash", .check = Crash};
 constexpr Step kRecord{.name = "record", .check = Record};
 constexpr Step kRebooted{.name = "rebooted", .check = Rebooted};
 constexpr Step kOnTime{.name = "on-time", .check = OnTime};
@@ -49,6 +50,8 @@ static_assert(kPretimeoutSteps.back().check == kClose.check, "the bark goes befo
 constexpr std::array kExpireSteps{kOpen, kArm, kLastReload, kExpire, kDisarm, kPutBack, kClose, kWaitEnded};
 // The same with the machine asleep after the last reload, and reloaded once after it wakes.
 constexpr auto kSuspendSteps = InsertedBefore(InsertedBefore(kExpireSteps, "expire", kSuspend), "expire", kResume);
+// The same with the kernel crashed after the last reload, so that only the watchdog can reset the machine.
+constexpr std::array kHangSteps{kOpen, kArm, kLastReload, kCrash, kDisarm, kPutBack, kClose, kWaitEnded};
 constexpr std::array kAfterResetSteps{kRecord, kRebooted, kOnTime, kCause};
 
 }  // namespace
@@ -60,6 +63,7 @@ std::span<const Step> Steps(Mode mode) {
     case Mode::kExpire: return kExpireSteps;
     case Mode::kAfterReset: return kAfterResetSteps;
     case Mode::kSuspend: return kSuspendSteps;
+    case Mode::kHang: return kHangSteps;
   }
   return kCheckSteps;
 }

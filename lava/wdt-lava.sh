@@ -16,8 +16,9 @@
 # CHECK.FIGURE with the check's result and the number as its measurement.
 # The program's exit status is the test case exit-status. The definitions
 # pass their parameters in the environment: WDT_DEVICE, ARGS, WDT_BIN (the
-# folder of the programs, empty for PATH), RECORD, TIMEOUT and SUSPEND (the
-# sleep of --suspend, empty for none). The script
+# folder of the programs, empty for PATH), RECORD, TIMEOUT, SUSPEND (the
+# sleep of --suspend, empty for none) and HANG (the way of dying: empty, or
+# panic for a crashed kernel). The script
 # ends with status 0 whatever it found: a test definition's steps run under
 # set -e, and a failing step would end it without a word.
 # shellcheck shell=sh disable=SC2086 # $ARGS is a list of options
@@ -84,8 +85,11 @@ check() { run_check $ARGS; }
 # line to the record's storage and synced there: the machine resets in the
 # middle of it, and whatever was not on the disk by then is lost.
 expire_detached() {
+  # A crash comes at once after the last reload: later than the test
+  # action's end.
+  [ -n "$HANG" ] && sleep 15
   { WDT_DEVICE=$WDT_DEVICE "$(program wdt-check)" --expire "$RECORD" --timeout "$TIMEOUT" \
-      ${SUSPEND:+--suspend $SUSPEND} 2>&1
+      ${SUSPEND:+--suspend $SUSPEND} ${HANG:+--hang "$HANG"} 2>&1
     echo $? >"$RECORD.status"
     sync
   } </dev/null | while IFS= read -r line; do
@@ -102,6 +106,11 @@ expire() {
   fi
   rm -f "$RECORD.tap" "$RECORD.status"
   setsid sh "$0" expire-detached </dev/null >/dev/null 2>&1 &
+  if [ -n "$HANG" ]; then
+    echo "wdt-lava: the kernel is crashed ($HANG) in some 15 s, after the watchdog's last reload"
+    lava-test-case expire-started --result pass
+    return
+  fi
   # Until wdt-check waits for the reset: the test action must end before it.
   end=$(( $(cut -d. -f1 /proc/uptime) + TIMEOUT + 60 ))
   # With SUSPEND, until the board sleeps: the reset may come during the sleep.

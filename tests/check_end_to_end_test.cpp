@@ -306,6 +306,27 @@ TEST(CheckEndToEnd, TheResetProofOnTheSimulation) {
   std::filesystem::remove_all(folder);
 }
 
+// The roads that sleep or crash the machine refuse the simulated watchdog
+// before any library call, and write no record.
+TEST(CheckEndToEnd, TheSimulationIsRefusedTheSleepAndTheDeadKernel) {
+  const std::string record = "/tmp/wdt-refused-" + std::to_string(getpid());
+  for (const auto& [road, said] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--hang", "panic"},
+            "wdt-check: --hang needs a kernel watchdog (WDT_DEVICE): the simulated watchdog cannot reset a dead "
+            "kernel\n"},
+           {{"--suspend", "mem"},
+            "wdt-check: --suspend needs a kernel watchdog (WDT_DEVICE): the simulated watchdog does not sleep with "
+            "the machine\n"}}) {
+    std::vector<std::string> command = {WDT_CHECK_PATH, "--expire", record};
+    command.insert(command.end(), road.begin(), road.end());
+    ChildProcess run(command, {.input = test_support::Input::kDevNull, .env = {"WDT_TRACE=1"}});
+    EXPECT_EQ(ExitStatus(run.Wait()), 2) << road[0];
+    EXPECT_EQ(run.Error(), said);
+    EXPECT_EQ(run.Output(), "");
+    EXPECT_FALSE(std::filesystem::exists(record)) << road[0];
+  }
+}
+
 class CheckStopTest : public testing::TestWithParam<int> {};
 
 TEST_P(CheckStopTest, ASignalMidCheckDisarmsAndClosesFirst) {

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string>
 #include <tuple>
+#include <variant>
 #include <vector>
 
 #include "arguments.h"
@@ -21,6 +23,7 @@
 #include "pretimeout_bark.h"
 #include "reset_proof/after_reset.h"
 #include "reset_proof/suspend.h"
+#include "reset_proof/hang.h"
 #include "run.h"
 #include "simulated_library.h"
 
@@ -86,7 +89,19 @@ class CheckTest : public testing::Test {
                                                          std::chrono::duration<double>(*bark_after_));
               return fake::TheClock().Now() >= at ? std::optional(at) : std::nullopt;
             }},
-        .sleep = sleep_};
+        .sleep = sleep_,
+        .crash = {
+            .setting = [this](const char* name) { return std::optional(kernel_[name]); },
+            .set = [this](const char* name, const std::string& value) {
+              fake::Log(std::string(name) + " " + value);
+              kernel_[name] = value;
+              return std::string();
+            },
+            .crash = [] {
+              fake::Log("crash");
+              return std::string("the crash came back");
+            },
+            .boot_began = [] { return std::variant<double, std::string>(std::string("no RTC")); }}};
     return check::RunChecks(settings, seam);
   }
 
@@ -135,6 +150,7 @@ class CheckTest : public testing::Test {
   std::vector<std::string> records_;     // the reset record, as each write left it
   double wall_step_ = 0;                 // the wall clock set forward (back) by so much
   check::Clock::duration write_takes_{}; // each write of the record
+  std::map<std::string, std::string> kernel_{{"panic", "10"}, {"sysrq", "0"}};  // its settings
 };
 
 class HonestTest : public CheckTest, public testing::WithParamInterface<bool> {};
@@ -606,11 +622,26 @@ check::ResetRecord Reset(double alive_after, check::ResetRecord::State state = c
   return record;
 }
 
+// A dead kernel's record: the kernel died 0.2 s after the last reload.
+check::ResetRecord Crashed() {
+  check::ResetRecord record = Reset(0.2);
+  record.hang = "panic";
+  record.crashed_s = 0.2;
+  record.crashed_at = 1000.2;
+  return record;
+}
+// The dead kernel's on-time verdict where the next boot began so long after
+// the last reload, by the RTC.
+check::Check HangOnTime(double booted) { return check::JudgeOnTimeAfterHang(Crashed(), 1000 + booted); }
+constexpr const char* kOnTheRtc =
+    " after the last reload (the reset was due from 9 s to 30 s); this bound rests on the real-time clock: a "
+    "wall-clock step between the two boots cannot be seen from one machine";
+
 struct Afterwards {
   const char* name;
   check::Check judged;
   Result result;
-  const char* detail;
+  std::string detail;
   friend void PrintTo(const Afterwards& row, std::ostream* os) { *os << row.name; }
 };
 
@@ -703,6 +734,28 @@ INSTANTIATE_TEST_SUITE_P(
                    Result::kFail,
                    "still alive when the window closed, 30 s after the last reload: the watchdog did not reset the "
                    "machine; after a suspend (mem) of 25.1 s"},
+        Afterwards{"DeadKernelOnTime", HangOnTime(10.4), Result::kPass,
+                   std::string("the reset came between 0.20 s (the kernel died) and 10.4 s (the next boot began, by the "
+                               "real-time clock, to within 1 s)") + kOnTheRtc},
+        Afterwards{"DeadKernelWithinTheRtcsSecond", HangOnTime(8.2), Result::kPass,
+                   std::string("the reset came between 0.20 s (the kernel died) and 8.2 s (the next boot began, by the "
+                               "real-time clock, to within 1 s)") + kOnTheRtc},
+        Afterwards{"DeadKernelRebootedTooEarly", HangOnTime(7.9), Result::kFail,
+                   std::string("reset early, not the watchdog's: the kernel died 0.20 s and the next boot began 7.9 s "
+                               "after the last reload (by the real-time clock, to within 1 s) (the reset was due from 9 "
+                               "s to 30 s); this bound rests on the real-time clock: a wall-clock step between the two "
+                               "boots cannot be seen from one machine")},
+        Afterwards{"DeadKernelResetLate", HangOnTime(51.5), Result::kFail,
+                   std::string("reset late: the next boot began 51.5 s after the last reload (by the real-time clock, "
+                               "to within 1 s), after the window closed and 20 s more for the firmware (the reset was "
+                               "due from 9 s to 30 s); this bound rests on the real-time clock: a wall-clock step "
+                               "between the two boots cannot be seen from one machine")},
+        Afterwards{"DeadKernelSlowFirmware", HangOnTime(44), Result::kPass,
+                   std::string("the reset came between 0.20 s (the kernel died) and 44.0 s (the next boot began, by the "
+                               "real-time clock, to within 1 s)") + kOnTheRtc +
+                       "; it began after the window closed: the firmware's time before the kernel is allowed"},
+        Afterwards{"DeadKernelNoRtc", check::JudgeOnTimeAfterHang(Crashed(), std::string("no real-time clock")),
+                   Result::kSkip, "not judged: no real-time clock, and no other clock keeps time across a reset"},
         Afterwards{"Rebooted", check::JudgeRebooted(Reset(9.5), "boot-2"), Result::kPass,
                    "booted anew: boot-1, then boot-2"},
         Afterwards{"SameBoot", check::JudgeRebooted(Reset(9.5), "boot-1"), Result::kFail,
@@ -905,7 +958,7 @@ TEST(CheckOutput, TapEscapesItsDirectiveCharacterAndJsonItsQuotes) {
 TEST(CheckArguments, TheUsageNamesTheChecksOfEveryModeInOrder) {
   for (const check::Mode mode :
        {check::Mode::kCheck, check::Mode::kPretimeout, check::Mode::kExpire, check::Mode::kAfterReset,
-        check::Mode::kSuspend}) {
+        check::Mode::kSuspend, check::Mode::kHang}) {
     std::string names;
     for (const std::string_view name : check::CheckNames(mode)) names += (names.empty() ? "" : ", ") + std::string(name);
     EXPECT_NE(check::kUsage.find(" " + names + "\n"), std::string::npos) << names;
@@ -920,6 +973,8 @@ TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {
   const auto sleep = check::ParseArguments({"--suspend", "freeze", "--expire", "r", "--timeout", "10"});
   EXPECT_TRUE(sleep.settings.mode == check::Mode::kSuspend && sleep.settings.suspend == "freeze");
   EXPECT_EQ(check::SleepFor(sleep.settings), 20u);
+  const auto hang = check::ParseArguments({"--hang", "panic", "--expire", "r"});
+  EXPECT_TRUE(hang.settings.mode == check::Mode::kHang && hang.settings.hang == "panic");
   const auto bark = check::ParseArguments({"--pretimeout", "5", "--timeout", "10"});
   EXPECT_TRUE(bark.settings.mode == check::Mode::kPretimeout && bark.settings.pretimeout == 5);
   for (const auto& [arguments, error] : std::vector<std::pair<std::vector<std::string_view>, std::string>>{
@@ -941,7 +996,14 @@ TEST(CheckArguments, GoodOnesAreTakenAndTheFirstBadOneIsNamed) {
            {{"--expire", "r", "--suspend-for", "20"}, "--suspend-for is the length of --suspend's sleep"},
            {{"--expire", "r", "--suspend", "mem", "--suspend-for", "10", "--timeout", "10"},
             "--suspend-for 10 is not above the timeout of 10 s: the watchdog would not run out while the machine "
-            "sleeps"}}) {
+            "sleeps"},
+           {{"--expire", "r", "--hang", "reboot"}, "--hang takes panic, not 'reboot'"},
+           {{"--expire", "r", "--hang"}, "--hang needs a value"},
+           {{"--hang", "panic"}, "--hang crashes the kernel after --expire's last reload: give --expire FILE"},
+           {{"--after-reset", "r", "--hang", "panic"},
+            "--hang crashes the kernel after --expire's last reload: give --expire FILE"},
+           {{"--expire", "r", "--hang", "panic", "--suspend", "mem"},
+            "--suspend and --hang are two roads to the reset: give one of them"}}) {
     const auto bad = check::ParseArguments(arguments);
     EXPECT_EQ(bad.action, check::Arguments::Action::kBad);
     EXPECT_EQ(bad.error, error);
@@ -1066,3 +1128,55 @@ TEST_F(CheckTest, DriversQuirksAreSaidByTheCheckThatCatchesThem) {
             "driver's own timeout set to 5 s before the run, one that resets then has this fault")
       << Tap(report);
 }
+
+namespace {
+
+// The dead kernel's road: what it refuses before anything is armed, and
+// what it writes and sets before the crash.
+sysfs::Facts Watchdog(bool software, const char* identity = "i6300ESB timer") {
+  return {.name = "watchdog0", .identity = identity, .software = software};
+}
+
+TEST(Hang, RefusesBeforeTouchingTheWatchdogWhatADeadKernelCannotProve) {
+  const std::string softdog = "--hang: Software Watchdog is a software watchdog: softdog runs inside the kernel: a "
+                              "dead kernel cannot fire it";
+  const std::string esb = "/dev/watchdog0";
+  for (const auto& [settings, kernel, why] : std::vector<std::tuple<check::Settings, std::string, std::string>>{
+           {{.device_path = esb, .device = Watchdog(false)}, "", ""},
+           {{.device_path = esb, .device = Watchdog(true, "Software Watchdog")}, "", softdog},
+           {{.device_path = esb, .device = Watchdog(true, "Software Watchdog")}, "no sysrq", softdog},
+           {{.device_path = esb, .device = Watchdog(false)}, "this kernel has no sysrq", "--hang: this kernel has no sysrq"},
+           {{.device_path = esb, .device = Watchdog(false)}, "cannot write /proc/sys/kernel/panic",
+            "--hang: cannot write /proc/sys/kernel/panic"},
+           {{}, "", "--hang needs a kernel watchdog (WDT_DEVICE): the simulated watchdog cannot reset a dead kernel"},
+           {{.device_path = "/dev/null"}, "", "--hang needs a kernel watchdog: sysfs knows no watchdog at /dev/null"}}) {
+    EXPECT_EQ(check::HangRefusal(settings, kernel), why);
+  }
+}
+
+TEST_F(CheckTest, TheCrashComesAfterTheRecordAndKernelPanicZero) {
+  const check::Report report =
+      Run({.mode = check::Mode::kHang, .hang = "panic", .timeout = 5, .device = Watchdog(false)});
+  ASSERT_EQ(check::CheckNames(check::Mode::kHang),
+            (std::vector<std::string_view>{"open", "arm", "reload", "crash", "disarm", "close"}));
+  EXPECT_EQ(report.verdict, Verdict::kFail) << Tap(report);
+  EXPECT_EQ(report.checks[3].detail, "the crash came back");
+  const std::vector<std::string> calls = Calls();
+  const auto crash = std::find(calls.begin(), calls.end(), "crash");
+  ASSERT_GE(crash - calls.begin(), 2);
+  // Said once, after kernel.panic is 0 and just before the crash.
+  EXPECT_EQ(std::vector<std::string>(crash - 2, calls.end()),
+            (std::vector<std::string>{"panic 0", "said the kernel is crashed now: the watchdog must reset the machine "
+                                      "within 20 s", "crash", "panic 10", "DisableTimer()", "CloseSession()"}));
+  // On disk before kernel.panic changed: the crash, and what the kernel had.
+  ASSERT_GE(records_.size(), 2u);
+  const auto crashed = std::get<check::ResetRecord>(check::ParseRecord(records_[1]));
+  EXPECT_EQ(std::tuple(crashed.hang, crashed.kernel_panic, crashed.kernel_sysrq, crashed.state),
+            std::tuple(std::string("panic"), std::string("10"), std::string("0"), check::ResetRecord::State::kWaiting));
+  EXPECT_EQ(crashed.alive_s, crashed.crashed_s);
+  // A crash that came back is no wait for a reset.
+  EXPECT_EQ(std::get<check::ResetRecord>(check::ParseRecord(records_.back())).state,
+            check::ResetRecord::State::kAbandoned);
+}
+
+}  // namespace

@@ -74,3 +74,23 @@ TEST(Record, WhatIsWrittenIsReadAndEveryDamageSaysWhy) {
 }
 
 }  // namespace
+
+// A dead kernel's keys are its own: written where it crashed, read back, and
+// absent from every other record, which reads as before.
+TEST(Record, ADeadKernelsKeysAreWrittenOnlyWhereItCrashed) {
+  check::ResetRecord crashed = sample::kRecord;
+  crashed.hang = "panic";
+  crashed.crashed_s = 0.204;
+  crashed.crashed_at = 1700000000.454;
+  crashed.kernel_panic = "0";
+  crashed.kernel_sysrq = "438";
+  const std::string text = check::FormatRecord(crashed);
+  EXPECT_NE(text.find("\nhang panic\ncrashed_s 0.204\ncrashed_at 1700000000.454\nkernel_panic 0\n"), std::string::npos);
+  ASSERT_TRUE(std::holds_alternative<check::ResetRecord>(check::ParseRecord(text))) << Parsed(text);
+  EXPECT_EQ(std::get<check::ResetRecord>(check::ParseRecord(text)), crashed);
+  EXPECT_EQ(check::FormatRecord(sample::kRecord).find("hang"), std::string::npos);
+  EXPECT_EQ(Parsed(Changed(text, "crashed_s 0.204", "crashed_s -1")), "damaged: crashed_s is '-1'");
+  // A beat goes where the longer header ends.
+  const check::Slot slot = check::BeatSlot(crashed);
+  EXPECT_EQ(text.substr(slot.offset, slot.bytes.size()), slot.bytes);
+}

@@ -9,6 +9,7 @@
 #include "output.h"
 #include "parse.h"
 #include "printable.h"
+#include "reset_proof/hang.h"
 #include "reset_proof/reset_proof.h"
 #include "reset_proof/suspend.h"
 #include "run.h"
@@ -71,7 +72,12 @@ Check Rebooted(Run& run) {
   return JudgeRebooted(run.learned.record, boot_id ? boot_id() : std::nullopt);
 }
 
-Check OnTime(Run& run) { return JudgeOnTime(run.learned.record); }
+Check OnTime(Run& run) {
+  if (const auto& boot_began = run.seam().crash.boot_began; !run.learned.record.hang.empty()) {
+    return JudgeOnTimeAfterHang(run.learned.record, boot_began ? boot_began() : "this wdt-check reads no RTC");
+  }
+  return JudgeOnTime(run.learned.record);
+}
 
 Check Cause(Run& run) {
   const auto& facts_of = run.seam().kernel.facts_of;
