@@ -13,13 +13,7 @@
 # otherwise bring an early reset's boot near the watchdog's.
 hang_proof() {
   wd=$1 identity=$2 due=$3 timeout=${4:-10}
-  load disk
-  mkdir -p /mnt
-  end=$(( $(seconds) + 10 ))
-  until [ -b /dev/vda ] || [ "$(seconds)" -ge $end ]; do sleep 0.1; done
-  mount -t ext4 /dev/vda /mnt || { fail "the record's disk does not mount"; return; }
-  load $wd
-  dev=$(device_of "$identity") || { fail "no $wd device"; return; }
+  proof_ground "$wd" "$identity" || return
   if [ ! -e /mnt/record ]; then
     echo "== wdt-check --expire --hang panic on $wd ($dev), boot $(cat /proc/sys/kernel/random/boot_id)"
     echo "kernel.panic $(cat /proc/sys/kernel/panic), kernel.sysrq $(cat /proc/sys/kernel/sysrq)"

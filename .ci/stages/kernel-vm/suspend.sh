@@ -1,4 +1,4 @@
-# shellcheck shell=sh disable=SC2086,SC2154 # sourced by init: its fail, load, seconds, device_of
+# shellcheck shell=sh disable=SC2086,SC2154 # sourced by init: its fail, proof_ground
 # The reset proof across a sleep, in a VM that boots again when reset: the
 # first boot arms driver $1 (identity $2) for 10 s with wdt-check --expire
 # --suspend $3, sleeps 15 s woken by the RTC, and lets it run out after the
@@ -9,13 +9,7 @@
 #   holds   no reset during the sleep, a reset on time after the resume
 suspend_proof() {
   wd=$1 identity=$2 state=$3 expect=$4
-  load disk
-  mkdir -p /mnt
-  end=$(( $(seconds) + 10 ))
-  until [ -b /dev/vda ] || [ "$(seconds)" -ge $end ]; do sleep 0.1; done
-  mount -t ext4 /dev/vda /mnt || { fail "the record's disk does not mount"; return; }
-  load $wd
-  dev=$(device_of "$identity") || { fail "no $wd device"; return; }
+  proof_ground "$wd" "$identity" || return
   if [ -e /mnt/record.judged ]; then
     # q35's power-off fails after a resume from mem, and the kernel's panic reboots it.
     echo "== the verdict on $wd was given on the boot before"
