@@ -705,8 +705,20 @@ INSTANTIATE_TEST_SUITE_P(
         Afterwards{"OnTheSecondExpiry", check::JudgeOnTime(Reset(19.5)), Result::kPass,
                    "reset between 19.50 s and 19.68 s after the last reload (bound 0.18 s; the reset was due from 9 "
                    "s to 30 s)"},
-        Afterwards{"Early", check::JudgeOnTime(Reset(3.5)), Result::kFail,
+        Afterwards{"Early", check::JudgeOnTime(Reset(3.5), std::string("no real-time clock")), Result::kFail,
                    "reset early: last seen alive 3.5 s after the last reload (the reset was due from 9 s to 30 s)"},
+        Afterwards{"EarlyByTheRtcToo", check::JudgeOnTime(Reset(3.5), 1000 + 5.0), Result::kFail,
+                   "reset early: last seen alive 3.5 s after the last reload (the reset was due from 9 s to 30 s), and "
+                   "the next boot began 5.0 s after the last reload by the real-time clock (to within 1 s), which "
+                   "confirms it"},
+        Afterwards{"EarlyByTheBeatsAlone", check::JudgeOnTime(Reset(7.4), 1000 + 8.6), Result::kFail,
+                   "reset early: last seen alive 7.4 s after the last reload (the reset was due from 9 s to 30 s); the "
+                   "next boot began 8.6 s after the last reload by the real-time clock (to within 1 s), which cannot "
+                   "confirm it: a checker held up that long before the reset would look the same"},
+        Afterwards{"EarlyWithTheWallClockStepped", check::JudgeOnTime(Reset(3.5, {}, 3600), 1000 + 10.6),
+                   Result::kFail,
+                   "reset early: last seen alive 3.5 s after the last reload (the reset was due from 9 s to 30 s); the "
+                   "wall clock was set forward 3600 s while waiting, which judges nothing"},
         Afterwards{"AfterTheWindow", check::JudgeOnTime(Reset(30.5)), Result::kFail,
                    "reset late: seen alive 30.5 s after the last reload, after the window closed (the reset was due "
                    "from 9 s to 30 s)"},

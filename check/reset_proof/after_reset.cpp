@@ -76,7 +76,8 @@ Check OnTime(Run& run) {
   if (const auto& boot_began = run.seam().crash.boot_began; !run.learned.record.hang.empty()) {
     return JudgeOnTimeAfterHang(run.learned.record, boot_began ? boot_began() : "this wdt-check reads no RTC");
   }
-  return JudgeOnTime(run.learned.record);
+  const auto& boot_began = run.seam().crash.boot_began;
+  return JudgeOnTime(run.learned.record, boot_began ? boot_began() : "this wdt-check reads no RTC");
 }
 
 Check Cause(Run& run) {
@@ -97,7 +98,28 @@ Check JudgeRebooted(const ResetRecord& record, const std::optional<std::string>&
                 Evidence::kRecord);
 }
 
-Check JudgeOnTime(const ResetRecord& record) {
+namespace {
+
+// Beats that stopped before the window opened say "early" as long as the
+// checker kept its pace to the end: a write held up for seconds (an SD card's
+// flush, a starved machine) would look the same. The next boot's beginning by
+// the RTC, where it can be set beside the record, confirms it, or the verdict
+// says that it does not.
+std::string EarlyByTheRtc(const ResetRecord& record, const std::variant<double, std::string>& boot_began) {
+  const double* began = std::get_if<double>(&boot_began);
+  // A record on the wall clock, or a step while waiting, leaves the RTC's
+  // instant nothing to be set beside.
+  if (began == nullptr || !RecordLimits(record.version).empty() || std::abs(record.wall_step_s) > 1) return "";
+  const double booted = *began - record.alive_at + record.alive_s;
+  const std::string by_rtc = "the next boot began " + Fixed(booted, 1) +
+                             " s after the last reload by the real-time clock (to within " + Short(kRtcResolution) + " s)";
+  if (booted + kRtcResolution < record.window_from_s) return ", and " + by_rtc + ", which confirms it";
+  return "; " + by_rtc + ", which cannot confirm it: a checker held up that long before the reset would look the same";
+}
+
+}  // namespace
+
+Check JudgeOnTime(const ResetRecord& record, const std::variant<double, std::string>& boot_began) {
   const double alive = record.alive_s;
   const double from = record.window_from_s;
   const double until = record.window_until_s;
@@ -125,8 +147,9 @@ Check JudgeOnTime(const ResetRecord& record) {
                   figures, Evidence::kRecord);
   }
   if (alive < from) {
-    return Judged("on-time", false, "reset early: last seen alive " + Fixed(alive, 1) +
-                                        " s after the last reload" + window + notes, figures, Evidence::kRecord);
+    return Judged("on-time", false, "reset early: last seen alive " + Fixed(alive, 1) + " s after the last reload" +
+                                        window + EarlyByTheRtc(record, boot_began) + notes,
+                  figures, Evidence::kRecord);
   }
   if (alive > until) {
     return Judged("on-time", false, "reset late: seen alive " + Fixed(alive, 1) +

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "record.h"
 #include "report.h"
@@ -19,7 +20,11 @@
 namespace check {
 
 Check JudgeRebooted(const ResetRecord& record, const std::optional<std::string>& boot_id);
-Check JudgeOnTime(const ResetRecord& record);
+// boot_began: the next boot's beginning by the real-time clock (seconds since
+// the epoch), or why it is not known: it confirms an early verdict, which the
+// beats alone cannot tell from a checker held up, or the verdict says not.
+Check JudgeOnTime(const ResetRecord& record,
+                  const std::variant<double, std::string>& boot_began = std::string("no real-time clock was read"));
 // The watchdog that a record names: its device as sysfs shows it now, where
 // it is still the same watchdog; the linked library's, as it describes it.
 Watchdog RecordedWatchdog(const ResetRecord& record, const Settings& settings,
