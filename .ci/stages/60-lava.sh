@@ -7,7 +7,8 @@
 # wdt-check on i6300esb, iTCO_wdt and softdog, and on i6300esb on arm64
 # (QEMU's virt machine, Debian's arm64 kernel, the arm64 tarball); the
 # reset proof on i6300esb (the cause attributed) and iTCO_wdt (its second
-# expiry resets), each also on a dead kernel (HANG panic). Each job's
+# expiry resets), each also on a dead kernel (HANG panic), and on softdog
+# across a suspend to RAM (SUSPEND mem). Each job's
 # test cases, read from lava-run's log, are gated by the rows of
 # .ci/stages/lava/expected: lava-run's exit status passes a job whose test
 # cases failed. A negative job, the i6300esb reset proof with QEMU's
@@ -127,6 +128,7 @@ jobs=(
   "tco-reset qemu-itco-reset.yaml tco-reset pass"
   "esb-hang qemu-i6300esb-hang.yaml esb-hang pass"
   "tco-hang qemu-itco-hang.yaml tco-hang pass"
+  "softdog-suspend qemu-softdog-suspend.yaml softdog-suspend pass"
   "esb-check qemu-i6300esb.yaml esb-check pass"
   "arm64-esb-check qemu-arm64-i6300esb.yaml arm64-esb-check pass"
   "tco-check qemu-itco.yaml tco-check pass"
