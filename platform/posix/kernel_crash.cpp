@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,6 +21,18 @@ constexpr const char* kTrigger = "/proc/sysrq-trigger";
 constexpr const char* kRtc = "/sys/class/rtc/rtc0";
 
 std::string SettingPath(const char* name) { return std::string("/proc/sys/kernel/") + name; }
+
+// One write(2) of text to a kernel file: "" or what failed, with the
+// kernel's error.
+std::string WriteOnce(const std::string& path, std::string_view text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return "cannot open " + path + ": " + std::strerror(errno);
+  const ssize_t wrote = write(fd, text.data(), text.size());
+  const int error = errno;
+  close(fd);
+  if (wrote != static_cast<ssize_t>(text.size())) return "cannot write " + path + ": " + std::strerror(error);
+  return {};
+}
 
 std::optional<std::string> FirstLine(const std::string& path) {
   std::ifstream in(path);
@@ -43,15 +56,7 @@ std::string CrashRefusal() {
 std::optional<std::string> KernelSetting(const char* name) { return FirstLine(SettingPath(name)); }
 
 std::string SetKernelSetting(const char* name, const std::string& value) {
-  const std::string path = SettingPath(name);
-  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return "cannot open " + path + ": " + std::strerror(errno);
-  const std::string line = value + "\n";
-  const ssize_t wrote = write(fd, line.data(), line.size());
-  const int error = errno;
-  close(fd);
-  if (wrote != static_cast<ssize_t>(line.size())) return "cannot write " + path + ": " + std::strerror(error);
-  return {};
+  return WriteOnce(SettingPath(name), value + "\n");
 }
 
 std::string CrashKernel() {
@@ -62,12 +67,7 @@ std::string CrashKernel() {
   if (const auto sysrq = KernelSetting("sysrq"); !sysrq || *sysrq == "0") {
     if (std::string failed = SetKernelSetting("sysrq", "1"); !failed.empty()) return failed;
   }
-  const int fd = open(kTrigger, O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return std::string("cannot open ") + kTrigger + ": " + std::strerror(errno);
-  const ssize_t wrote = write(fd, "c", 1);
-  const int error = errno;
-  close(fd);
-  if (wrote != 1) return std::string("cannot write ") + kTrigger + ": " + std::strerror(error);
+  if (std::string failed = WriteOnce(kTrigger, "c"); !failed.empty()) return failed;
   return std::string("the write of 'c' to ") + kTrigger + " returned: the kernel did not crash";
 }
 
