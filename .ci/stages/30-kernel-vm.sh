@@ -74,20 +74,11 @@ boot() {
     -kernel "$kernel_image" -initrd "$work/initramfs.gz" \
     -append "console=ttyS0 panic=-1 quiet wdt_vm=$vm" </dev/null >"$work/$vm.log" 2>&1
 }
-# pc: a second serial port (ttyS1) for the modem-line check.
-boot pc -machine pc -device i6300esb -serial mon:stdio -serial null &
-pc_pid=$!
-boot q35 -machine q35 &
-q35_pid=$!
-wait $pc_pid || true
-wait $q35_pid || true
-
 # The reset proof: no -no-reboot, so that a watchdog's reset boots the VM
-# again; each VM's record on a disk of its own. Two at a time: more would
-# starve the emulated processors, and the checker would see stalls. The disk
-# has cache=unsafe: what the guest wrote survives the guest's reset in the
-# host's page cache, and the host's own flush, which stalls for seconds
-# under CI's builds, would only hold back the beats.
+# again; each VM's record on a disk of its own. The disk has cache=unsafe:
+# what the guest wrote survives the guest's reset in the host's page cache,
+# and the host's own flush, which stalls for seconds under CI's builds,
+# would only hold back the beats.
 boot_resetting() {
   local vm=$1; shift
   mkfs.ext4 -q -F "$work/$vm.img" 16M
@@ -96,73 +87,79 @@ boot_resetting() {
     -kernel "$kernel_image" -initrd "$work/initramfs.gz" \
     -append "console=ttyS0 panic=-1 quiet wdt_vm=$vm" </dev/null >"$work/$vm.log" 2>&1
 }
-echo "== the reset proof ($(( SECONDS - started )) s so far)"
-boot_resetting resetsoftdog -machine pc &
-first=$!
-boot_resetting resettco -machine q35 -global ICH9-LPC.noreboot=false &
-second=$!
-wait $first || true
-boot_resetting resetesb -machine pc -device i6300esb &
-first=$!
-wait $second || true
-boot_resetting strappedtco -machine q35 &
-second=$!
-wait $first || true
-boot_resetting resetesbforward -machine pc -device i6300esb &
-first=$!
-wait $second || true
-boot_resetting resetesbback -machine pc -device i6300esb &
-second=$!
-wait $first || true
-# Across a sleep of 15 s, armed 10 s: i6300esb resets the machine during a
-# freeze; after mem, i6300esb and iTCO_wdt are dead; softdog holds.
-boot_resetting sleepesbfreeze -machine pc -device i6300esb &
-first=$!
-wait $second || true
-boot_resetting sleepesbmem -machine pc -device i6300esb &
-second=$!
-wait $first || true
-boot_resetting sleeptcomem -machine q35 -global ICH9-LPC.noreboot=false &
-first=$!
-wait $second || true
-boot_resetting sleepsoftdogmem -machine pc &
-second=$!
-wait $first || true
 
-# The dead kernel's road; QEMU's monitor resets one VM 2 s after its console
-# says that the kernel is crashed, and no watchdog may take the credit.
-reset_by_monitor() {
-  local vm=$1 end=$(( SECONDS + 150 ))
-  until grep -q 'the kernel is crashed now' "$work/$vm.log" 2>/dev/null; do
-    [ $SECONDS -ge $end ] && return 0
-    sleep 0.2
-  done
-  sleep 2
-  echo system_reset >"$work/$vm.mon.in"
+# A resetting VM that QEMU's monitor resets 2 s after its console says that
+# the kernel is crashed: no watchdog may take the credit.
+boot_reset_by_monitor() {
+  local vm=$1 end=$(( SECONDS + 150 )) reader watcher; shift
+  # The log of a run before would show the crash at once.
+  rm -f "$work/$vm.log" "$work/$vm.mon".{in,out}
+  mkfifo "$work/$vm.mon.in" "$work/$vm.mon.out"
+  cat "$work/$vm.mon.out" >/dev/null &
+  reader=$!
+  (
+    until grep -q 'the kernel is crashed now' "$work/$vm.log" 2>/dev/null; do
+      [ "$SECONDS" -ge "$end" ] && exit 0
+      sleep 0.2
+    done
+    sleep 2
+    echo system_reset >"$work/$vm.mon.in"
+  ) &
+  watcher=$!
+  boot_resetting "$vm" "$@" -monitor "pipe:$work/$vm.mon" || true
+  kill "$watcher" "$reader" 2>/dev/null || true
 }
-echo "== the reset proof on a dead kernel ($(( SECONDS - started )) s so far)"
-boot_resetting hangesb -machine pc -device i6300esb &
-first=$!
-wait $second || true
-boot_resetting hangtco -machine q35 -global ICH9-LPC.noreboot=false &
-second=$!
-wait $first || true
-# The log of a run before would show the crash at once.
-rm -f "$work/hangesbreset.log" "$work/hangesbreset.mon".{in,out}
-mkfifo "$work/hangesbreset.mon.in" "$work/hangesbreset.mon.out"
-cat "$work/hangesbreset.mon.out" >/dev/null &
-boot_resetting hangesbreset -machine pc -device i6300esb -monitor "pipe:$work/hangesbreset.mon" &
-first=$!
-reset_by_monitor hangesbreset &
-wait $second || true
-boot hangsoftdog -machine pc &
-second=$!
-wait $first || true
-wait $second || true
+
+# Each row: how it boots, the VM's name (its init's wdt_vm), QEMU's options.
+# Two at a time: more would starve the emulated processors, and the checker
+# would see stalls.
+vms=(
+  # pc: a second serial port (ttyS1) for the modem-line check.
+  "boot pc -machine pc -device i6300esb -serial mon:stdio -serial null"
+  "boot q35 -machine q35"
+  # The reset proof, iTCO_wdt with the no-reboot strap too, and i6300esb
+  # with the wall clock set an hour forward and back.
+  "boot_resetting resetsoftdog -machine pc"
+  "boot_resetting resettco -machine q35 -global ICH9-LPC.noreboot=false"
+  "boot_resetting resetesb -machine pc -device i6300esb"
+  "boot_resetting strappedtco -machine q35"
+  "boot_resetting resetesbforward -machine pc -device i6300esb"
+  "boot_resetting resetesbback -machine pc -device i6300esb"
+  # Across a sleep of 15 s, armed 10 s: i6300esb resets the machine during a
+  # freeze; after mem, i6300esb and iTCO_wdt are dead; softdog holds.
+  "boot_resetting sleepesbfreeze -machine pc -device i6300esb"
+  "boot_resetting sleepesbmem -machine pc -device i6300esb"
+  "boot_resetting sleeptcomem -machine q35 -global ICH9-LPC.noreboot=false"
+  "boot_resetting sleepsoftdogmem -machine pc"
+  # The dead kernel: i6300esb and iTCO_wdt reset it, a reset by the monitor
+  # is not the watchdog's, and softdog is refused.
+  "boot_resetting hangesb -machine pc -device i6300esb"
+  "boot_resetting hangtco -machine q35 -global ICH9-LPC.noreboot=false"
+  "boot_reset_by_monitor hangesbreset -machine pc -device i6300esb"
+  "boot hangsoftdog -machine pc"
+)
+# Boots a row's VM the row's way.
+boot_row() {
+  local how=$1; shift
+  case $how in
+    boot) boot "$@" ;;
+    boot_resetting) boot_resetting "$@" ;;
+    boot_reset_by_monitor) boot_reset_by_monitor "$@" ;;
+    *) echo "no way to boot '$how'" >&2; return 1 ;;
+  esac
+}
+for row in "${vms[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge 2 ]; do wait -n || true; done
+  # shellcheck disable=SC2086 # the fields of one row
+  boot_row $row &
+done
+wait
 
 status=0
-for vm in pc q35 resetsoftdog resetesb resettco strappedtco resetesbforward resetesbback \
-  sleepesbfreeze sleepesbmem sleeptcomem sleepsoftdogmem hangesb hangtco hangesbreset hangsoftdog; do
+for row in "${vms[@]}"; do
+  # shellcheck disable=SC2086 # the fields of one row
+  set -- $row
+  vm=$2
   echo "== console of the $vm VM"
   tr -d '\r' <"$work/$vm.log" | sed -n '/== VM/,$p'
   # A VM that boots again says its result on each boot: none may fail.

@@ -23,10 +23,7 @@ hang_proof() {
     return
   fi
   echo "== wdt-check --after-reset on $wd after a dead kernel, boot $(cat /proc/sys/kernel/random/boot_id)"
-  cat /mnt/record
-  timeout -s KILL 20 /opt/wdt/wdt-check --after-reset /mnt/record >/tmp/after.out 2>&1
-  rc=$?
-  cat /tmp/after.out
+  after_reset
   grep -q '^hang panic$' /mnt/record || fail "the record does not say how the kernel died"
   grep -q '^kernel_panic -1$' /mnt/record || fail "the record does not keep kernel.panic as found (-1)"
   if [ $due = early ]; then

@@ -1,4 +1,4 @@
-# shellcheck shell=sh disable=SC2086,SC2154 # sourced by init: its fail, proof_ground
+# shellcheck shell=sh disable=SC2086,SC2154 # sourced by init: its fail, proof_ground, after_reset
 # The reset proof across a sleep, in a VM that boots again when reset: the
 # first boot arms driver $1 (identity $2) for 10 s with wdt-check --expire
 # --suspend $3, sleeps 15 s woken by the RTC, and lets it run out after the
@@ -30,10 +30,7 @@ suspend_proof() {
     mv /mnt/record /mnt/record.judged
   else
     echo "== wdt-check --after-reset on $wd after --suspend $state"
-    cat /mnt/record
-    timeout -s KILL 20 /opt/wdt/wdt-check --after-reset /mnt/record >/tmp/after.out 2>&1
-    rc=$?
-    cat /tmp/after.out
+    after_reset
     case $expect in
       asleep)
         [ $rc = 1 ] || fail "--after-reset on $wd: exit status $rc, not 1"
